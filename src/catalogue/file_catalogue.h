@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "catalogue/catalogue_entry.h"
+#include "transfer/lock_guard.h"
+
+// The entries of one manifest, in manifest order. Every operation holds the catalogue's own lock;
+// used on the window's thread.
+class FileCatalogue {
+ public:
+  // moduleDirectory is the application's directory with its trailing separator; local paths and
+  // the directories Load creates lie below it.
+  explicit FileCatalogue(std::string moduleDirectory);
+  virtual ~FileCatalogue();
+  FileCatalogue(const FileCatalogue&) = delete;
+  FileCatalogue& operator=(const FileCatalogue&) = delete;
+
+  void Clear();
+  // Reads a manifest file, creating the directories it names; false when the file is missing,
+  // does not parse, or has no "paths" array.
+  bool Load(const std::string& path);
+  // Keeps only the entries that need a download (marked), consuming the local entries it matches;
+  // returns how many stay.
+  uint32_t MarkChanged(FileCatalogue& local);
+  // Sum of the lengths of the marked entries.
+  uint64_t TotalLength();
+  // Removes and hands over the first entry; null when empty.
+  std::unique_ptr<CatalogueEntry> TakeNext();
+  size_t Size();
+
+ private:
+  CriticalSection lock_;
+  std::string root_;
+  std::list<std::unique_ptr<CatalogueEntry>> entries_;
+};
+
+// The file-size probe: opens the file for reading and takes its size; false when it cannot be
+// opened.
+bool ProbeFileSize(const std::string& path, int64_t& size);

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+// The platform's file calls that the update driver needs. Any thread.
+
+// A new empty file with a unique name and the prefix "Xml" in $TMPDIR (else /tmp); "" on failure.
+std::string MakeTempFile();
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& out);
+
+// Creates or empties path and writes data; false on any failure.
+bool WriteWholeFile(const std::string& path, const std::string& data);
+
+// True when the file can be opened for reading.
+bool CanOpenForReading(const std::string& path);
+
+// Deletes a file; false on failure.
+bool DeleteFileAt(const std::string& path);
+
+// Renames from to to, never replacing an existing to; false on failure.
+bool RenameNoReplace(const std::string& from, const std::string& to);

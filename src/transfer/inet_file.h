@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "transfer/messages.h"
+#include "transfer/worker_thread.h"
+
+enum TransferKind : int {
+  KindServerList = 0,
+  KindManifest = 1,
+  KindFile = 2,
+};
+
+// One transfer task: fetches one http URL by GET into one local file on a worker thread of its
+// own, and reports only by posting to notifyWindow. The window's thread fills the fields before
+// StartTransfer and reads them again on the messages; Run is the worker's.
+class CInetFile : public WorkerThread {
+ public:
+  // Carries a result code from the middle of a run to its end.
+  class CInetFileException {
+   public:
+    explicit CInetFileException(int errorCode) : code(errorCode) {}
+    int code;
+  };
+
+  CInetFile();
+  // Sets cancel, then joins: a running transfer stops within about a second.
+  ~CInetFile() override;
+
+  // Counts the start, waits for an earlier run, clears cancel and starts a worker.
+  bool StartTransfer();
+  std::string GetErrorText() const { return errorText; }
+
+  std::string errorText;
+  int kind = KindFile;
+  std::string localPath;  // for KindFile the final path; the body goes to localPath + ".update"
+  std::string displayName;
+  std::string url;
+  MessageTarget* notifyWindow = nullptr;  // null: nothing is posted
+  std::string serverName;
+  std::atomic<bool> cancel{false};
+  int startCount = 0;
+  std::atomic<uint64_t> bytesReceived{0};
+  uint64_t expectedSize = 0;  // 0: none announced
+  bool registerAfter = false;
+  bool runAfter = false;
+  std::string runParameters;
+  bool executable = false;  // the installed file gets the execute bits
+
+ protected:
+  void Run() override;
+
+ private:
+  [[noreturn]] void RaiseError(int code);
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+class CInetFile;
+
+constexpr unsigned WM_USER = 0x0400;
+constexpr unsigned WM_TRANSFER_PROGRESS = WM_USER + 100;  // 1124
+constexpr unsigned WM_TRANSFER_DONE = WM_USER + 101;      // 1125
+constexpr unsigned WM_TRAY_NOTIFY = WM_USER + 102;        // 1126
+
+// wParam: high word the task's kind, low word the chunk size or the result code.
+inline uint32_t MakeTransferWParam(int kind, uint32_t low) {
+  return (static_cast<uint32_t>(kind) << 16) | (low & 0xFFFFu);
+}
+inline uint32_t LowWord(uint32_t wParam) { return wParam & 0xFFFFu; }
+inline uint32_t HighWord(uint32_t wParam) { return (wParam >> 16) & 0xFFFFu; }
+
+// A message as the window's thread receives it; lParam is the task, still owned by the queue.
+struct PostedMessage {
+  unsigned message = 0;
+  uint32_t wParam = 0;
+  CInetFile* lParam = nullptr;
+};
+
+// Where workers post: queues a message for the window's thread. Post is safe from any thread and
+// never blocks on the window; once the target is closed it drops what it is given.
+class MessageTarget {
+ public:
+  virtual ~MessageTarget() = default;
+  virtual void Post(unsigned message, uint32_t wParam, CInetFile* lParam) = 0;
+};
+
+// A message target with its own queue, drained by the loop of the thread that owns it
+// (the terminal front end, tests). Post from any thread; Wait and TryTake on the owner's thread.
+class MessageQueue : public MessageTarget {
+ public:
+  void Post(unsigned message, uint32_t wParam, CInetFile* lParam) override;
+  // Drops every queued message and every later Post.
+  void Close();
+  bool IsClosed() const;
+  // Takes the oldest message, waiting up to timeout; false when none came.
+  bool Wait(PostedMessage& out, std::chrono::milliseconds timeout);
+  bool TryTake(PostedMessage& out);
+  size_t Pending() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<PostedMessage> queue_;
+  bool closed_ = false;
+};

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+// The configuration values the update run needs, read once at start.
+struct UpdateSettings {
+  std::string serverlist;       // URL of the server list; empty ends the program at once
+  bool automatic = false;       // "auto": proceed with the selected server without the user
+  std::string exec;             // launched after a finished run, relative to moduleDirectory
+  std::string param;            // its parameters
+  std::string moduleDirectory;  // the application's directory, with its trailing separator
+};
