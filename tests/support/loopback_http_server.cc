@@ -485,8 +485,16 @@ std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
       hook = fallback_;
     }
   }
-  if (hook)
-    return std::make_shared<const Response>(hook(request));
+  if (hook) {
+    try {
+      return std::make_shared<const Response>(hook(request));
+    } catch (const std::exception& failure) {
+      auto failed = std::make_shared<Response>();
+      failed->status = 500;
+      failed->body = std::string("hook failed: ") + failure.what();
+      return failed;
+    }
+  }
   auto missing = std::make_shared<Response>();
   missing->status = 404;
   missing->body = "not found";

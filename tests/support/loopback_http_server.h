@@ -50,7 +50,7 @@ class LoopbackHttpServer {
     bool close = false;            // close the connection after this response
   };
 
-  // Computes the answer to one request; runs on a server thread.
+  // Computes the answer to one request; runs on a server thread. A hook that throws answers 500.
   using Hook = std::function<Response(const Request&)>;
 
   LoopbackHttpServer();
