@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -27,12 +28,17 @@ void BM_DownloadOneFile(benchmark::State& state) {
   }
   uint64_t bytes = 0;
   uint64_t progressMessages = 0;
+  const std::string localPath = out && *out ? out : "/tmp/lodestar-bench-download";
   for (auto _ : state) {
+    // A fresh file each time, as `curl -o` into a new name gets.
+    state.PauseTiming();
+    std::remove(localPath.c_str());
+    state.ResumeTiming();
     MessageQueue window;
     CInetFile task;
     task.kind = KindServerList;
     task.url = url;
-    task.localPath = out && *out ? out : "/tmp/lodestar-bench-download";
+    task.localPath = localPath;
     task.notifyWindow = state.range(0) ? &window : nullptr;
     if (!task.StartTransfer()) {
       state.SkipWithError("no worker thread");

@@ -1,17 +1,27 @@
 #include "transfer/messages.h"
 
+#include <algorithm>
+
+namespace {
+
+// How late a progress message may be seen while a transfer is reporting. Completion and every
+// other message wake the waiter at once.
+constexpr std::chrono::milliseconds kProgressSlice(10);
+
+}  // namespace
+
 void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
-  bool wasEmpty;
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_)
       return;
-    wasEmpty = queue_.empty();
+    // Waiters only sleep on an empty queue, so only the first message after one can need a wake;
+    // a progress message needs none while a waiter is looking in short slices anyway.
+    wake = queue_.empty() && (message != WM_TRANSFER_PROGRESS || pollingWaiters_ == 0);
     queue_.push_back(PostedMessage{message, wParam, lParam});
   }
-  // Waiters only sleep on an empty queue, so only the first message after one needs to wake
-  // them; a transfer posts a message per KiB and must not pay a wake-up for each.
-  if (wasEmpty)
+  if (wake)
     arrived_.notify_all();
 }
 
@@ -30,13 +40,26 @@ bool MessageQueue::IsClosed() const {
 }
 
 bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!arrived_.wait_for(lock, timeout, [this] { return closed_ || !queue_.empty(); }) ||
-      queue_.empty()) {
-    return false;
+  while (queue_.empty() && !closed_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline)
+      return false;
+    if (progressFlowing_) {
+      ++pollingWaiters_;
+      arrived_.wait_until(lock, std::min(deadline, now + kProgressSlice));
+      --pollingWaiters_;
+      // A whole slice without anything: the flow has stopped, so sleep until woken from now on.
+      if (queue_.empty() && std::chrono::steady_clock::now() >= now + kProgressSlice)
+        progressFlowing_ = false;
+    } else {
+      arrived_.wait_until(lock, deadline);
+    }
   }
-  out = queue_.front();
-  queue_.pop_front();
+  if (queue_.empty())
+    return false;  // closed
+  out = TakeFront();
   return true;
 }
 
@@ -44,12 +67,18 @@ bool MessageQueue::TryTake(PostedMessage& out) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (queue_.empty())
     return false;
-  out = queue_.front();
-  queue_.pop_front();
+  out = TakeFront();
   return true;
 }
 
 size_t MessageQueue::Pending() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return queue_.size();
+}
+
+PostedMessage MessageQueue::TakeFront() {
+  PostedMessage message = queue_.front();
+  queue_.pop_front();
+  progressFlowing_ = message.message == WM_TRANSFER_PROGRESS;
+  return message;
 }

@@ -131,14 +131,22 @@ TEST_F(InetFileTest, EmptyBodyTruncatesAnOldFile) {
   EXPECT_EQ(ReadFileBytes(task->localPath), "");
 }
 
-TEST_F(InetFileTest, ChunkedResponsesArriveWhole) {
+// Chunked bodies and bodies that end with the connection (no length announced) are complete.
+TEST_F(InetFileTest, BodiesWithoutContentLengthArriveWhole) {
   std::string body = RandomBytes(300000);
   server.SetChunked("/chunked", body, 777);
-  auto task = Task("/chunked");
-  RunReport report = RunToEnd(*task);
-  EXPECT_EQ(report.code, TransferOk);
-  EXPECT_TRUE(ReadFileBytes(task->localPath) == body);
-  EXPECT_EQ(report.ChunkTotal(), body.size());
+  LoopbackHttpServer::Response closing;
+  closing.body = body;
+  closing.noContentLength = true;
+  server.SetResponse("/closing", closing);
+  for (const char* path : {"/chunked", "/closing"}) {
+    SCOPED_TRACE(path);
+    auto task = Task(path);
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, TransferOk);
+    EXPECT_TRUE(ReadFileBytes(task->localPath) == body);
+    EXPECT_EQ(report.ChunkTotal(), body.size());
+  }
 }
 
 // Anything but 200 is refused before the output file is opened.

@@ -74,6 +74,26 @@ TEST(MessageQueue, PostsFromManyThreadsAllArrive) {
   EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
 }
 
+// Progress messages don't wake a waiter that is looking in short slices; once the flow pauses the
+// waiter must sleep until woken again, and every later message must still wake it.
+TEST(MessageQueue, MessagesAfterAPauseInProgressStillArrive) {
+  MessageQueue queue;
+  PostedMessage message;
+  queue.Post(WM_TRANSFER_PROGRESS, 1, nullptr);
+  ASSERT_TRUE(queue.Wait(message, milliseconds(1)));
+  for (unsigned kind : {WM_TRANSFER_PROGRESS, WM_TRANSFER_DONE}) {
+    std::thread poster([&] {
+      std::this_thread::sleep_for(milliseconds(200));
+      queue.Post(kind, 2, nullptr);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(queue.Wait(message, std::chrono::seconds(60)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(message.message, kind);
+    poster.join();
+  }
+}
+
 TEST(ErrorTextFor, EachCodeHasItsTextAndOthersTheDefault) {
   const char* kDefault = "连接服务器失败, 请选择其他服务器进行尝试";
   EXPECT_STREQ(ErrorTextFor(UrlParseFailed), "URL解析错误, 请选择其他服务器进行尝试");
