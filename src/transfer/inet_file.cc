@@ -68,8 +68,8 @@ ParsedUrl ParseHttpUrl(const std::string& text) {
 // One session: an easy handle set up for a single uncached GET of an http URL, with our
 // headers, time-outs and protocol limits. Connection sharing between sessions would be added here.
 struct Session {
+  HeaderList headers;  // declared first: outlives the handle that points at it
   EasyHandle easy;
-  HeaderList headers;
 };
 
 // An option libcurl refuses (no memory, or a library without it) ends the run like any other
