@@ -18,8 +18,12 @@ constexpr unsigned WM_TRAY_NOTIFY = WM_USER + 102;        // 1126
 inline uint32_t MakeTransferWParam(int kind, uint32_t low) {
   return (static_cast<uint32_t>(kind) << 16) | (low & 0xFFFFu);
 }
-inline uint32_t LowWord(uint32_t wParam) { return wParam & 0xFFFFu; }
-inline uint32_t HighWord(uint32_t wParam) { return (wParam >> 16) & 0xFFFFu; }
+inline uint32_t LowWord(uint32_t wParam) {
+  return wParam & 0xFFFFu;
+}
+inline uint32_t HighWord(uint32_t wParam) {
+  return (wParam >> 16) & 0xFFFFu;
+}
 
 // A message as the window's thread receives it; lParam is the task, still owned by the queue.
 struct PostedMessage {
@@ -50,8 +54,15 @@ class MessageQueue : public MessageTarget {
   size_t Pending() const;
 
  private:
+  // Takes the front message; the caller holds mutex_ and the queue is not empty.
+  PostedMessage TakeFront();
+
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<PostedMessage> queue_;
   bool closed_ = false;
+  // A transfer is reporting: waiters look for progress in short slices instead of being woken
+  // for every message (a wake-up per KiB would cost more than the download itself).
+  bool progressFlowing_ = false;
+  int pollingWaiters_ = 0;
 };

@@ -1,0 +1,84 @@
+#include "transfer/messages.h"
+
+#include <algorithm>
+
+namespace {
+
+// How late a progress message may be seen while a transfer is reporting. Completion and every
+// other message wake the waiter at once.
+constexpr std::chrono::milliseconds kProgressSlice(10);
+
+}  // namespace
+
+void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_)
+      return;
+    // Waiters only sleep on an empty queue, so only the first message after one can need a wake;
+    // a progress message needs none while a waiter is looking in short slices anyway.
+    wake = queue_.empty() && (message != WM_TRANSFER_PROGRESS || pollingWaiters_ == 0);
+    queue_.push_back(PostedMessage{message, wParam, lParam});
+  }
+  if (wake)
+    arrived_.notify_all();
+}
+
+void MessageQueue::Close() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    queue_.clear();
+  }
+  arrived_.notify_all();
+}
+
+bool MessageQueue::IsClosed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closed_;
+}
+
+bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (queue_.empty() && !closed_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline)
+      return false;
+    if (progressFlowing_) {
+      ++pollingWaiters_;
+      arrived_.wait_until(lock, std::min(deadline, now + kProgressSlice));
+      --pollingWaiters_;
+      // A whole slice without anything: the flow has stopped, so sleep until woken from now on.
+      if (queue_.empty() && std::chrono::steady_clock::now() >= now + kProgressSlice)
+        progressFlowing_ = false;
+    } else {
+      arrived_.wait_until(lock, deadline);
+    }
+  }
+  if (queue_.empty())
+    return false;  // closed
+  out = TakeFront();
+  return true;
+}
+
+bool MessageQueue::TryTake(PostedMessage& out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (queue_.empty())
+    return false;
+  out = TakeFront();
+  return true;
+}
+
+size_t MessageQueue::Pending() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
+}
+
+PostedMessage MessageQueue::TakeFront() {
+  PostedMessage message = queue_.front();
+  queue_.pop_front();
+  progressFlowing_ = message.message == WM_TRANSFER_PROGRESS;
+  return message;
+}
