@@ -608,10 +608,15 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
   for (const auto& header : response.headers)
     head += header.first + ": " + header.second + "\r\n";
   head += "\r\n";
+  if (request.method == "HEAD" || status == 204 || status == 304)
+    return SendAll(fd, head) && !closeAfter;
+  // A small plain answer goes out in one piece, so a client reads head and body at once.
+  if (response.file.empty() && !response.chunked && response.stallAfter == SIZE_MAX &&
+      limit == size && size <= kSendPiece) {
+    return SendAll(fd, head + response.body) && !closeAfter;
+  }
   if (!SendAll(fd, head))
     return false;
-  if (request.method == "HEAD" || status == 204 || status == 304)
-    return !closeAfter;
 
   std::string piece;
   size_t offset = 0;
