@@ -65,7 +65,7 @@ bool HasTimeStamp(const std::string& line) {
 }
 
 // An application directory holding a copy of the program and its configuration, and a loopback
-// server publishing releases.
+// server publishing releases. The test thread runs the program as a child process.
 class TerminalRun : public ::testing::Test {
  protected:
   void SetUp() override {
