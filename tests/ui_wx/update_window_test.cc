@@ -181,6 +181,9 @@ TEST_F(UpdateWindowTest, LogAppendsSelectsAndKeepsCodes) {
 TEST_F(UpdateWindowTest, StatusLineAndEnablingShowWhatTheyAreGiven) {
   window->SetStatusLine("下载文件成功 [R&D.txt]");
   EXPECT_EQ(Utf8Text(Find<wxStaticText>(1010)->GetLabelText()), "下载文件成功 [R&D.txt]");
+  window->SetStatusLine("下载文件成功 [\xff.txt]");  // not UTF-8: still shown, not blanked
+  EXPECT_NE(Utf8Text(Find<wxStaticText>(1010)->GetLabelText()).find("下载文件成功 ["),
+            std::string::npos);
 
   window->EnableComboBox(false);
   window->EnableUpdateButton(false);
