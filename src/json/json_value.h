@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The document model: every scalar is text; two containers, a keyed list and a sorted map.
 // Documents take no locks: one thread at a time builds, reads and destroys a document.
@@ -18,7 +19,11 @@ enum JsonKind : int {
 
 class JsonArray;
 class JsonObject;
+class JsonValue;
 struct JsonPair;
+
+// A JsonArray's members in order: key and owned value.
+using JsonArrayMembers = std::vector<std::pair<std::string, std::unique_ptr<JsonValue>>>;
 
 // Base of every value. Owned by exactly one container, or by whoever made the root.
 class JsonValue {
@@ -62,6 +67,12 @@ class JsonContainer : public JsonValue {
   // container is cleared first. On failure returns false and, when asked, the reader's line and
   // column; members completed before the failure stay.
   bool parse(const std::string& text, bool merge, int* line = nullptr, int* column = nullptr);
+
+ protected:
+  // Moves every member's value into out and removes all members.
+  virtual void moveValuesTo(std::vector<std::unique_ptr<JsonValue>>& out) = 0;
+  // Destroys values one level at a time, so that no nesting depth can exhaust the stack.
+  static void destroyAll(std::vector<std::unique_ptr<JsonValue>>& values);
 };
 
 // One member of a JsonArray as the cursor yields it; the value stays owned by the array.
@@ -73,7 +84,7 @@ struct JsonMember {
 // Iteration over a JsonArray's members in order.
 class JsonCursor {
  public:
-  using Position = std::list<std::pair<std::string, std::unique_ptr<JsonValue>>>::const_iterator;
+  using Position = JsonArrayMembers::const_iterator;
   JsonCursor(Position first, Position last) : first_(first), current_(first), last_(last) {}
   bool hasNext() const { return current_ != last_; }
   JsonMember next();
@@ -102,9 +113,14 @@ class JsonArray : public JsonContainer {
   int size() const override;
 
   JsonCursor members() const { return JsonCursor(members_.begin(), members_.end()); }
+  // Members in order, for writers and tests.
+  const JsonArrayMembers& memberList() const { return members_; }
+
+ protected:
+  void moveValuesTo(std::vector<std::unique_ptr<JsonValue>>& out) override;
 
  private:
-  std::list<std::pair<std::string, std::unique_ptr<JsonValue>>> members_;
+  JsonArrayMembers members_;
 };
 
 // Members sorted by key (byte-wise, unsigned); one member per key.
@@ -134,6 +150,9 @@ class JsonObject : public JsonContainer {
 
   // Members in key order, for writers and tests.
   const std::map<std::string, std::unique_ptr<JsonValue>>& memberMap() const { return members_; }
+
+ protected:
+  void moveValuesTo(std::vector<std::unique_ptr<JsonValue>>& out) override;
 
  private:
   std::map<std::string, std::unique_ptr<JsonValue>> members_;
