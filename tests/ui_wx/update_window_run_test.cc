@@ -10,6 +10,7 @@
 #include <wx/toplevel.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -168,6 +169,24 @@ TEST_F(UpdateWindowRunTest, ClosingDuringATransferCancelsItAndReportsNoFinishedR
   });
   EXPECT_EQ(RunUpdateWindow(Settings(true), launcher_), 1);
   EXPECT_FALSE(pilot.timedOut);
+  EXPECT_TRUE(launcher_.launches.empty());
+  EXPECT_FALSE(FileExists(app_.File("version.txt")));
+  EXPECT_FALSE(FileExists(app_.File("bin/data.pak")));
+}
+
+TEST_F(UpdateWindowRunTest, InterruptClosesTheWindowLikeItsCloseBox) {
+  server_.SetStalled("/main/bin/data.pak.txt", std::string(300 * 1024, 'x'), 64 * 1024);
+  server_.SetBody("/servers.txt", "Main|" + server_.Url("/main") + "\n");
+  bool raised = false;
+  Pilot pilot([&](UpdateWindow&) {
+    if (!raised && server_.WaitForStalls(1, std::chrono::milliseconds(0))) {
+      raised = true;
+      std::raise(SIGINT);
+    }
+  });
+  EXPECT_EQ(RunUpdateWindow(Settings(true), launcher_), 1);
+  EXPECT_FALSE(pilot.timedOut);
+  EXPECT_TRUE(raised);
   EXPECT_TRUE(launcher_.launches.empty());
   EXPECT_FALSE(FileExists(app_.File("version.txt")));
   EXPECT_FALSE(FileExists(app_.File("bin/data.pak")));

@@ -1,5 +1,9 @@
 #include "ui/wx/update_window_run.h"
 
+#include <wx/app.h>
+#include <wx/toplevel.h>
+
+#include <csignal>
 #include <memory>
 
 #include "ui/update_dialog.h"
@@ -28,9 +32,41 @@ class DriverEvents : public WindowEvents {
   UpdateDialog* dialog_ = nullptr;
 };
 
+// Ctrl-C or a polite kill closes the window as its close box does, so that the running transfer
+// is cancelled and joined rather than the process dying in the middle of a write.
+// The toolkit calls this from its loop, not in the signal's context.
+void CloseUpdateWindows(int) {
+  for (wxWindow* top : wxTopLevelWindows) {
+    if (auto* window = dynamic_cast<UpdateWindow*>(top)) {
+      window->EndDialog();
+    }
+  }
+}
+
+// Routes the two signals to CloseUpdateWindows while it lives.
+class SignalsCloseWindow {
+ public:
+  SignalsCloseWindow() {
+    for (int signal : kSignals) {
+      wxTheApp->SetSignalHandler(signal, &CloseUpdateWindows);
+    }
+  }
+  ~SignalsCloseWindow() {
+    for (int signal : kSignals) {
+      wxTheApp->SetSignalHandler(signal, SIG_DFL);
+    }
+  }
+  SignalsCloseWindow(const SignalsCloseWindow&) = delete;
+  SignalsCloseWindow& operator=(const SignalsCloseWindow&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM};
+};
+
 }  // namespace
 
 int RunUpdateWindow(const UpdateSettings& settings, Launcher& launcher) {
+  SignalsCloseWindow signals;
   DriverEvents events;
   UpdateDialog* receiver = nullptr;
   WindowMessageTarget target([&receiver](const PostedMessage& message) {
