@@ -27,6 +27,7 @@ static auto* const kTransfers = testing::AddGlobalTestEnvironment(new TransferEn
 
 namespace {
 
+// Records launches instead of starting programs. Window's (the test's) thread.
 class RecordingLauncher : public Launcher {
  public:
   void Launch(const std::string& path, const std::string& parameters) override {
@@ -36,7 +37,8 @@ class RecordingLauncher : public Launcher {
 };
 
 // Looks at the open update window every few milliseconds and lets the test act on it; ends the
-// dialog itself after a time limit so that a stuck run fails instead of hanging.
+// dialog itself after a time limit so that a stuck run fails instead of hanging. Runs in the
+// window's loop, on the test's thread.
 class Pilot {
  public:
   using Step = std::function<void(UpdateWindow&)>;

@@ -24,6 +24,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
+// Records what the window hands on. Window's (the test's) thread.
 class RecordingEvents : public WindowEvents {
  public:
   void OnTimer(unsigned id) override { timers.push_back(id); }

@@ -96,7 +96,6 @@ void UpdateWindow::CreateControls() {
   const Place close{181, 193, 50, 14};
   auto* closeButton = new wxButton(this, kIdClose, WxText("关闭"), at(close), size(close));
   closeButton->Hide();
-  SetAffirmativeId(kIdClose);
 
   const Place file{57, 173, 208, 12};
   fileProgress_ =

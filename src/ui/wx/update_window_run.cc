@@ -43,7 +43,7 @@ void CloseUpdateWindows(int) {
   }
 }
 
-// Routes the two signals to CloseUpdateWindows while it lives.
+// Routes the two signals to CloseUpdateWindows while it lives. Window's thread.
 class SignalsCloseWindow {
  public:
   SignalsCloseWindow() {
