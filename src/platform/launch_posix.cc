@@ -90,7 +90,7 @@ void SpawnDetached(const std::string& file, std::vector<std::string> words) {
   }
 }
 
-// The launcher of this platform: fork and exec, nothing waited for.
+// The launcher of this platform: fork and exec, nothing waited for. Window's thread.
 class PosixLauncher : public Launcher {
  public:
   void Launch(const std::string& path, const std::string& parameters) override {

@@ -31,7 +31,8 @@ int BarPosition(uint64_t percent) {
   return percent > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(percent);
 }
 
-// Fills the view's combo box with readable names while the entries keep their bytes.
+// Fills the view's combo box with readable names while the entries keep their bytes. Window's
+// thread.
 class DisplayComboBox : public ComboBox {
  public:
   explicit DisplayComboBox(UpdateView& view) : view_(view) {}

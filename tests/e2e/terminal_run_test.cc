@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -32,7 +32,7 @@ const char kFailedRun[] = "更新完毕,但更新过程中存在异常！ 请尝
 
 // The recorded outcome of one run of the program.
 struct RunResult {
-  int status = -1;  // exit status; -1 when it did not exit normally
+  int status = -1;               // exit status; -1 when it did not exit normally
   std::vector<std::string> log;  // standard output's lines without their time stamps
   std::string out;
   std::string err;
@@ -65,7 +65,7 @@ bool HasTimeStamp(const std::string& line) {
 }
 
 // An application directory holding a copy of the program and its configuration, and a loopback
-// server publishing releases.
+// server publishing releases. The test thread runs the program as a child process.
 class TerminalRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,7 +90,8 @@ class TerminalRun : public ::testing::Test {
     put("data/deep/core.bin", std::string(3000, 'c'));
     std::string manifest =
         "\"paths\":[\n"
-        "\"\":[\"start.sh\":{\"l\":\"" + std::to_string(std::strlen(kStartScript)) +
+        "\"\":[\"start.sh\":{\"l\":\"" +
+        std::to_string(std::strlen(kStartScript)) +
         "\",\"v\":\"1\",\"x\":\"1\"}],\n"
         "\"data\":[\"readme.txt\":{\"l\":\"8\",\"v\":\"1\"}],\n"
         "\"data/deep\":[\"core.bin\":{\"l\":\"3000\",\"v\":\"4\"}]\n"
@@ -102,8 +103,8 @@ class TerminalRun : public ::testing::Test {
 
   void Configure(bool automatic) {
     WriteFileBytes(app_.File("Lodestar.cfg"),
-                   "\"serverlist\":\"" + server_.Url("/servers.txt") + "\",\n\"auto\":" +
-                       (automatic ? "1" : "0") +
+                   "\"serverlist\":\"" + server_.Url("/servers.txt") +
+                       "\",\n\"auto\":" + (automatic ? "1" : "0") +
                        ",\n\"exec\":\"start.sh\",\n\"param\":\"--from 'the updater'\"\n");
   }
 
@@ -116,10 +117,8 @@ class TerminalRun : public ::testing::Test {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
       std::string entry = *e;
@@ -180,8 +179,8 @@ class TerminalRun : public ::testing::Test {
   size_t FileRequests() const {
     size_t count = 0;
     for (const auto& request : server_.Requests()) {
-      count += request.path.find("/version.txt") == std::string::npos &&
-               request.path != "/servers.txt";
+      count +=
+          request.path.find("/version.txt") == std::string::npos && request.path != "/servers.txt";
     }
     return count;
   }
@@ -205,10 +204,10 @@ TEST_F(TerminalRun, FirstRunInstallsEverythingAndLaunchesExecThenSecondRunIsUpTo
 
   RunResult first = Run();
   EXPECT_EQ(first.status, 0) << first.err;
-  EXPECT_THAT(first.log, ElementsAre("正在连接获取服务器列表",
-                                     "获取服务器列表成功,共取得 1 个可选服务器", "正在连接：Main",
-                                     "获取更新文件列表成功：Main",
-                                     "需更新文件总数: 3, 文件总长度: 3 KB", "更新完毕"));
+  EXPECT_THAT(first.log,
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
+                          "正在连接：Main", "获取更新文件列表成功：Main",
+                          "需更新文件总数: 3, 文件总长度: 3 KB", "更新完毕"));
   EXPECT_EQ(ReadFileBytes(app_.File("data/readme.txt")), "read me\n");
   EXPECT_EQ(ReadFileBytes(app_.File("data/deep/core.bin")), std::string(3000, 'c'));
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
@@ -220,10 +219,9 @@ TEST_F(TerminalRun, FirstRunInstallsEverythingAndLaunchesExecThenSecondRunIsUpTo
   size_t fetched = FileRequests();
   RunResult second = Run();
   EXPECT_EQ(second.status, 0) << second.err;
-  EXPECT_THAT(second.log, ElementsAre("正在连接获取服务器列表",
-                                      "获取服务器列表成功,共取得 1 个可选服务器",
-                                      "正在连接：Main", "获取更新文件列表成功：Main",
-                                      "你当前的版本是最新的"));
+  EXPECT_THAT(second.log,
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
+                          "正在连接：Main", "获取更新文件列表成功：Main", "你当前的版本是最新的"));
   EXPECT_EQ(FileRequests(), fetched);
   EXPECT_EQ(WaitForLaunch(), "[--from]\n[the updater]\n");
 }
@@ -237,11 +235,11 @@ TEST_F(TerminalRun, FailedFileKeepsTheOldManifestAndARerunCompletes) {
 
   RunResult failed = Run();
   EXPECT_EQ(failed.status, 1);
-  EXPECT_THAT(failed.log, ElementsAre("正在连接获取服务器列表",
-                                      "获取服务器列表成功,共取得 1 个可选服务器",
-                                      "正在连接：Main", "获取更新文件列表成功：Main",
-                                      "需更新文件总数: 3, 文件总长度: 3 KB",
-                                      "下载文件失败 [readme.txt], 错误代码 [6]", kFailedRun));
+  EXPECT_THAT(failed.log,
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
+                          "正在连接：Main", "获取更新文件列表成功：Main",
+                          "需更新文件总数: 3, 文件总长度: 3 KB",
+                          "下载文件失败 [readme.txt], 错误代码 [6]", kFailedRun));
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), "\"paths\":[]\n");
   EXPECT_FALSE(FileExists(app_.File("launched.txt")));
 
@@ -276,8 +274,8 @@ TEST_F(TerminalRun, QuitOrEndOfInputClosesWhileWaiting) {
 
   RunResult quit = Run("q\n\n");
   EXPECT_EQ(quit.status, 1);
-  EXPECT_THAT(quit.log, ElementsAre("正在连接获取服务器列表",
-                                    "获取服务器列表成功,共取得 1 个可选服务器"));
+  EXPECT_THAT(quit.log,
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器"));
 
   RunResult ended = Run("");
   EXPECT_EQ(ended.status, 1);

@@ -114,7 +114,7 @@ class RecordingView : public UpdateView {
   bool ended = false;
 };
 
-// Records every launch instead of starting anything.
+// Records every launch instead of starting anything. Test thread only.
 class RecordingLauncher : public Launcher {
  public:
   void Launch(const std::string& path, const std::string& parameters) override {

@@ -256,7 +256,7 @@ TEST_F(UpdateRun, NamesInTheServersCodePageAreShownReadableAndWrittenAsGiven) {
   EXPECT_TRUE(view_.ended);
 }
 
-// A dialog whose worker threads cannot be started for one file.
+// A dialog whose worker thread cannot be started for one file. Test thread.
 class StartFailingDialog : public UpdateDialog {
  public:
   using UpdateDialog::UpdateDialog;

@@ -30,7 +30,7 @@ void OnInterrupt(int) {
 }
 
 // Catches the first Ctrl-C for the life of the front end (a second one kills at once), and puts
-// the previous handling back afterwards.
+// the previous handling back afterwards. Made and destroyed on the window's thread.
 class InterruptGuard {
  public:
   InterruptGuard() {
@@ -63,6 +63,7 @@ bool IsNumber(const std::string& text) {
 }
 
 // The dialog's modal loop in the terminal: the timer, the posted messages and the user's lines.
+// Runs on the thread that plays the window's thread (main).
 class TerminalLoop {
  public:
   TerminalLoop(UpdateDialog& dialog, TerminalView& view, MessageQueue& queue, TerminalInput& input,
@@ -90,6 +91,7 @@ class TerminalLoop {
       if (view_.Ended() || interrupted != 0) {
         break;
       }
+      view_.Flush();  // show what the messages changed before the user's lines act on it
       input_.Poll(0);
       if (!HandleInput()) {
         break;  // the user closed the window
