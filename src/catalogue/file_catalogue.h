@@ -5,6 +5,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue_entry.h"
 #include "transfer/lock_guard.h"
@@ -14,7 +15,7 @@
 class FileCatalogue {
  public:
   // moduleDirectory is the application's directory with its trailing separator; local paths and
-  // the directories Load creates lie below it.
+  // the directories Load creates lie below it. Every "\" in it becomes "/".
   explicit FileCatalogue(std::string moduleDirectory);
   virtual ~FileCatalogue();
   FileCatalogue(const FileCatalogue&) = delete;
@@ -27,11 +28,13 @@ class FileCatalogue {
   // Keeps only the entries that need a download (marked), consuming the local entries it matches;
   // returns how many stay.
   uint32_t MarkChanged(FileCatalogue& local);
-  // Sum of the lengths of the marked entries.
+  // Sum of the lengths of the marked entries, 64 bits wide so that large files add up.
   uint64_t TotalLength();
   // Removes and hands over the first entry; null when empty.
   std::unique_ptr<CatalogueEntry> TakeNext();
   size_t Size();
+  // Copies of the entries in order, for checks and diagnostics.
+  std::vector<CatalogueEntry> Entries();
 
  private:
   CriticalSection lock_;
@@ -40,5 +43,5 @@ class FileCatalogue {
 };
 
 // The file-size probe: opens the file for reading and takes its size; false when it cannot be
-// opened.
+// opened or is no regular file.
 bool ProbeFileSize(const std::string& path, int64_t& size);

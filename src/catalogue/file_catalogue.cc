@@ -1,0 +1,173 @@
+#include "catalogue/file_catalogue.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "catalogue/local_entry_index.h"
+#include "catalogue/manifest_paths.h"
+#include "catalogue/manifest_text.h"
+#include "catalogue/path_folding.h"
+#include "json/json_value.h"
+
+namespace {
+
+// The self-update file: the comparison trusts the local manifest for it and never looks at disk.
+constexpr std::string_view kSelfUpdateName = "Lodestar._exe";
+
+// "l" as a signed 64-bit number read like atoi; -1 when it is missing or no text.
+int64_t ReadLength(const JsonObject& file) {
+  const std::string* text = file.getString("l");
+  return text != nullptr ? AsciiToInt64(*text) : -1;
+}
+
+}  // namespace
+
+FileCatalogue::FileCatalogue(std::string moduleDirectory) : root_(std::move(moduleDirectory)) {
+  std::replace(root_.begin(), root_.end(), '\\', '/');
+}
+
+FileCatalogue::~FileCatalogue() {
+  Clear();
+}
+
+void FileCatalogue::Clear() {
+  LockGuard guard(&lock_);
+  while (!entries_.empty()) {
+    entries_.pop_front();
+  }
+}
+
+bool FileCatalogue::Load(const std::string& path) {
+  Clear();
+  LockGuard guard(&lock_);
+
+  std::string text;
+  if (!ReadManifestText(path, text)) {
+    return false;
+  }
+  JsonObject document;
+  if (!document.parse(text, false)) {
+    return false;
+  }
+  const JsonArray* paths = asArray(document.find("paths"));
+  if (paths == nullptr) {
+    return false;
+  }
+
+  std::string prefix;  // root + "/" + key + "/", shared by the directory's local paths
+  for (JsonCursor directories = paths->members(); directories.hasNext();) {
+    JsonMember directory = directories.next();
+    const JsonArray* files = asArray(directory.value);
+    const std::string& key = directory.key;
+    if (files == nullptr || !IsSafeDirectoryKey(key)) {
+      continue;
+    }
+    CreateKeyDirectories(root_, key);
+
+    prefix.assign(root_).append(1, '/').append(key).append(1, '/');
+    for (JsonCursor cursor = files->members(); cursor.hasNext();) {
+      JsonMember file = cursor.next();
+      const JsonObject* object = asObject(file.value);
+      const std::string& name = file.key;
+      if (object == nullptr || !IsSafeFileName(name)) {
+        continue;
+      }
+      int64_t length = ReadLength(*object);
+      int version = -1;
+      object->getInt("v", version);
+      if (length < 0 || version < 0) {
+        continue;
+      }
+      int executable = 0;
+      object->getInt("x", executable);
+
+      auto entry = std::make_unique<CatalogueEntry>();
+      entry->name = name;
+      entry->length = length;
+      entry->version = version;
+      entry->executable = executable == 1;
+      entry->localPath.reserve(prefix.size() + name.size());
+      entry->localPath.append(prefix).append(name);
+      entry->remotePath.reserve(key.size() + name.size() + 5);
+      entry->remotePath.append(key).append(1, '/').append(name).append(".txt");
+      entries_.push_back(std::move(entry));
+    }
+  }
+  return true;
+}
+
+uint32_t FileCatalogue::MarkChanged(FileCatalogue& local) {
+  LockGuard guard(&lock_);
+  // Matched local entries leave the local list at once but are destroyed only at the end: the
+  // index's keys point into them.
+  std::list<std::unique_ptr<CatalogueEntry>> consumed;
+  std::list<std::unique_ptr<CatalogueEntry>> nothing;
+  // Comparing a catalogue with itself would consume the very entries being walked.
+  auto& localEntries = &local == this ? nothing : local.entries_;
+  LocalEntryIndex index(localEntries);
+
+  uint32_t count = 0;
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    CatalogueEntry& server = **it;
+    bool needsDownload = true;
+    auto match = index.Take(server.remotePath);
+    if (match != index.end()) {
+      const CatalogueEntry& recorded = **match;
+      if (recorded.version == server.version && recorded.length == server.length) {
+        if (EqualsIgnoringCase(recorded.name, kSelfUpdateName)) {
+          needsDownload = false;
+        } else {
+          // The file the download would replace is the one that counts, also when the two
+          // manifests spell the path in different case.
+          int64_t size = 0;
+          needsDownload = !(ProbeFileSize(server.localPath, size) && size == server.length);
+        }
+      }
+      consumed.splice(consumed.end(), localEntries, match);
+    }
+    if (needsDownload) {
+      server.needsDownload = true;
+      ++count;
+      ++it;
+    } else {
+      it = entries_.erase(it);
+    }
+  }
+  return count;
+}
+
+uint64_t FileCatalogue::TotalLength() {
+  LockGuard guard(&lock_);
+  uint64_t total = 0;
+  for (const auto& entry : entries_) {
+    if (entry->needsDownload) {
+      total += static_cast<uint64_t>(entry->length);
+    }
+  }
+  return total;
+}
+
+std::unique_ptr<CatalogueEntry> FileCatalogue::TakeNext() {
+  LockGuard guard(&lock_);
+  if (entries_.empty()) {
+    return nullptr;
+  }
+  std::unique_ptr<CatalogueEntry> entry = std::move(entries_.front());
+  entries_.pop_front();
+  return entry;
+}
+
+size_t FileCatalogue::Size() {
+  LockGuard guard(&lock_);
+  return entries_.size();
+}
+
+std::vector<CatalogueEntry> FileCatalogue::Entries() {
+  LockGuard guard(&lock_);
+  std::vector<CatalogueEntry> copies;
+  copies.reserve(entries_.size());
+  for (const auto& entry : entries_) {
+    copies.push_back(*entry);
+  }
+  return copies;
+}

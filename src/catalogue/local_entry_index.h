@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "catalogue/catalogue_entry.h"
+#include "catalogue/path_folding.h"
+
+// Finds, for a remote path, the first not yet consumed entry of a local manifest with that path
+// (case-blind), in constant time. Built once per comparison over the local entry list, which must
+// not change except through Take; used under the server catalogue's lock on the window's thread.
+class LocalEntryIndex {
+ public:
+  using EntryList = std::list<std::unique_ptr<CatalogueEntry>>;
+
+  // Indexes every entry of entries. The keys point into the entries' remotePath, so the entries
+  // must outlive the index (moving them to another list by splice is fine).
+  explicit LocalEntryIndex(EntryList& entries);
+  LocalEntryIndex(const LocalEntryIndex&) = delete;
+  LocalEntryIndex& operator=(const LocalEntryIndex&) = delete;
+
+  // The first entry in list order whose remotePath equals remotePath without regard to case and
+  // that no earlier Take returned; it counts as consumed from now on. end() when there is none.
+  EntryList::iterator Take(std::string_view remotePath);
+  EntryList::iterator end() const { return end_; }
+
+ private:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+
+  EntryList::iterator end_;
+  std::vector<EntryList::iterator> entries_;
+  // Per entry, the next entry in list order with the same folded path.
+  std::vector<size_t> nextSame_;
+  // Per folded path, its first unconsumed entry.
+  std::unordered_map<std::string_view, size_t, FoldedHash, FoldedEqual> first_;
+};

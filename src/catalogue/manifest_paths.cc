@@ -1,0 +1,49 @@
+#include "catalogue/manifest_paths.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+bool IsSafeDirectoryKey(const std::string& key) {
+  if (key.find('\0') != std::string::npos) {
+    return false;
+  }
+  size_t start = 0;
+  while (start <= key.size()) {
+    size_t end = key.find_first_of("/\\", start);
+    if (end == std::string::npos) {
+      end = key.size();
+    }
+    if (end - start == 2 && key[start] == '.' && key[start + 1] == '.') {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool IsSafeFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") {
+    return false;
+  }
+  return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+void CreateKeyDirectories(const std::string& root, const std::string& key) {
+  if (key.empty()) {
+    return;
+  }
+  std::string path;
+  path.reserve(root.size() + 1 + key.size());
+  path = root;
+  size_t start = 0;
+  while (true) {
+    size_t end = key.find('/', start);
+    path += '/';
+    path.append(key, start, end == std::string::npos ? std::string::npos : end - start);
+    ::mkdir(path.c_str(), 0777);
+    if (end == std::string::npos) {
+      break;
+    }
+    start = end + 1;
+  }
+}

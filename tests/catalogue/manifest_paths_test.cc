@@ -1,0 +1,72 @@
+#include "catalogue/manifest_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "temp_tree.h"
+
+namespace {
+
+struct KeyCase {
+  std::string key;
+  bool safe;
+};
+
+TEST(ManifestPaths, DirectoryKeysThatLeaveTheRootAreRefused) {
+  const KeyCase cases[] = {
+      {"", true},
+      {"a", true},
+      {"a/b", true},
+      {"a//b", true},
+      {"/abs", true},  // below the root all the same: root + "/" + "/abs"
+      {"./a/.", true},
+      {"...", true},
+      {"a..", true},
+      {"..a/b..", true},
+      {"..", false},
+      {"../x", false},
+      {"a/..", false},
+      {"a/../b", false},
+      {"a/b/../../..", false},
+      {"..\\x", false},
+      {"a\\..\\..", false},
+      {"a\\../b", false},
+      {std::string("a\0/..", 5), false},
+      {std::string("a\0b", 3), false},
+  };
+  for (const KeyCase& c : cases) {
+    EXPECT_EQ(IsSafeDirectoryKey(c.key), c.safe) << "key \"" << c.key << "\"";
+  }
+}
+
+TEST(ManifestPaths, FileNamesMustNameOneFileInTheirDirectory) {
+  const KeyCase cases[] = {
+      {"a.dll", true}, {".hidden", true}, {"...", true},        {"Lodestar._exe", true},
+      {"", false},     {".", false},      {"..", false},        {"a/b", false},
+      {"/a", false},   {"a\\b", false},   {"..\\..\\x", false}, {std::string("a\0b", 3), false},
+  };
+  for (const KeyCase& c : cases) {
+    EXPECT_EQ(IsSafeFileName(c.key), c.safe) << "name \"" << c.key << "\"";
+  }
+}
+
+TEST(ManifestPaths, CreatesEachPieceBelowTheRootKeepingEmptyPieces) {
+  TempTree tree;
+  std::string root = tree.path() + "/";
+  CreateKeyDirectories(root, "a/b");
+  CreateKeyDirectories(root, "c//d/");
+  CreateKeyDirectories(root, "/e");
+  CreateKeyDirectories(root, "");
+  EXPECT_EQ(tree.List(), (std::vector<std::string>{"a/", "a/b/", "c/", "c/d/", "e/"}));
+}
+
+TEST(ManifestPaths, CreationOverAnExistingFileLeavesItAlone) {
+  TempTree tree;
+  tree.Write("a", "data");
+  CreateKeyDirectories(tree.path() + "/", "a/b");
+  EXPECT_EQ(tree.List(), std::vector<std::string>{"a"});
+}
+
+}  // namespace
