@@ -90,7 +90,19 @@ void CheckLayout(const ReleaseTree& release) {
     }
   }
   for (const ReleaseDirectory& directory : release.directories) {
+    // Clients refuse names with a backslash (a separator where manifests come from), so such a
+    // file would be missing from every installation.
+    if (directory.key.find('\\') != std::string::npos) {
+      throw PublishError(
+          "the folder '" + directory.key +
+          "' has a backslash in its name, which clients refuse; rename or exclude it");
+    }
     for (const ReleaseFile& file : directory.files) {
+      if (file.name.find('\\') != std::string::npos) {
+        throw PublishError("the file '" + ReleasePath(directory.key, file.name) +
+                           "' has a backslash in its name, which clients refuse; rename or "
+                           "exclude it");
+      }
       std::string copy = CopyPath(directory.key, file.name);
       if (copy == kManifestName) {
         throw PublishError(
