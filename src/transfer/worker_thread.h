@@ -13,6 +13,7 @@ class ManualResetEvent {
   void Set();
   void Reset();
   void Wait();
+  bool IsSet();
 
  private:
   std::mutex mutex_;
@@ -25,7 +26,9 @@ class ManualResetEvent {
 class WorkerThread {
  public:
   WorkerThread() = default;
-  // Does not join: a derived class that may be destroyed while running joins first.
+  // Does not wait for a running thread: a derived class that may be destroyed while running joins
+  // first. A thread that has already finished but was never joined is joined here; one still
+  // running is detached (the derived class broke the rule above; at least the process goes on).
   virtual ~WorkerThread();
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
@@ -35,6 +38,8 @@ class WorkerThread {
   // Waits for the finished event, then takes the thread out (one atomic exchange) and joins it.
   void Join();
   uint32_t threadId() const { return threadId_.load(); }
+  // True while no run is in progress (the finished event is signalled).
+  bool IsFinished() { return finished_.IsSet(); }
 
  protected:
   // The work of the thread; must not let an exception escape.

@@ -1,0 +1,665 @@
+#include "support/loopback_http_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+constexpr size_t kMaxHead = 64 * 1024;
+constexpr size_t kSendPiece = 64 * 1024;
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos)
+    return "";
+  size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecode(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      int high = HexValue(text[i + 1]);
+      int low = HexValue(text[i + 2]);
+      if (high >= 0 && low >= 0) {
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+        continue;
+      }
+    }
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+// The path of a request target: the absolute form loses scheme and authority, then the query.
+std::string TargetPath(const std::string& target) {
+  std::string rest = target;
+  size_t scheme = rest.find("://");
+  if (scheme != std::string::npos && rest.compare(0, 1, "/") != 0) {
+    size_t slash = rest.find('/', scheme + 3);
+    rest = slash == std::string::npos ? "/" : rest.substr(slash);
+  }
+  size_t query = rest.find_first_of("?#");
+  if (query != std::string::npos)
+    rest.erase(query);
+  return PercentDecode(rest);
+}
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 203:
+      return "Non-Authoritative Information";
+    case 204:
+      return "No Content";
+    case 206:
+      return "Partial Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 304:
+      return "Not Modified";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
+  }
+}
+
+bool SendAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    data += sent;
+    size -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool SendAll(int fd, const std::string& text) {
+  return SendAll(fd, text.data(), text.size());
+}
+
+// Where a response's body comes from: the route's bytes or an open file.
+class BodySource {
+ public:
+  explicit BodySource(const std::string* text) : text_(text) {}
+  ~BodySource() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  BodySource(const BodySource&) = delete;
+  BodySource& operator=(const BodySource&) = delete;
+
+  // Opens a regular file; false when there is none.
+  bool OpenFile(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+      return false;
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
+      return false;
+    fileSize_ = static_cast<size_t>(info.st_size);
+    return true;
+  }
+
+  size_t Size() const { return text_ ? text_->size() : fileSize_; }
+
+  // Sends [offset, offset + length) plain.
+  bool SendRange(int socket, size_t offset, size_t length) {
+    if (text_)
+      return SendAll(socket, text_->data() + offset, length);
+    off_t position = static_cast<off_t>(offset);
+    while (length > 0) {
+      ssize_t sent = ::sendfile(socket, fd_, &position, length);
+      if (sent < 0 && errno == EINTR)
+        continue;
+      if (sent <= 0)
+        return false;
+      length -= static_cast<size_t>(sent);
+    }
+    return true;
+  }
+
+  // Copies [offset, offset + length) into out.
+  bool Read(size_t offset, size_t length, std::string& out) {
+    if (text_) {
+      out.assign(*text_, offset, length);
+      return true;
+    }
+    out.resize(length);
+    size_t done = 0;
+    while (done < length) {
+      ssize_t got = ::pread(fd_, &out[done], length - done, static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR)
+        continue;
+      if (got <= 0)
+        return false;
+      done += static_cast<size_t>(got);
+    }
+    return true;
+  }
+
+ private:
+  const std::string* text_;
+  int fd_ = -1;
+  size_t fileSize_ = 0;
+};
+
+}  // namespace
+
+std::string LoopbackHttpServer::Request::Header(const std::string& name) const {
+  for (const auto& header : headers) {
+    if (EqualsNoCase(header.first, name))
+      return header.second;
+  }
+  return "";
+}
+
+bool LoopbackHttpServer::Request::HasHeader(const std::string& name) const {
+  for (const auto& header : headers) {
+    if (EqualsNoCase(header.first, name))
+      return true;
+  }
+  return false;
+}
+
+LoopbackHttpServer::LoopbackHttpServer() {
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0)
+    throw std::runtime_error("test server: socket failed");
+  int yes = 1;
+  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  int pipeFds[2];
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listenFd_, 64) != 0 ||
+      ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    ::close(listenFd_);
+    throw std::runtime_error("test server: cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+  wakeReadFd_ = pipeFds[0];
+  wakeWriteFd_ = pipeFds[1];
+  acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() {
+  Stop();
+}
+
+std::string LoopbackHttpServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void LoopbackHttpServer::SetResponse(const std::string& path, Response response) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  routes_[path] = Route{std::make_shared<const Response>(std::move(response)), nullptr};
+}
+
+void LoopbackHttpServer::SetBody(const std::string& path, std::string body) {
+  Response response;
+  response.body = std::move(body);
+  SetResponse(path, std::move(response));
+}
+
+void LoopbackHttpServer::SetStatus(const std::string& path, int status, std::string body) {
+  Response response;
+  response.status = status;
+  response.body = std::move(body);
+  SetResponse(path, std::move(response));
+}
+
+void LoopbackHttpServer::SetRedirect(const std::string& path, const std::string& location,
+                                     int status) {
+  Response response;
+  response.status = status;
+  response.headers.emplace_back("Location", location);
+  response.body = "moved";
+  SetResponse(path, std::move(response));
+}
+
+void LoopbackHttpServer::SetChunked(const std::string& path, std::string body, size_t chunkSize) {
+  Response response;
+  response.body = std::move(body);
+  response.chunked = true;
+  response.chunkSize = chunkSize;
+  SetResponse(path, std::move(response));
+}
+
+void LoopbackHttpServer::SetCutShort(const std::string& path, std::string body, size_t sentBytes) {
+  Response response;
+  response.body = std::move(body);
+  response.sendOnly = sentBytes;
+  SetResponse(path, std::move(response));
+}
+
+void LoopbackHttpServer::SetStalled(const std::string& path, std::string body, size_t sentBytes) {
+  Response response;
+  response.body = std::move(body);
+  response.stallAfter = sentBytes;
+  SetResponse(path, std::move(response));
+}
+
+void LoopbackHttpServer::SetHook(const std::string& path, Hook hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  routes_[path] = Route{nullptr, std::move(hook)};
+}
+
+void LoopbackHttpServer::SetFallbackHook(Hook hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fallback_ = std::move(hook);
+}
+
+void LoopbackHttpServer::ServeDirectory(const std::string& urlPrefix, const std::string& root) {
+  std::string prefix = urlPrefix;
+  while (!prefix.empty() && prefix.back() == '/')
+    prefix.pop_back();
+  std::lock_guard<std::mutex> lock(mutex_);
+  directories_.emplace_back(prefix, root);
+}
+
+void LoopbackHttpServer::ClearRoutes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  routes_.clear();
+  directories_.clear();
+  fallback_ = nullptr;
+}
+
+void LoopbackHttpServer::ReleaseStalls() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++releaseGeneration_;
+  }
+  changed_.notify_all();
+}
+
+bool LoopbackHttpServer::WaitForStalls(size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return stalls_ >= count; });
+}
+
+bool LoopbackHttpServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
+std::vector<LoopbackHttpServer::Request> LoopbackHttpServer::Requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+size_t LoopbackHttpServer::RequestCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_.size();
+}
+
+size_t LoopbackHttpServer::ConnectionCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connections_;
+}
+
+void LoopbackHttpServer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_)
+      return;
+    stopped_ = true;
+  }
+  stopping_ = true;
+  char wake = 1;
+  while (::write(wakeWriteFd_, &wake, 1) < 0 && errno == EINTR) {
+  }
+  if (acceptThread_.joinable())
+    acceptThread_.join();
+
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int fd : openFds_)
+      ::shutdown(fd, SHUT_RDWR);
+    threads.swap(connectionThreads_);
+  }
+  changed_.notify_all();
+  for (auto& thread : threads)
+    thread.join();
+  ::close(listenFd_);
+  ::close(wakeReadFd_);
+  ::close(wakeWriteFd_);
+}
+
+uint16_t LoopbackHttpServer::UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  if (fd >= 0)
+    ::close(fd);
+  return port;
+}
+
+void LoopbackHttpServer::AcceptLoop() {
+  while (!stopping_) {
+    pollfd ready[2] = {{listenFd_, POLLIN, 0}, {wakeReadFd_, POLLIN, 0}};
+    int count = ::poll(ready, 2, -1);
+    if (count <= 0 || stopping_ || !(ready[0].revents & POLLIN))
+      continue;
+    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+      continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++connections_;
+    openFds_.push_back(fd);
+    connectionThreads_.emplace_back([this, fd] { Serve(fd); });
+  }
+}
+
+void LoopbackHttpServer::RecordRequest(const Request& request) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(request);
+  }
+  changed_.notify_all();
+}
+
+uint64_t LoopbackHttpServer::NoteStall() {
+  uint64_t generation;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    generation = releaseGeneration_;
+    ++stalls_;
+  }
+  changed_.notify_all();
+  return generation;
+}
+
+bool LoopbackHttpServer::StallWait(int fd, uint64_t generation) {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (changed_.wait_for(lock, std::chrono::milliseconds(20),
+                            [&] { return stopping_.load() || releaseGeneration_ != generation; })) {
+        return !stopping_.load();
+      }
+    }
+    // A client that gave up closes its end; stop waiting for it then.
+    char probe;
+    ssize_t got = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      return false;
+    }
+  }
+}
+
+std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
+    const Request& request) {
+  Hook hook;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto route = routes_.find(request.path);
+    if (route != routes_.end()) {
+      if (route->second.response)
+        return route->second.response;
+      hook = route->second.hook;
+    } else {
+      for (const auto& directory : directories_) {
+        const std::string& prefix = directory.first;
+        if (request.path.compare(0, prefix.size(), prefix) != 0 ||
+            request.path.size() <= prefix.size() + 1 || request.path[prefix.size()] != '/') {
+          continue;
+        }
+        std::string relative = request.path.substr(prefix.size() + 1);
+        if (("/" + relative + "/").find("/../") != std::string::npos)
+          break;
+        auto response = std::make_shared<Response>();
+        response->file = directory.second + "/" + relative;
+        return response;
+      }
+      hook = fallback_;
+    }
+  }
+  if (hook)
+    return std::make_shared<const Response>(hook(request));
+  auto missing = std::make_shared<Response>();
+  missing->status = 404;
+  missing->body = "not found";
+  return missing;
+}
+
+void LoopbackHttpServer::Serve(int fd) {
+  std::string buffer;
+  char chunk[4096];
+  bool open = true;
+  while (open && !stopping_) {
+    size_t headEnd;
+    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+      if (buffer.size() > kMaxHead) {
+        open = false;
+        break;
+      }
+      ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+      if (got < 0 && errno == EINTR)
+        continue;
+      if (got <= 0) {
+        open = false;
+        break;
+      }
+      buffer.append(chunk, static_cast<size_t>(got));
+    }
+    if (!open)
+      break;
+
+    std::string head = buffer.substr(0, headEnd);
+    buffer.erase(0, headEnd + 4);
+    Request request;
+    size_t lineEnd = head.find("\r\n");
+    std::string requestLine = head.substr(0, lineEnd);
+    size_t first = requestLine.find(' ');
+    size_t last = requestLine.rfind(' ');
+    if (first == std::string::npos || last == first) {
+      SendAll(fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+      break;
+    }
+    request.method = requestLine.substr(0, first);
+    request.target = requestLine.substr(first + 1, last - first - 1);
+    request.version = requestLine.substr(last + 1);
+    request.path = TargetPath(request.target);
+    while (lineEnd != std::string::npos) {
+      size_t start = lineEnd + 2;
+      lineEnd = head.find("\r\n", start);
+      std::string line =
+          head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+      size_t colon = line.find(':');
+      if (colon == std::string::npos)
+        continue;
+      request.headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+    }
+
+    // A request body is read and dropped.
+    size_t bodyLength = 0;
+    std::string lengthText = request.Header("Content-Length");
+    if (!lengthText.empty())
+      bodyLength = std::strtoul(lengthText.c_str(), nullptr, 10);
+    while (buffer.size() < bodyLength) {
+      ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+      if (got < 0 && errno == EINTR)
+        continue;
+      if (got <= 0) {
+        open = false;
+        break;
+      }
+      buffer.append(chunk, static_cast<size_t>(got));
+    }
+    if (!open)
+      break;
+    buffer.erase(0, bodyLength);
+
+    RecordRequest(request);
+    std::string connection = request.Header("Connection");
+    bool keepAlive = request.version == "HTTP/1.1" ? !EqualsNoCase(connection, "close")
+                                                   : EqualsNoCase(connection, "keep-alive");
+    std::shared_ptr<const Response> response = Answer(request);
+    open = Send(fd, request, *response, keepAlive);
+  }
+
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
+  }
+  ::close(fd);
+}
+
+bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& response,
+                              bool keepAlive) {
+  if (response.stallBeforeHeaders && !StallWait(fd, NoteStall()))
+    return false;
+
+  int status = response.status;
+  BodySource source(response.file.empty() ? &response.body : nullptr);
+  static const std::string kMissing = "not found";
+  BodySource missing(&kMissing);
+  BodySource* body = &source;
+  if (!response.file.empty() && !source.OpenFile(response.file)) {
+    status = 404;
+    body = &missing;
+  }
+
+  const size_t size = body->Size();
+  const size_t limit = std::min(size, response.sendOnly);
+  const bool closeAfter = response.close || !keepAlive || response.noContentLength ||
+                          limit < size || response.badChunkHeader;
+
+  std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
+  if (response.chunked) {
+    head += "Transfer-Encoding: chunked\r\n";
+  } else if (!response.noContentLength) {
+    head += "Content-Length: " + std::to_string(size) + "\r\n";
+  }
+  bool hasType = false;
+  for (const auto& header : response.headers)
+    hasType |= EqualsNoCase(header.first, "Content-Type");
+  if (!hasType)
+    head += "Content-Type: application/octet-stream\r\n";
+  head += closeAfter ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
+  for (const auto& header : response.headers)
+    head += header.first + ": " + header.second + "\r\n";
+  head += "\r\n";
+  if (request.method == "HEAD" || status == 204 || status == 304)
+    return SendAll(fd, head) && !closeAfter;
+  // A small plain answer goes out in one piece, so a client reads head and body at once.
+  if (response.file.empty() && !response.chunked && response.stallAfter == SIZE_MAX &&
+      limit == size && size <= kSendPiece) {
+    return SendAll(fd, head + response.body) && !closeAfter;
+  }
+  if (!SendAll(fd, head))
+    return false;
+
+  std::string piece;
+  size_t offset = 0;
+  bool stalled = false;
+  bool firstChunk = true;
+  while (offset < limit) {
+    if (!stalled && offset >= response.stallAfter) {
+      stalled = true;
+      if (!StallWait(fd, NoteStall()))
+        return false;
+    }
+    size_t length = limit - offset;
+    if (response.chunked)
+      length = std::min(length, std::max<size_t>(response.chunkSize, 1));
+    length = std::min(length, kSendPiece);
+    if (!stalled && offset < response.stallAfter) {
+      length = std::min(length, response.stallAfter - offset);
+    }
+    if (response.chunked) {
+      if (!body->Read(offset, length, piece))
+        return false;
+      char line[32];
+      std::snprintf(line, sizeof line, "%zx\r\n", length);
+      if (!SendAll(fd, std::string(line) + piece + "\r\n"))
+        return false;
+      if (firstChunk && response.badChunkHeader) {
+        SendAll(fd, "zz-not-hex\r\n");
+        return false;
+      }
+      firstChunk = false;
+    } else if (!body->SendRange(fd, offset, length)) {
+      return false;
+    }
+    offset += length;
+  }
+  if (!stalled && response.stallAfter != SIZE_MAX && offset >= response.stallAfter) {
+    // The stall point is the end of what is sent: wait there too.
+    if (!StallWait(fd, NoteStall()))
+      return false;
+  }
+  if (limit < size)
+    return false;
+  if (response.chunked && !SendAll(fd, "0\r\n\r\n"))
+    return false;
+  return !closeAfter;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+// A fresh directory under $TMPDIR (else /tmp), removed with everything in it when the object
+// goes. Used by one test on its own thread.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Small file helpers for tests.
+bool FileExists(const std::string& path);
+// The whole file; "" when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+// Creates or empties path and writes data; false on failure.
+bool WriteFileBytes(const std::string& path, const std::string& data);

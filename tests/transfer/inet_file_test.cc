@@ -1,0 +1,440 @@
+#include "transfer/inet_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/loopback_http_server.h"
+#include "support/temp_dir.h"
+#include "support/transfer_environment.h"
+#include "transfer/transfer_error.h"
+
+namespace {
+
+auto* const kTransfers = testing::AddGlobalTestEnvironment(new TransferEnvironment);
+
+using std::chrono::seconds;
+using Clock = std::chrono::steady_clock;
+
+const char* const kInitialText = "连接服务器失败, 请选择其他服务器进行尝试";
+
+std::string RandomBytes(size_t size, unsigned seed = 7) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+// What a run told its window.
+struct RunReport {
+  int code = -1;
+  int doneCount = 0;
+  int afterDone = 0;  // messages that came after WM_TRANSFER_DONE
+  std::vector<uint32_t> chunks;
+
+  uint64_t ChunkTotal() const { return std::accumulate(chunks.begin(), chunks.end(), uint64_t{0}); }
+};
+
+// Collects one run's messages until its completion, then joins it. Window's thread.
+RunReport CollectRun(CInetFile& task, MessageQueue& window) {
+  RunReport report;
+  PostedMessage message;
+  while (report.doneCount == 0 && window.Wait(message, seconds(120))) {
+    EXPECT_EQ(message.lParam, &task);
+    EXPECT_EQ(HighWord(message.wParam), static_cast<uint32_t>(task.kind));
+    if (message.message == WM_TRANSFER_PROGRESS) {
+      report.chunks.push_back(LowWord(message.wParam));
+    } else if (message.message == WM_TRANSFER_DONE) {
+      ++report.doneCount;
+      report.code = static_cast<int>(LowWord(message.wParam));
+    }
+  }
+  task.Join();
+  while (window.TryTake(message)) ++report.afterDone;
+  return report;
+}
+
+RunReport RunToEnd(CInetFile& task) {
+  MessageQueue window;
+  task.notifyWindow = &window;
+  EXPECT_TRUE(task.StartTransfer());
+  RunReport report = CollectRun(task, window);
+  task.notifyWindow = nullptr;
+  EXPECT_EQ(report.doneCount, 1);
+  EXPECT_EQ(report.afterDone, 0);
+  return report;
+}
+
+class InetFileTest : public testing::Test {
+ protected:
+  std::unique_ptr<CInetFile> Task(const std::string& path, int kind = KindServerList) {
+    auto task = std::make_unique<CInetFile>();
+    task->kind = kind;
+    task->url = server.Url(path);
+    task->localPath = dir.File("out");
+    return task;
+  }
+
+  LoopbackHttpServer server;
+  TempDir dir;
+};
+
+// Bodies of every interesting size arrive whole, in chunks of at most 1024 bytes, one progress
+// message each.
+TEST_F(InetFileTest, BodiesOfAnySizeArriveWholeInChunks) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{1024}, size_t{1025}, size_t{2500},
+                      size_t{5 * 1024 * 1024 + 3}}) {
+    SCOPED_TRACE(size);
+    std::string body = RandomBytes(size, static_cast<unsigned>(size));
+    server.SetBody("/file", body);
+    auto task = Task("/file");
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, TransferOk);
+    EXPECT_TRUE(ReadFileBytes(task->localPath) == body);
+    EXPECT_EQ(task->bytesReceived, size);
+    EXPECT_EQ(report.ChunkTotal(), size);
+    for (uint32_t chunk : report.chunks) {
+      EXPECT_GE(chunk, 1u);
+      EXPECT_LE(chunk, 1024u);
+    }
+    const size_t fullChunks = (size + 1023) / 1024;
+    if (size <= 2500) {
+      EXPECT_EQ(report.chunks.size(), fullChunks);
+    } else {
+      EXPECT_GE(report.chunks.size(), fullChunks);
+    }
+    EXPECT_EQ(task->GetErrorText(), kInitialText);
+  }
+  server.SetBody("/file", std::string(2500, 'k'));
+  auto task = Task("/file");
+  EXPECT_EQ(RunToEnd(*task).chunks, (std::vector<uint32_t>{1024, 1024, 452}));
+}
+
+TEST_F(InetFileTest, EmptyBodyTruncatesAnOldFile) {
+  server.SetBody("/empty", "");
+  auto task = Task("/empty");
+  ASSERT_TRUE(WriteFileBytes(task->localPath, "old contents"));
+  RunReport report = RunToEnd(*task);
+  EXPECT_EQ(report.code, TransferOk);
+  EXPECT_TRUE(report.chunks.empty());
+  EXPECT_TRUE(FileExists(task->localPath));
+  EXPECT_EQ(ReadFileBytes(task->localPath), "");
+}
+
+TEST_F(InetFileTest, ChunkedResponsesArriveWhole) {
+  std::string body = RandomBytes(300000);
+  server.SetChunked("/chunked", body, 777);
+  auto task = Task("/chunked");
+  RunReport report = RunToEnd(*task);
+  EXPECT_EQ(report.code, TransferOk);
+  EXPECT_TRUE(ReadFileBytes(task->localPath) == body);
+  EXPECT_EQ(report.ChunkTotal(), body.size());
+}
+
+// Anything but 200 is refused before the output file is opened.
+TEST_F(InetFileTest, StatusOtherThan200IsCode6AndCreatesNoFile) {
+  server.SetStatus("/missing", 404, RandomBytes(100000));
+  server.SetStatus("/broken", 500);
+  server.SetStatus("/nothing", 204);
+  server.SetStatus("/partial", 206, "abc");
+  for (const char* path : {"/missing", "/broken", "/nothing", "/partial", "/unrouted"}) {
+    SCOPED_TRACE(path);
+    auto task = Task(path);
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, FileRequestFailed);
+    EXPECT_TRUE(report.chunks.empty());
+    EXPECT_FALSE(FileExists(task->localPath));
+    EXPECT_EQ(task->GetErrorText(), "取得服务器文件失败, 请选择其他服务器进行尝试");
+  }
+}
+
+TEST_F(InetFileTest, RedirectsToHttpAreFollowed) {
+  server.SetRedirect("/old", "/new");
+  server.SetRedirect("/first", server.Url("/second"), 301);
+  server.SetRedirect("/second", "/new", 307);
+  server.SetBody("/new", "moved here");
+  for (const char* path : {"/old", "/first"}) {
+    SCOPED_TRACE(path);
+    auto task = Task(path);
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, TransferOk);
+    EXPECT_EQ(ReadFileBytes(task->localPath), "moved here");
+    EXPECT_EQ(report.ChunkTotal(), 10u);  // the redirects' own bodies are not part of it
+  }
+  std::vector<std::string> paths;
+  for (const auto& request : server.Requests()) paths.push_back(request.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"/old", "/new", "/first", "/second", "/new"}));
+}
+
+TEST_F(InetFileTest, RedirectsElsewhereOrInCirclesAreCode2) {
+  server.SetRedirect("/secure", "https://127.0.0.1:" + std::to_string(server.port()) + "/x");
+  server.SetRedirect("/ftp", "ftp://127.0.0.1/x");
+  server.SetRedirect("/file", "file:///etc/passwd");
+  server.SetRedirect("/loop", "/loop");
+  for (const char* path : {"/secure", "/ftp", "/file", "/loop"}) {
+    SCOPED_TRACE(path);
+    auto task = Task(path);
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, ServerRefused);
+    EXPECT_FALSE(FileExists(task->localPath));
+    EXPECT_EQ(task->GetErrorText(), kInitialText);
+  }
+}
+
+TEST_F(InetFileTest, UrlsThatAreNotHttpFailBeforeAnyConnection) {
+  const std::string hostPort = "127.0.0.1:" + std::to_string(server.port());
+  const std::vector<std::string> urls = {
+      "https://" + hostPort + "/x", "ftp://" + hostPort + "/x", "file:///etc/passwd", "garbage",
+      "",  "http://", "http://a b/", "HTTPS://" + hostPort + "/x"};
+  for (const std::string& url : urls) {
+    SCOPED_TRACE(url);
+    auto task = Task("/x");
+    task->url = url;
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, UrlParseFailed);
+    EXPECT_EQ(task->GetErrorText(), "URL解析错误, 请选择其他服务器进行尝试");
+    EXPECT_FALSE(FileExists(task->localPath));
+  }
+  EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(InetFileTest, SpacesAndNonAsciiInPathsAreSentEncoded) {
+  server.SetBody("/dir/a b/文件.txt", "named");
+  auto task = Task("/dir/a b/文件.txt");
+  RunReport report = RunToEnd(*task);
+  EXPECT_EQ(report.code, TransferOk);
+  EXPECT_EQ(ReadFileBytes(task->localPath), "named");
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].target, "/dir/a%20b/%e6%96%87%e4%bb%b6.txt");
+}
+
+TEST_F(InetFileTest, SendsOneGetWithExactlyTheExpectedHeaders) {
+  server.SetBody("/headers", "x");
+  auto task = Task("/headers?v=1");
+  EXPECT_EQ(RunToEnd(*task).code, TransferOk);
+  ASSERT_EQ(server.RequestCount(), 1u);
+  const LoopbackHttpServer::Request request = server.Requests()[0];
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.target, "/headers?v=1");
+  EXPECT_EQ(request.version, "HTTP/1.1");
+  LoopbackHttpServer::Headers expected = {
+      {"Host", "127.0.0.1:" + std::to_string(server.port())},
+      {"Accept", "*/*"},
+      {"User-Agent", "Lodestar_Quorrin"},
+      {"Cache-Control", "no-cache"},
+      {"Pragma", "no-cache"},
+  };
+  LoopbackHttpServer::Headers seen = request.headers;
+  std::sort(expected.begin(), expected.end());
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, expected);
+}
+
+TEST_F(InetFileTest, RefusedConnectionIsCode2AndKeepsErrorText) {
+  auto task = Task("/x");
+  task->url = "http://127.0.0.1:" + std::to_string(LoopbackHttpServer::UnusedPort()) + "/x";
+  RunReport report = RunToEnd(*task);
+  EXPECT_EQ(report.code, ServerRefused);
+  EXPECT_EQ(task->GetErrorText(), kInitialText);
+  EXPECT_FALSE(FileExists(task->localPath));
+}
+
+// A body that ends early is a failure, never a success.
+TEST_F(InetFileTest, BodyCutShortIsCode2) {
+  const std::string body = RandomBytes(50000);
+  server.SetCutShort("/short", body, 20000);
+  LoopbackHttpServer::Response unterminated;
+  unterminated.body = body;
+  unterminated.chunked = true;
+  unterminated.sendOnly = 30000;
+  server.SetResponse("/unterminated", unterminated);
+  LoopbackHttpServer::Response garbled;
+  garbled.body = body;
+  garbled.chunked = true;
+  garbled.badChunkHeader = true;
+  server.SetResponse("/garbled", garbled);
+  for (const char* path : {"/short", "/unterminated", "/garbled"}) {
+    SCOPED_TRACE(path);
+    auto task = Task(path);
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, ServerRefused);
+    EXPECT_LT(report.ChunkTotal(), body.size());
+  }
+}
+
+TEST_F(InetFileTest, CancelEndsAStalledTransferPromptly) {
+  server.SetStalled("/stall", RandomBytes(100000), 3000);
+  auto task = Task("/stall");
+  MessageQueue window;
+  task->notifyWindow = &window;
+  ASSERT_TRUE(task->StartTransfer());
+  ASSERT_TRUE(server.WaitForStalls(1, seconds(60)));
+  const auto cancelled = Clock::now();
+  task->cancel = true;
+  RunReport report = CollectRun(*task, window);
+  EXPECT_LT(Clock::now() - cancelled, seconds(15));
+  EXPECT_EQ(report.code, Cancelled);
+  EXPECT_EQ(report.doneCount, 1);
+  EXPECT_EQ(report.ChunkTotal(), 3000u);
+  EXPECT_EQ(ReadFileBytes(task->localPath).size(), 3000u);  // the partial file stays
+  EXPECT_EQ(task->GetErrorText(), kInitialText);
+}
+
+TEST_F(InetFileTest, CancelWhileWaitingForTheResponse) {
+  LoopbackHttpServer::Response silent;
+  silent.body = "late";
+  silent.stallBeforeHeaders = true;
+  server.SetResponse("/silent", silent);
+  auto task = Task("/silent");
+  MessageQueue window;
+  task->notifyWindow = &window;
+  ASSERT_TRUE(task->StartTransfer());
+  ASSERT_TRUE(server.WaitForStalls(1, seconds(60)));
+  task->cancel = true;
+  RunReport report = CollectRun(*task, window);
+  EXPECT_EQ(report.code, Cancelled);
+  EXPECT_FALSE(FileExists(task->localPath));
+}
+
+TEST_F(InetFileTest, DeletingARunningTaskWaitsForItsWorker) {
+  server.SetStalled("/stall", RandomBytes(100000), 5000);
+  auto task = Task("/stall");
+  MessageQueue window;
+  task->notifyWindow = &window;
+  CInetFile* address = task.get();
+  ASSERT_TRUE(task->StartTransfer());
+  ASSERT_TRUE(server.WaitForStalls(1, seconds(60)));
+  const auto deleting = Clock::now();
+  task.reset();
+  EXPECT_LT(Clock::now() - deleting, seconds(15));
+  std::vector<PostedMessage> messages;
+  PostedMessage message;
+  while (window.TryTake(message)) messages.push_back(message);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().message, WM_TRANSFER_DONE);
+  EXPECT_EQ(messages.back().lParam, address);
+  EXPECT_EQ(LowWord(messages.back().wParam), static_cast<uint32_t>(Cancelled));
+}
+
+TEST_F(InetFileTest, DeletingATaskThatNeverRanReturnsAtOnce) {
+  auto task = Task("/x");
+  task.reset();
+  EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+// A file task lands beside its final path; the final file itself is never touched.
+TEST_F(InetFileTest, FileKindWritesToTheUpdatePath) {
+  server.SetBody("/app.bin", "new version");
+  auto task = Task("/app.bin", KindFile);
+  task->localPath = dir.File("app.bin");
+  ASSERT_TRUE(WriteFileBytes(task->localPath, "old version"));
+  ASSERT_EQ(::chmod(task->localPath.c_str(), 0444), 0);
+  RunReport report = RunToEnd(*task);
+  EXPECT_EQ(report.code, TransferOk);
+  EXPECT_EQ(ReadFileBytes(dir.File("app.bin.update")), "new version");
+  EXPECT_EQ(ReadFileBytes(dir.File("app.bin")), "old version");
+
+  auto fresh = Task("/app.bin", KindFile);
+  fresh->localPath = dir.File("absent.bin");
+  EXPECT_EQ(RunToEnd(*fresh).code, TransferOk);
+  EXPECT_FALSE(FileExists(dir.File("absent.bin")));
+  EXPECT_EQ(ReadFileBytes(dir.File("absent.bin.update")), "new version");
+}
+
+TEST_F(InetFileTest, ListAndManifestKindsWriteToLocalPath) {
+  server.SetBody("/list", "a|http://a");
+  for (int kind : {KindServerList, KindManifest}) {
+    auto task = Task("/list", kind);
+    task->localPath = dir.File("kind" + std::to_string(kind));
+    EXPECT_EQ(RunToEnd(*task).code, TransferOk);
+    EXPECT_EQ(ReadFileBytes(task->localPath), "a|http://a");
+    EXPECT_FALSE(FileExists(task->localPath + ".update"));
+  }
+}
+
+TEST_F(InetFileTest, WithoutAWindowTheDownloadStillHappens) {
+  const std::string body = RandomBytes(10000);
+  server.SetBody("/quiet", body);
+  auto task = Task("/quiet");
+  ASSERT_EQ(task->notifyWindow, nullptr);
+  ASSERT_TRUE(task->StartTransfer());
+  task->Join();
+  EXPECT_TRUE(ReadFileBytes(task->localPath) == body);
+  EXPECT_EQ(task->bytesReceived, body.size());
+}
+
+TEST_F(InetFileTest, ErrorTextAfterCodes6And2) {
+  server.SetStatus("/gone", 404);
+  auto task = Task("/gone");
+  EXPECT_EQ(task->GetErrorText(), kInitialText);
+  EXPECT_EQ(RunToEnd(*task).code, FileRequestFailed);
+  const std::string notFound = "取得服务器文件失败, 请选择其他服务器进行尝试";
+  EXPECT_EQ(task->GetErrorText(), notFound);
+  // Code 2 leaves the text of the run before.
+  task->url = "http://127.0.0.1:" + std::to_string(LoopbackHttpServer::UnusedPort()) + "/";
+  EXPECT_EQ(RunToEnd(*task).code, ServerRefused);
+  EXPECT_EQ(task->GetErrorText(), notFound);
+  EXPECT_EQ(task->startCount, 2);
+}
+
+TEST_F(InetFileTest, OutputThatCannotBeCreatedIsCode7) {
+  server.SetBody("/x", "data");
+  auto task = Task("/x");
+  task->localPath = dir.File("no/such/dir/out");
+  EXPECT_EQ(RunToEnd(*task).code, LocalFileCreateFailed);
+  EXPECT_EQ(task->GetErrorText(), "创建本地文件失败");
+}
+
+// A full disk shows up either on a write or only when the buffered rest is flushed at close.
+TEST_F(InetFileTest, FailedWritesAreCode7NotSuccess) {
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  server.SetBody("/small", "a few bytes");
+  server.SetBody("/large", RandomBytes(3 * 1024 * 1024));
+  for (const char* path : {"/small", "/large"}) {
+    SCOPED_TRACE(path);
+    auto task = Task(path);
+    task->localPath = "/dev/full";
+    EXPECT_EQ(RunToEnd(*task).code, LocalFileCreateFailed);
+    EXPECT_EQ(task->GetErrorText(), "创建本地文件失败");
+  }
+}
+
+TEST_F(InetFileTest, StartingAgainTruncatesAndCountsFromZero) {
+  server.SetBody("/again", RandomBytes(3000));
+  auto task = Task("/again");
+  EXPECT_EQ(RunToEnd(*task).code, TransferOk);
+  server.SetBody("/again", "short");
+  RunReport second = RunToEnd(*task);
+  EXPECT_EQ(second.code, TransferOk);
+  EXPECT_EQ(second.chunks, std::vector<uint32_t>{5});
+  EXPECT_EQ(ReadFileBytes(task->localPath), "short");
+  EXPECT_EQ(task->bytesReceived, 5u);
+  EXPECT_EQ(task->startCount, 2);
+}
+
+// The environment's proxy settings apply: the request goes to the proxy in absolute form.
+TEST_F(InetFileTest, UsesTheProxyFromTheEnvironment) {
+  server.SetBody("/via/proxy", "proxied");
+  ::setenv("http_proxy", server.Url("").c_str(), 1);
+  ::unsetenv("no_proxy");
+  ::unsetenv("NO_PROXY");
+  auto task = Task("/unused");
+  task->url = "http://updates.invalid/via/proxy";
+  RunReport report = RunToEnd(*task);
+  ::unsetenv("http_proxy");
+  ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+  ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+  EXPECT_EQ(report.code, TransferOk);
+  EXPECT_EQ(ReadFileBytes(task->localPath), "proxied");
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].target, "http://updates.invalid/via/proxy");
+}
+
+}  // namespace
