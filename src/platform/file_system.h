@@ -21,3 +21,12 @@ bool DeleteFileAt(const std::string& path);
 
 // Renames from to to, never replacing an existing to; false on failure.
 bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// The permission bits (rwx for user, group, others) of an existing file; false when it has none.
+bool GetPermissionBits(const std::string& path, unsigned& mode);
+
+// Sets the permission bits of a file; false on failure.
+bool SetPermissionBits(const std::string& path, unsigned mode);
+
+// True for a regular file that this process may execute.
+bool IsExecutableFile(const std::string& path);

@@ -5,6 +5,6 @@
 // The running executable's directory with its trailing separator. Any thread.
 std::string ModuleDirectory();
 
-// Cuts a full executable path just after its last "/" or "\" (searching from the last character
-// down to the second); the whole path when there is none.
+// Cuts a full executable path just after its last "/" or "\" (an executable in "/" gives "/");
+// the whole path when there is none.
 std::string DirectoryOfPath(const std::string& path);

@@ -1,11 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "catalogue/file_catalogue.h"
 #include "platform/launch.h"
+#include "transfer/download_queue.h"
+#include "transfer/lock_guard.h"
 #include "transfer/messages.h"
+#include "transfer/server_list.h"
 #include "ui/update_settings.h"
 #include "ui/update_view.h"
 
@@ -16,6 +22,9 @@ class CInetFile;
 // the front end's loop calls the handlers and Dispatch for each posted message.
 class UpdateDialog {
  public:
+  static constexpr unsigned kTimerId = 1000;
+  static constexpr unsigned kTimerPeriodMs = 100;
+
   // notifyWindow receives the workers' messages; it must outlive the dialog.
   UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, UpdateSettings settings,
                Launcher& launcher);
@@ -30,7 +39,8 @@ class UpdateDialog {
   long OnTransferProgress(uint32_t wParam, CInetFile* lParam);
   long OnTransferDone(uint32_t wParam, CInetFile* lParam);
   void OnUpdateNow();
-  // Routes WM_TRANSFER_PROGRESS and WM_TRANSFER_DONE to their handlers; ignores the rest.
+  // Routes WM_TRANSFER_PROGRESS and WM_TRANSFER_DONE to their handlers; ignores the rest, and
+  // any message whose task is no longer the running one.
   void Dispatch(const PostedMessage& message);
   // Removes the tray icon; runs whenever the dialog ends.
   void DestroyWindow();
@@ -40,7 +50,57 @@ class UpdateDialog {
   // True while the user is expected to act: the controls are enabled and nothing is queued.
   bool WaitingForUser();
 
+  // The local time that log lines are stamped with; tests fix it.
+  void SetClock(std::function<std::tm()> clock);
+
+ protected:
+  // Starts one queued task; true when a worker runs it. A seam for tests of a failed start.
+  virtual bool StartTask(CInetFile& task);
+
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  void StartManifestFetch();
+  void FetchServerList(const std::string& url);
+  void ParseServerList(CInetFile& task, uint32_t code);
+  void FillServerCombo();
+  void HandleManifest(CInetFile& task, uint32_t code);
+  void HandleFile(CInetFile& task, uint32_t code);
+  // Puts one downloaded file in place; oldMode holds the replaced file's permission bits, or -1.
+  void FinishFile(CInetFile& task, int oldMode);
+  void FinishRun();
+  bool FileExists(const std::string& path);
+  void AddLogLine(const std::string& text, uint32_t code);
+  void SetStatusText(const std::string& text);
+  void EnableControls(bool enable);
+  void QueueTask(std::unique_ptr<CInetFile> task);
+  // The combo box's selected server, or null.
+  ServerEntry* SelectedServer();
+
+  UpdateView& view_;
+  MessageTarget& notifyWindow_;
+  UpdateSettings settings_;
+  Launcher& launcher_;
+  std::function<std::tm()> clock_;
+
+  CriticalSection dialogLock;
+  ServerList serverList;
+  FileCatalogue remoteCatalogue;
+  std::string manifestText;
+  uint32_t fileCount = 0;
+  uint64_t totalBytes = 0;  // 64-bit: runs of 4 GiB and more count right
+  uint64_t bytesDone = 0;
+  uint32_t maxRunning = 5;
+  uint32_t runningCount = 0;
+  bool fileFailed = false;
+
+  bool trayIconAdded = false;
+  std::string trayTip;     // the tip the icon shows, at most 63 bytes
+  uint32_t trayFrame = 0;  // one dialog per process, so this counts for the process
+
+  bool updateButtonEnabled_ = true;
+  bool comboBoxEnabled_ = true;
+  bool runFinished_ = false;
+
+  // Last, so that it is destroyed first: its tasks are cancelled and joined while the rest of
+  // the dialog still stands.
+  DownloadQueue downloadQueue;
 };

@@ -1,0 +1,60 @@
+#include "app/update_app.h"
+
+#include <fstream>
+
+#include "json/json_value.h"
+#include "platform/module_directory.h"
+
+namespace {
+
+std::string TextOrEmpty(const std::string* text) {
+  return text != nullptr ? *text : std::string();
+}
+
+}  // namespace
+
+bool UpdateApp::ReadConfiguration() {
+  return ReadConfiguration(ModuleDirectory() + kConfigurationName);
+}
+
+bool UpdateApp::ReadConfiguration(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return false;
+  }
+  std::string text;
+  char chunk[4096];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    text.append(chunk, static_cast<size_t>(in.gcount()));
+  }
+  if (in.bad()) {
+    return false;  // a read error (a directory, say) is no configuration at all
+  }
+  ApplyConfiguration(text);
+  return true;
+}
+
+void UpdateApp::ApplyConfiguration(const std::string& text) {
+  JsonObject document;
+  document.parse(text, false);
+  serverlist = TextOrEmpty(document.getString("serverlist"));
+  int mode = 0;
+  document.getInt("auto", mode);
+  automatic = mode == 1;
+  exec = TextOrEmpty(document.getString("exec"));
+  param = TextOrEmpty(document.getString("param"));
+}
+
+UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
+  UpdateSettings settings;
+  settings.serverlist = serverlist;
+  settings.automatic = automatic;
+  settings.exec = exec;
+  settings.param = param;
+  settings.moduleDirectory = moduleDirectory;
+  return settings;
+}
+
+UpdateSettings UpdateApp::Settings() const {
+  return Settings(ModuleDirectory());
+}

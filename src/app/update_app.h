@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include "ui/update_settings.h"
+
+// The application object: holds the four configuration values for the whole process, read once at
+// start and never written back. Used on the window's thread.
+class UpdateApp {
+ public:
+  // The configuration file's name, appended to ModuleDirectory().
+  static constexpr const char* kConfigurationName = "/Lodestar.cfg";
+
+  // Reads ModuleDirectory() + "/Lodestar.cfg". False when it cannot be opened or read; every value
+  // then keeps its default.
+  bool ReadConfiguration();
+  bool ReadConfiguration(const std::string& path);
+  // Takes the values from the configuration text. The reader's verdict is not looked at: whatever
+  // members it completed before a failure count, the rest get their defaults.
+  void ApplyConfiguration(const std::string& text);
+
+  // The values as the update run takes them, with the application's directory.
+  UpdateSettings Settings(const std::string& moduleDirectory) const;
+  UpdateSettings Settings() const;
+
+  std::string serverlist;  // URL of the server list; empty ends the program at once
+  bool automatic = false;  // the key "auto": on only when its value reads as the integer 1
+  std::string exec;        // launched after a finished run, relative to the executable's directory
+  std::string param;       // its parameters
+};

@@ -1,0 +1,122 @@
+#include "ui/display_text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace {
+
+const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0 when there is none.
+size_t Utf8SequenceLength(const std::string& text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const size_t n = text.size();
+  unsigned char c = byte(i);
+  if (c < 0x80) {
+    return 1;
+  }
+  size_t length;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) {
+      low = 0xA0;  // no overlong forms
+    } else if (c == 0xED) {
+      high = 0x9F;  // no surrogates
+    }
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) {
+      low = 0x90;
+    } else if (c == 0xF4) {
+      high = 0x8F;  // nothing above U+10FFFF
+    }
+  } else {
+    return 0;
+  }
+  if (i + length > n) {
+    return 0;
+  }
+  if (byte(i + 1) < low || byte(i + 1) > high) {
+    return 0;
+  }
+  for (size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) {
+      return 0;
+    }
+  }
+  return length;
+}
+
+// Converts GB18030 bytes to UTF-8, one U+FFFD for every byte that starts no valid character.
+std::string FromGb18030(const std::string& text) {
+  iconv_t cd = iconv_open("UTF-8", "GB18030");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      size_t length = Utf8SequenceLength(text, i);
+      if (length == 0) {
+        out += kReplacement;
+      } else {
+        out.append(text, i, length);
+        i += length - 1;
+      }
+    }
+    return out;
+  }
+  std::string out;
+  char buffer[256];
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    size_t outLeft = sizeof buffer;
+    size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, outPtr - buffer);
+    if (result == static_cast<size_t>(-1) && errno != E2BIG) {
+      // EILSEQ or a sequence cut off at the end: replace one byte and go on after it.
+      out += kReplacement;
+      ++in;
+      --inLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+bool IsValidUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+std::string DisplayText(const std::string& text) {
+  if (IsValidUtf8(text)) {
+    return text;
+  }
+  return FromGb18030(text);
+}
+
+std::string CutAtCharBoundary(const std::string& text, size_t maxBytes) {
+  if (text.size() <= maxBytes) {
+    return text;
+  }
+  size_t cut = maxBytes;
+  // Step back over continuation bytes to the start of the character that would be cut.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+    --cut;
+  }
+  return text.substr(0, cut);
+}

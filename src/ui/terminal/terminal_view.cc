@@ -1,0 +1,264 @@
+#include "ui/terminal/terminal_view.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr std::chrono::milliseconds kProgressInterval(100);
+const char kTitle[] = "Varnholm自动更新客户端";
+
+// The order of a sorted combo box: letters compared without regard to case, then bytes.
+bool ComesBefore(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    int x = std::tolower(static_cast<unsigned char>(a[i]));
+    int y = std::tolower(static_cast<unsigned char>(b[i]));
+    if (x != y) {
+      return x < y;
+    }
+  }
+  if (a.size() != b.size()) {
+    return a.size() < b.size();
+  }
+  return a < b;
+}
+
+// Decodes the UTF-8 code point at text[i] (advancing i); invalid bytes count as one column.
+uint32_t NextCodePoint(const std::string& text, size_t& i) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+  if (i + length > text.size()) {
+    length = 1;
+  }
+  uint32_t cp = length == 1 ? c : c & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+  }
+  i += length;
+  return cp;
+}
+
+// Columns a character takes on a terminal: East Asian wide characters take two.
+int ColumnsOf(uint32_t cp) {
+  bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+              (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+              (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+              (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+  return wide ? 2 : 1;
+}
+
+// The longest prefix of text that fits in the given number of columns.
+std::string FitColumns(const std::string& text, int columns) {
+  int used = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t start = i;
+    int width = ColumnsOf(NextCodePoint(text, i));
+    if (used + width > columns) {
+      return text.substr(0, start);
+    }
+    used += width;
+  }
+  return text;
+}
+
+}  // namespace
+
+TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool errIsTerminal)
+    : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
+
+int TerminalView::AddString(const std::string& text) {
+  auto at = std::upper_bound(
+      items_.begin(), items_.end(), text,
+      [](const std::string& t, const Item& item) { return ComesBefore(t, item.text); });
+  int index = static_cast<int>(at - items_.begin());
+  items_.insert(at, Item{text, nullptr});
+  if (selected_ >= index) {
+    ++selected_;  // the selection stays on its item
+  }
+  listChanged_ = true;
+  return index;
+}
+
+void TerminalView::SetItemData(int index, ServerEntry* entry) {
+  if (index >= 0 && index < ItemCount()) {
+    items_[index].entry = entry;
+  }
+}
+
+void TerminalView::SetCurSel(int index) {
+  selected_ = (index >= 0 && index < ItemCount()) ? index : -1;
+  listChanged_ = true;
+}
+
+bool TerminalView::DeleteString(int index) {
+  if (index < 0 || index >= ItemCount()) {
+    return false;
+  }
+  items_.erase(items_.begin() + index);
+  if (selected_ == index) {
+    selected_ = -1;
+  } else if (selected_ > index) {
+    --selected_;
+  }
+  listChanged_ = true;
+  return true;
+}
+
+int TerminalView::GetCurSel() {
+  return selected_;
+}
+
+ServerEntry* TerminalView::GetItemData(int index) {
+  return (index >= 0 && index < ItemCount()) ? items_[index].entry : nullptr;
+}
+
+void TerminalView::EnableComboBox(bool enable) {
+  comboEnabled_ = enable;
+}
+
+void TerminalView::EnableUpdateButton(bool) {}
+
+void TerminalView::AppendLogLine(const std::string& line, uint32_t) {
+  ClearStatusLine();
+  std::fwrite(line.data(), 1, line.size(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  DrawStatusLine();
+}
+
+void TerminalView::ClearLog() {}
+
+void TerminalView::SetStatusLine(const std::string& text) {
+  if (text == status_) {
+    return;
+  }
+  status_ = text;
+  if (errIsTerminal_) {
+    DrawStatusLine();
+  } else if (!text.empty()) {
+    std::fprintf(err_, "%s\n", text.c_str());
+  }
+}
+
+void TerminalView::SetFileProgress(int position) {
+  position = std::clamp(position, 0, 100);
+  progressChanged_ = progressChanged_ || position != fileProgress_;
+  fileProgress_ = position;
+}
+
+void TerminalView::SetTotalProgress(int position) {
+  position = std::clamp(position, 0, 100);
+  progressChanged_ = progressChanged_ || position != totalProgress_;
+  totalProgress_ = position;
+}
+
+void TerminalView::AddTrayIcon(int, const std::string&) {}
+void TerminalView::SetTrayIcon(int) {}
+void TerminalView::SetTrayTip(const std::string&) {}
+void TerminalView::RemoveTrayIcon() {}
+
+void TerminalView::StartTimer(unsigned, unsigned periodMs) {
+  timerStarted_ = true;
+  timerPeriodMs_ = periodMs;
+}
+
+void TerminalView::ShowMessageBox(const std::string& text) {
+  ClearStatusLine();
+  std::fprintf(err_, "[%s] %s\n", kTitle, text.c_str());
+  if (messageBoxWait_) {
+    messageBoxWait_();
+  }
+  DrawStatusLine();
+}
+
+void TerminalView::EndDialog() {
+  ended_ = true;
+}
+
+void TerminalView::Flush() {
+  if (listChanged_) {
+    listChanged_ = false;
+    if (!items_.empty()) {
+      PrintServerList();
+    }
+  }
+  if (!progressChanged_) {
+    return;
+  }
+  auto now = std::chrono::steady_clock::now();
+  if (now - lastProgressDraw_ < kProgressInterval) {
+    return;
+  }
+  lastProgressDraw_ = now;
+  progressChanged_ = false;
+  if (errIsTerminal_) {
+    DrawStatusLine();
+    return;
+  }
+  std::string progress = ProgressText();
+  if (progress != lastProgressPrinted_) {
+    lastProgressPrinted_ = progress;
+    std::fprintf(err_, "%s\n", progress.c_str());
+  }
+}
+
+void TerminalView::Notice(const std::string& text) {
+  ClearStatusLine();
+  std::fprintf(err_, "%s\n", text.c_str());
+  DrawStatusLine();
+}
+
+void TerminalView::Finish() {
+  if (statusDrawn_) {
+    std::fputc('\n', err_);
+    statusDrawn_ = false;
+  }
+  std::fflush(out_);
+}
+
+std::string TerminalView::ProgressText() const {
+  return "更新总进度：" + std::to_string(totalProgress_) + "%  当前进度：" +
+         std::to_string(fileProgress_) + "%";
+}
+
+void TerminalView::ClearStatusLine() {
+  if (errIsTerminal_ && statusDrawn_) {
+    std::fputs("\r\033[K", err_);
+    statusDrawn_ = false;
+  }
+}
+
+void TerminalView::DrawStatusLine() {
+  if (!errIsTerminal_) {
+    return;
+  }
+  std::string line = ProgressText();
+  if (!status_.empty()) {
+    line = status_ + "  " + line;
+  }
+  int columns = 80;
+  struct winsize size;
+  if (ioctl(fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
+    columns = size.ws_col;
+  }
+  // One column short of the width, so the line never wraps and \r returns to its start.
+  std::fputs("\r\033[K", err_);
+  std::string fitted = FitColumns(line, columns - 1);
+  std::fwrite(fitted.data(), 1, fitted.size(), err_);
+  std::fflush(err_);
+  statusDrawn_ = true;
+}
+
+void TerminalView::PrintServerList() {
+  ClearStatusLine();
+  std::fprintf(err_, "选择服务器：\n");
+  for (int i = 0; i < ItemCount(); ++i) {
+    std::fprintf(err_, "%s %d. %s\n", i == selected_ ? "*" : " ", i + 1, items_[i].text.c_str());
+  }
+  DrawStatusLine();
+}

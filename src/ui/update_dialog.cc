@@ -1,0 +1,465 @@
+#include "ui/update_dialog.h"
+
+#include <climits>
+#include <utility>
+
+#include "platform/file_system.h"
+#include "transfer/inet_file.h"
+#include "transfer/transfer_error.h"
+#include "ui/display_text.h"
+#include "ui/format_text.h"
+
+namespace {
+
+constexpr int kTrayFrameFirst = 130;
+constexpr size_t kTrayTipMax = 63;
+const char kTrayTipStart[] = "正在自动更新";
+
+std::tm LocalTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+// part * 100 / whole without overflow for any 64-bit counts; whole must not be 0.
+uint64_t Percent(uint64_t part, uint64_t whole) {
+  return static_cast<uint64_t>(static_cast<unsigned __int128>(part) * 100u / whole);
+}
+
+int BarPosition(uint64_t percent) {
+  return percent > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(percent);
+}
+
+// Fills the view's combo box with readable names while the entries keep their bytes.
+class DisplayComboBox : public ComboBox {
+ public:
+  explicit DisplayComboBox(UpdateView& view) : view_(view) {}
+  int AddString(const std::string& text) override { return view_.AddString(DisplayText(text)); }
+  void SetItemData(int index, ServerEntry* entry) override { view_.SetItemData(index, entry); }
+  void SetCurSel(int index) override { view_.SetCurSel(index); }
+
+ private:
+  UpdateView& view_;
+};
+
+// Strips the white space that a text line may carry at either end.
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r\n\v\f";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) {
+    return std::string();
+  }
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, UpdateSettings settings,
+                           Launcher& launcher)
+    : view_(view),
+      notifyWindow_(notifyWindow),
+      settings_(std::move(settings)),
+      launcher_(launcher),
+      clock_(LocalTimeNow),
+      remoteCatalogue(settings_.moduleDirectory) {}
+
+UpdateDialog::~UpdateDialog() = default;
+
+void UpdateDialog::SetClock(std::function<std::tm()> clock) {
+  clock_ = std::move(clock);
+}
+
+bool UpdateDialog::OnInitDialog() {
+  if (settings_.serverlist.empty()) {
+    return false;  // the front end ends at once
+  }
+  view_.StartTimer(kTimerId, kTimerPeriodMs);
+  if (!trayIconAdded) {
+    trayTip = CutAtCharBoundary(kTrayTipStart, kTrayTipMax);
+    view_.AddTrayIcon(kTrayFrameFirst, trayTip);
+    trayIconAdded = true;
+  }
+  FetchServerList(settings_.serverlist);
+  return true;
+}
+
+void UpdateDialog::DestroyWindow() {
+  if (trayIconAdded) {
+    view_.RemoveTrayIcon();
+    trayIconAdded = false;
+  }
+}
+
+bool UpdateDialog::RunFinished() const {
+  return runFinished_;
+}
+
+bool UpdateDialog::WaitingForUser() {
+  return updateButtonEnabled_ && comboBoxEnabled_ && downloadQueue.Size() == 0 && !runFinished_;
+}
+
+void UpdateDialog::Dispatch(const PostedMessage& message) {
+  if (message.message != WM_TRANSFER_PROGRESS && message.message != WM_TRANSFER_DONE) {
+    return;
+  }
+  // Only the head of the queue ever runs; a message about anything else would name a task that
+  // is gone.
+  if (message.lParam == nullptr || message.lParam != downloadQueue.Front()) {
+    return;
+  }
+  if (message.message == WM_TRANSFER_PROGRESS) {
+    OnTransferProgress(message.wParam, message.lParam);
+  } else {
+    OnTransferDone(message.wParam, message.lParam);
+  }
+}
+
+bool UpdateDialog::StartTask(CInetFile& task) {
+  return task.StartTransfer();
+}
+
+void UpdateDialog::OnTimer(unsigned id) {
+  if (id != kTimerId) {
+    return;
+  }
+  LockGuard guard(&dialogLock);
+  if (runningCount >= maxRunning) {
+    return;
+  }
+  CInetFile* head = downloadQueue.Front();
+  if (head == nullptr || head->startCount != 0) {
+    return;
+  }
+  if (head->kind == KindFile) {
+    SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
+  }
+  bool started = StartTask(*head);
+  if (head->startCount == 0) {
+    head->startCount = 1;  // never tried twice, whoever started it
+  }
+  ++runningCount;
+  if (!started) {
+    // No worker will ever report on this task: end it here as a failed transfer, so the queue
+    // moves on instead of stalling behind it.
+    OnTransferDone(MakeTransferWParam(head->kind, ServerRefused), head);
+  }
+}
+
+long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
+  LockGuard guard(&dialogLock);
+  if (lParam == nullptr) {
+    return 0;
+  }
+  const uint32_t chunk = LowWord(wParam);
+  const int kind = static_cast<int>(HighWord(wParam));
+  std::string tip;
+  if (lParam->expectedSize > 0) {
+    view_.SetFileProgress(BarPosition(Percent(lParam->bytesReceived.load(), lParam->expectedSize)));
+  }
+  if (kind == KindFile) {
+    bytesDone += chunk;
+    if (totalBytes > 0) {
+      uint64_t percent = Percent(bytesDone, totalBytes);
+      view_.SetTotalProgress(BarPosition(percent));
+      tip = FormatText("%llu%%", static_cast<unsigned long long>(percent));
+    }
+  }
+  if (trayIconAdded) {
+    ++trayFrame;
+    view_.SetTrayIcon(kTrayFrameFirst + static_cast<int>(trayFrame % 3));
+    std::string newTip = CutAtCharBoundary(tip, kTrayTipMax);
+    if (newTip != trayTip) {
+      trayTip = newTip;
+      view_.SetTrayTip(trayTip);
+    }
+  }
+  return 0;
+}
+
+long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
+  LockGuard guard(&dialogLock);
+  const uint32_t code = LowWord(wParam);
+  const int kind = static_cast<int>(HighWord(wParam));
+  if (lParam != nullptr) {
+    switch (kind) {
+      case KindServerList:
+        ParseServerList(*lParam, code);
+        break;
+      case KindManifest:
+        HandleManifest(*lParam, code);
+        break;
+      case KindFile:
+        HandleFile(*lParam, code);
+        break;
+      default:
+        break;
+    }
+  }
+
+  downloadQueue.RemoveAndDelete(lParam);
+  if (downloadQueue.Size() == 0) {
+    if (kind == KindFile && !fileFailed) {
+      SetStatusText("更新完毕");
+      AddLogLine("更新完毕", 0);
+      if (WriteWholeFile(settings_.moduleDirectory + "/version.txt", manifestText)) {
+        FinishRun();
+      } else {
+        AddLogLine("保存下载进度遇到异常!", 0);
+      }
+    } else if (kind == KindFile) {
+      const char* text = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
+      SetStatusText(text);
+      AddLogLine(text, 0);
+    }
+    EnableControls(true);
+  }
+  if (runningCount > 0) {
+    --runningCount;
+  }
+  return 0;
+}
+
+void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
+  if (code != 0) {
+    AddLogLine(
+        FormatText("%s：%s", task.GetErrorText().c_str(), DisplayText(task.serverName).c_str()),
+        code);
+    // Nothing will read the partial manifest; don't leave it in the temporary directory.
+    DeleteFileAt(task.localPath);
+    return;
+  }
+  AddLogLine(FormatText("获取更新文件列表成功：%s", DisplayText(task.serverName).c_str()), 0);
+  FileCatalogue localCatalogue(settings_.moduleDirectory);
+  localCatalogue.Load(settings_.moduleDirectory + "/version.txt");
+  std::string text;
+  if (ReadWholeFile(task.localPath, text)) {
+    manifestText.swap(text);
+  }
+  if (!remoteCatalogue.Load(task.localPath)) {
+    view_.ShowMessageBox("装载远程版本信息失败!");
+  } else {
+    fileCount = remoteCatalogue.MarkChanged(localCatalogue);
+    totalBytes = remoteCatalogue.TotalLength();
+    if (fileCount == 0) {
+      AddLogLine("你当前的版本是最新的", 0);
+      FinishRun();
+    } else {
+      AddLogLine(FormatText("需更新文件总数: %u, 文件总长度: %llu KB", fileCount,
+                            static_cast<unsigned long long>(totalBytes / 1024)),
+                 0);
+    }
+    // The combo box has been disabled since the manifest was asked for: this is its server.
+    ServerEntry* server = SelectedServer();
+    while (std::unique_ptr<CatalogueEntry> entry = remoteCatalogue.TakeNext()) {
+      if (server == nullptr) {
+        continue;
+      }
+      auto file = std::make_unique<CInetFile>();
+      file->kind = KindFile;
+      file->notifyWindow = &notifyWindow_;
+      file->url = server->url + "/" + entry->remotePath;
+      file->localPath = entry->localPath;
+      file->serverName = task.serverName;
+      file->displayName = entry->name;
+      file->expectedSize = entry->length > 0 ? static_cast<uint64_t>(entry->length) : 0;
+      file->registerAfter = entry->registerAfter;
+      file->runAfter = entry->runAfter;
+      file->runParameters = entry->runParameters;
+      file->executable = entry->executable;
+      QueueTask(std::move(file));
+    }
+  }
+  DeleteFileAt(task.localPath);
+}
+
+void UpdateDialog::HandleFile(CInetFile& task, uint32_t code) {
+  if (code != 0) {
+    fileFailed = true;
+    AddLogLine(
+        FormatText("下载文件失败 [%s], 错误代码 [%u]", DisplayText(task.displayName).c_str(), code),
+        code);
+    return;
+  }
+  int oldMode = -1;
+  if (FileExists(task.localPath)) {
+    unsigned mode = 0;
+    if (GetPermissionBits(task.localPath, mode)) {
+      oldMode = static_cast<int>(mode);
+    }
+    if (!DeleteFileAt(task.localPath)) {
+      AddLogLine(FormatText("删除文件失败 [%s]", DisplayText(task.displayName).c_str()), 0);
+      return;
+    }
+  }
+  FinishFile(task, oldMode);
+}
+
+void UpdateDialog::FinishFile(CInetFile& task, int oldMode) {
+  const std::string downloaded = task.localPath + ".update";
+  // The new file keeps the old one's permissions; an executable entry can be run. Set before the
+  // rename, so the file never stands in place with the wrong bits.
+  if (oldMode >= 0 || task.executable) {
+    unsigned mode = 0;
+    if (oldMode >= 0) {
+      mode = static_cast<unsigned>(oldMode);
+    } else {
+      GetPermissionBits(downloaded, mode);
+    }
+    if (task.executable) {
+      mode |= (mode & 0444) >> 2;  // execute wherever it may be read
+    }
+    SetPermissionBits(downloaded, mode);
+  }
+  if (!RenameNoReplace(downloaded, task.localPath)) {
+    AddLogLine(FormatText("重命名文件失败 [%s]", DisplayText(task.displayName).c_str()), 0);
+    return;
+  }
+  SetStatusText(FormatText("下载文件成功 [%s]", DisplayText(task.displayName).c_str()));
+  if (task.runAfter) {
+    launcher_.Launch(task.localPath, task.runParameters);
+  }
+  if (task.registerAfter) {
+    launcher_.Launch("regsvr32", "/s " + task.localPath);
+  }
+}
+
+void UpdateDialog::FinishRun() {
+  view_.EndDialog();
+  runFinished_ = true;
+  if (!settings_.exec.empty()) {
+    launcher_.Launch(settings_.moduleDirectory + "/" + settings_.exec, settings_.param);
+  }
+}
+
+bool UpdateDialog::FileExists(const std::string& path) {
+  return CanOpenForReading(path);
+}
+
+void UpdateDialog::OnUpdateNow() {
+  if (!updateButtonEnabled_) {
+    return;  // a disabled button cannot be pressed
+  }
+  SetStatusText("");
+  fileFailed = false;
+  view_.ClearLog();
+  StartManifestFetch();
+}
+
+void UpdateDialog::StartManifestFetch() {
+  ServerEntry* server = SelectedServer();
+  if (server == nullptr) {
+    return;
+  }
+  std::string tempFile = MakeTempFile();
+  remoteCatalogue.Clear();
+  view_.SetFileProgress(0);
+  view_.SetTotalProgress(0);
+  AddLogLine(FormatText("正在连接：%s", DisplayText(server->name).c_str()), 0);
+  bytesDone = 0;
+  auto task = std::make_unique<CInetFile>();
+  task->kind = KindManifest;
+  task->notifyWindow = &notifyWindow_;
+  task->url = server->url + "/version.txt";
+  task->serverName = server->name;
+  task->localPath = tempFile;
+  task->expectedSize = 0;
+  QueueTask(std::move(task));
+}
+
+void UpdateDialog::FetchServerList(const std::string& url) {
+  std::string tempFile = MakeTempFile();
+  remoteCatalogue.Clear();
+  view_.SetFileProgress(0);
+  view_.SetTotalProgress(0);
+  AddLogLine("正在连接获取服务器列表", 0);
+  bytesDone = 0;
+  auto task = std::make_unique<CInetFile>();
+  task->kind = KindServerList;
+  task->notifyWindow = &notifyWindow_;
+  task->url = url;
+  task->localPath = tempFile;
+  task->expectedSize = 0;
+  QueueTask(std::move(task));
+}
+
+void UpdateDialog::ParseServerList(CInetFile& task, uint32_t code) {
+  // The result code is not looked at: whatever arrived whole is used.
+  std::string content;
+  if (!ReadWholeFile(task.localPath, content)) {
+    DeleteFileAt(task.localPath);
+    return;
+  }
+  unsigned taken = 0;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) {
+      end = content.size();
+    }
+    std::string line = Trim(content.substr(start, end - start));
+    start = end + 1;
+    size_t bar = line.find('|');
+    if (bar == std::string::npos || bar == 0) {
+      continue;
+    }
+    std::string name = Trim(line.substr(0, bar));
+    std::string url = Trim(line.substr(bar + 1));
+    if (name.empty() || url.empty()) {
+      continue;
+    }
+    if (serverList.AddEntry(name, url)) {
+      ++taken;
+    }
+  }
+  if (taken > 0) {
+    AddLogLine(FormatText("获取服务器列表成功,共取得 %u 个可选服务器", taken), code);
+    FillServerCombo();
+    if (settings_.automatic) {
+      StartManifestFetch();
+    }
+  } else {
+    AddLogLine("获得服务器列表失败", 0);
+  }
+  DeleteFileAt(task.localPath);
+}
+
+void UpdateDialog::FillServerCombo() {
+  while (view_.DeleteString(0)) {
+  }
+  DisplayComboBox comboBox(view_);
+  serverList.FillComboBox(comboBox);
+}
+
+ServerEntry* UpdateDialog::SelectedServer() {
+  int selection = view_.GetCurSel();
+  if (selection < 0) {
+    return nullptr;
+  }
+  return view_.GetItemData(selection);
+}
+
+void UpdateDialog::QueueTask(std::unique_ptr<CInetFile> task) {
+  EnableControls(false);
+  downloadQueue.PushBack(std::move(task));
+}
+
+void UpdateDialog::EnableControls(bool enable) {
+  updateButtonEnabled_ = enable;
+  comboBoxEnabled_ = enable;
+  view_.EnableUpdateButton(enable);
+  view_.EnableComboBox(enable);
+}
+
+void UpdateDialog::AddLogLine(const std::string& text, uint32_t code) {
+  std::tm now = clock_();
+  view_.AppendLogLine(FormatText("%.2u:%.2u:%.2u %s", static_cast<unsigned>(now.tm_hour),
+                                 static_cast<unsigned>(now.tm_min),
+                                 static_cast<unsigned>(now.tm_sec), text.c_str()),
+                      code);
+}
+
+void UpdateDialog::SetStatusText(const std::string& text) {
+  view_.SetStatusLine(text);
+}

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/update_app.h"
+#include "platform/module_directory.h"
+
+namespace {
+
+// A fresh directory for one test's configuration file, removed afterwards.
+class UpdateAppConfig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = std::filesystem::temp_directory_path() / "lodestar-cfg-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    directory_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  // Writes text as the configuration and reads it into a fresh application object.
+  UpdateApp Read(const std::string& text) {
+    const std::string path = directory_ + UpdateApp::kConfigurationName;
+    std::ofstream(path, std::ios::binary) << text;
+    UpdateApp app;
+    EXPECT_TRUE(app.ReadConfiguration(path));
+    return app;
+  }
+
+  std::string directory_;
+};
+
+TEST_F(UpdateAppConfig, MissingOrUnreadableFileKeepsDefaults) {
+  UpdateApp app;
+  EXPECT_FALSE(app.ReadConfiguration(directory_ + "/none.cfg"));
+  std::filesystem::create_directory(directory_ + UpdateApp::kConfigurationName);
+  EXPECT_FALSE(app.ReadConfiguration(directory_ + UpdateApp::kConfigurationName));
+  const UpdateSettings settings = app.Settings("/opt/app/");
+  EXPECT_EQ(settings.serverlist, "");
+  EXPECT_FALSE(settings.automatic);
+  EXPECT_EQ(settings.exec, "");
+  EXPECT_EQ(settings.param, "");
+  EXPECT_EQ(settings.moduleDirectory, "/opt/app/");
+}
+
+TEST_F(UpdateAppConfig, ReadsTheFourValues) {
+  const UpdateApp app = Read(
+      "serverlist:\"http://127.0.0.1:8080/list.txt\",\r\nauto:1,\r\nexec:app/Main.exe,\r\n"
+      "param:'-a \"b c\"'\r\n");
+  const UpdateSettings settings = app.Settings("/opt/app/");
+  EXPECT_EQ(settings.serverlist, "http://127.0.0.1:8080/list.txt");
+  EXPECT_TRUE(settings.automatic);
+  EXPECT_EQ(settings.exec, "app/Main.exe");
+  EXPECT_EQ(settings.param, "-a \"b c\"");
+}
+
+TEST_F(UpdateAppConfig, AutoIsOnOnlyForTheIntegerOne) {
+  const std::pair<const char*, bool> forms[] = {
+      {"auto:1", true},  {"auto: 1", true},   {"auto:\"\t01x\"", true}, {"auto:2", false},
+      {"auto:0", false}, {"auto:yes", false}, {"auto:", false},         {"auto:{x:1}", false},
+      {"exec:x", false}, {"AUTO:1", false},   {"auto:-1", false},       {"auto:4294967297", false},
+  };
+  for (const auto& [text, on] : forms) {
+    EXPECT_EQ(Read(text).automatic, on) << text;
+  }
+}
+
+TEST_F(UpdateAppConfig, CompletedMembersCountWhenTheTextBreaksLater) {
+  // The unquoted URL stops the reader at its ':'; what came before it still counts.
+  const UpdateApp app = Read("auto:1,exec:run.sh,serverlist:http://host/list.txt,param:p");
+  EXPECT_TRUE(app.automatic);
+  EXPECT_EQ(app.exec, "run.sh");
+  EXPECT_EQ(app.serverlist, "");
+  EXPECT_EQ(app.param, "");
+
+  const UpdateApp blanks = Read("serverlist: \"x\" ,exec:[a:1]");
+  EXPECT_EQ(blanks.serverlist, " x ") << "blanks after ':' belong to the value";
+  EXPECT_EQ(blanks.exec, "") << "a container is no text";
+}
+
+TEST(ModuleDirectory, CutsAfterTheLastSeparator) {
+  EXPECT_EQ(DirectoryOfPath("/opt/app/Lodestar"), "/opt/app/");
+  EXPECT_EQ(DirectoryOfPath("C:\\App\\Lodestar.exe"), "C:\\App\\");
+  EXPECT_EQ(DirectoryOfPath("/a\\b/c"), "/a\\b/");
+  EXPECT_EQ(DirectoryOfPath("/Lodestar"), "/");
+  EXPECT_EQ(DirectoryOfPath("Lodestar"), "Lodestar");
+
+  const std::string here = ModuleDirectory();
+  ASSERT_FALSE(here.empty());
+  EXPECT_EQ(here.back(), '/');
+  EXPECT_TRUE(std::filesystem::exists(here + "/app_tests")) << here;
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "recording_view.h"
+#include "support/loopback_http_server.h"
+#include "support/temp_dir.h"
+#include "transfer/messages.h"
+#include "ui/update_dialog.h"
+
+// One file as a server publishes it.
+struct PublishedFile {
+  std::string key;  // directory key, "" for the application's directory
+  std::string name;
+  std::string content;
+  int version = 1;
+  std::string length;  // "l" when it must differ from the content's size
+  bool executable = false;
+};
+
+// The manifest text listing files, directories in order of first appearance.
+inline std::string ManifestText(const std::vector<PublishedFile>& files,
+                                const std::string& extraMembers = "") {
+  std::vector<std::string> keys;
+  for (const PublishedFile& file : files) {
+    if (std::find(keys.begin(), keys.end(), file.key) == keys.end()) {
+      keys.push_back(file.key);
+    }
+  }
+  std::string text = "\"paths\":[\n";
+  for (size_t k = 0; k < keys.size(); ++k) {
+    text += "\"" + keys[k] + "\":[";
+    bool first = true;
+    for (const PublishedFile& file : files) {
+      if (file.key != keys[k]) {
+        continue;
+      }
+      std::string length = file.length.empty() ? std::to_string(file.content.size()) : file.length;
+      text += std::string(first ? "" : ",") + "\"" + file.name + "\":{\"l\":\"" + length +
+              "\",\"v\":\"" + std::to_string(file.version) + "\"" +
+              (file.executable ? ",\"x\":\"1\"" : "") + "}";
+      first = false;
+    }
+    text += std::string("]") + (k + 1 < keys.size() ? ",\n" : "\n");
+  }
+  text += "]";
+  if (!extraMembers.empty()) {
+    text += ",\n" + extraMembers;
+  }
+  return text + "\n";
+}
+
+// An application directory, a loopback server and the dialog between them, pumped by hand: the
+// test thread plays the window's thread.
+class DialogHarness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv("TMPDIR");
+    hadTmpdir_ = old != nullptr;
+    oldTmpdir_ = hadTmpdir_ ? old : "";
+    tempFiles_ = work_.File("tmp");
+    ::mkdir(tempFiles_.c_str(), 0700);
+    ::setenv("TMPDIR", tempFiles_.c_str(), 1);
+    moduleDirectory_ = app_.path() + "/";
+  }
+
+  void TearDown() override {
+    dialog_.reset();  // joins a running transfer while the server still answers
+    if (hadTmpdir_) {
+      ::setenv("TMPDIR", oldTmpdir_.c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+
+  // Publishes files and their manifest under urlPrefix; returns the manifest text.
+  std::string Publish(const std::string& urlPrefix, const std::vector<PublishedFile>& files,
+                      const std::string& extraMembers = "") {
+    std::string root = work_.File("srv" + std::to_string(++servedDirectories_));
+    ::mkdir(root.c_str(), 0755);
+    for (const PublishedFile& file : files) {
+      std::string dir = root;
+      size_t start = 0;
+      while (!file.key.empty()) {
+        size_t end = file.key.find('/', start);
+        dir += "/" + file.key.substr(start, end == std::string::npos ? end : end - start);
+        ::mkdir(dir.c_str(), 0755);
+        if (end == std::string::npos) {
+          break;
+        }
+        start = end + 1;
+      }
+      WriteFileBytes(dir + "/" + file.name + ".txt", file.content);
+    }
+    std::string manifest = ManifestText(files, extraMembers);
+    WriteFileBytes(root + "/version.txt", manifest);
+    server_.ServeDirectory(urlPrefix, root);
+    roots_[urlPrefix] = root;
+    return manifest;
+  }
+
+  std::string ServedPath(const std::string& urlPrefix, const std::string& relative) {
+    return roots_[urlPrefix] + "/" + relative;
+  }
+
+  void SetServerList(const std::string& text) { server_.SetBody("/servers.txt", text); }
+
+  UpdateSettings Settings() const {
+    UpdateSettings settings;
+    settings.serverlist = server_.Url("/servers.txt");
+    settings.exec = "start.sh";
+    settings.param = "--mode 'full run'";
+    settings.moduleDirectory = moduleDirectory_;
+    return settings;
+  }
+
+  // Makes the dialog (fixed clock 01:02:03) and opens it.
+  bool Open(const UpdateSettings& settings) {
+    dialog_ = std::make_unique<UpdateDialog>(view_, queue_, settings, launcher_);
+    FixClock();
+    return dialog_->OnInitDialog();
+  }
+
+  void FixClock() {
+    dialog_->SetClock([] {
+      std::tm fixed{};
+      fixed.tm_hour = 1;
+      fixed.tm_min = 2;
+      fixed.tm_sec = 3;
+      return fixed;
+    });
+  }
+
+  // Plays the window's thread: timer ticks and posted messages until done() holds.
+  bool PumpUntil(const std::function<bool()>& done,
+                 std::chrono::seconds limit = std::chrono::seconds(30)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        return false;
+      }
+      dialog_->OnTimer(UpdateDialog::kTimerId);
+      PostedMessage message;
+      if (queue_.Wait(message, std::chrono::milliseconds(2))) {
+        dialog_->Dispatch(message);
+        while (!view_.ended && queue_.TryTake(message)) {
+          dialog_->Dispatch(message);
+        }
+      }
+    }
+    return true;
+  }
+
+  // Until the dialog ends or waits for the user.
+  bool PumpUntilIdle() {
+    return PumpUntil([this] { return view_.ended || dialog_->WaitingForUser(); });
+  }
+
+  // Opens the dialog on the server list and presses "立即更新" once it is filled.
+  void OpenAndUpdate(const UpdateSettings& settings) {
+    ASSERT_TRUE(Open(settings));
+    ASSERT_TRUE(PumpUntilIdle());
+    ASSERT_FALSE(view_.ended);
+    dialog_->OnUpdateNow();
+    ASSERT_TRUE(PumpUntilIdle());
+  }
+
+  std::string AppFile(const std::string& relative) const { return app_.path() + "/" + relative; }
+
+  // Files left in the temporary directory.
+  size_t TempFilesLeft() const {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tempFiles_)) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+
+  TempDir work_;
+  TempDir app_;
+  std::string moduleDirectory_;
+  std::string tempFiles_;
+  LoopbackHttpServer server_;
+  RecordingView view_;
+  RecordingLauncher launcher_;
+  MessageQueue queue_;
+  std::unique_ptr<UpdateDialog> dialog_;
+
+ private:
+  bool hadTmpdir_ = false;
+  std::string oldTmpdir_;
+  int servedDirectories_ = 0;
+  std::map<std::string, std::string> roots_;
+};

@@ -1,0 +1,90 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "dialog_harness.h"
+#include "transfer/inet_file.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+class Progress : public DialogHarness {};
+
+TEST_F(Progress, BarsTrayFramesAndTipFollowTheRun) {
+  Publish("/s1", {{"", "a.bin", std::string(2500, 'x')}});
+  SetServerList("S1|" + server_.Url("/s1") + "\n");
+  UpdateSettings settings = Settings();
+  settings.automatic = true;
+  ASSERT_TRUE(Open(settings));
+  EXPECT_EQ(view_.timerId, 1000u);
+  EXPECT_EQ(view_.timerPeriod, 100u);
+  EXPECT_THAT(view_.trayIcons, ElementsAre(130));
+  EXPECT_THAT(view_.tips, ElementsAre("正在自动更新"));
+  EXPECT_TRUE(view_.trayShown);
+
+  // The server list moves no bar and empties the tip.
+  ASSERT_TRUE(PumpUntil([this] { return view_.trayIcons.size() > 1; }));
+  EXPECT_EQ(view_.trayIcons[1], 131);
+  EXPECT_THAT(view_.tips, ElementsAre("正在自动更新", ""));
+  ASSERT_TRUE(PumpUntilIdle());
+  ASSERT_TRUE(view_.ended);
+
+  // Frames run 131, 132, 130, ... from the first progress message on.
+  ASSERT_GE(view_.trayIcons.size(), 5u);  // list, manifest, at least two chunks of the file
+  for (size_t i = 1; i < view_.trayIcons.size(); ++i) {
+    EXPECT_EQ(view_.trayIcons[i], 130 + static_cast<int>(i % 3)) << i;
+  }
+  // The tip is set only when it changes, and ends on the run's whole percentage.
+  for (size_t i = 1; i < view_.tips.size(); ++i) {
+    EXPECT_NE(view_.tips[i], view_.tips[i - 1]);
+  }
+  EXPECT_EQ(view_.tips.back(), "100%");
+  EXPECT_EQ(view_.fileBar.back(), 100);
+  EXPECT_EQ(view_.totalBar.back(), 100);
+  // Bars reset to 0 at the list and at the manifest, then only file chunks move them.
+  EXPECT_THAT(std::vector<int>(view_.fileBar.begin(), view_.fileBar.begin() + 2),
+              ElementsAre(0, 0));
+  for (size_t i = 3; i < view_.fileBar.size(); ++i) {
+    EXPECT_GE(view_.fileBar[i], view_.fileBar[i - 1]);
+  }
+
+  dialog_->DestroyWindow();
+  EXPECT_FALSE(view_.trayShown);
+}
+
+TEST_F(Progress, PercentagesAreExactForLargeCounts) {
+  ASSERT_TRUE(Open(Settings()));
+  CInetFile task;
+  task.kind = KindFile;
+
+  task.expectedSize = 50000000;
+  task.bytesReceived = 25000000;
+  dialog_->OnTransferProgress(MakeTransferWParam(KindManifest, 1024), &task);
+  EXPECT_EQ(view_.fileBar.back(), 50);
+
+  task.expectedSize = 6ull << 30;  // 6 GiB: 32-bit arithmetic would be far off
+  task.bytesReceived = (6ull << 30) / 4 * 3;
+  dialog_->OnTransferProgress(MakeTransferWParam(KindManifest, 1024), &task);
+  EXPECT_EQ(view_.fileBar.back(), 75);
+
+  // A null task changes nothing.
+  size_t frames = view_.trayIcons.size();
+  dialog_->OnTransferProgress(MakeTransferWParam(KindFile, 1024), nullptr);
+  EXPECT_EQ(view_.trayIcons.size(), frames);
+}
+
+TEST_F(Progress, TipShowsMoreThanAHundredWhenFilesOutgrowTheManifest) {
+  PublishedFile file{"", "a.bin", std::string(4000, 'x')};
+  file.length = "2000";
+  Publish("/s1", {file});
+  SetServerList("S1|" + server_.Url("/s1") + "\n");
+  UpdateSettings settings = Settings();
+  settings.automatic = true;
+  ASSERT_TRUE(Open(settings));
+  ASSERT_TRUE(PumpUntilIdle());
+  ASSERT_TRUE(view_.ended);
+  EXPECT_EQ(view_.tips.back(), "200%");
+  EXPECT_EQ(view_.totalBar.back(), 200);  // the window shows any value above 100 as full
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "dialog_harness.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class ServerListStep : public DialogHarness {
+ protected:
+  // The combo box as (shown text, entry name, entry url) per item.
+  std::vector<std::string> Items() const {
+    std::vector<std::string> items;
+    for (const RecordingView::Item& item : view_.items) {
+      items.push_back(
+          item.text + "=" +
+          (item.entry ? item.entry->name + "@" + item.entry->url : std::string("null")));
+    }
+    return items;
+  }
+};
+
+TEST_F(ServerListStep, LinesAreTrimmedAndMalformedOnesSkipped) {
+  SetServerList(
+      "  Alpha  \t|  http://a  \r\n"
+      "|http://nobody\n"
+      "no bar here\n"
+      "Empty URL |   \n"
+      "   | empty name\n"
+      "\n"
+      "Gamma|http://g|more\n"
+      "Last|http://l");  // no line end
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 3 个可选服务器"));
+  EXPECT_EQ(view_.log[1].code, 0u);
+  EXPECT_THAT(Items(), ElementsAre("Alpha=Alpha@http://a", "Gamma=Gamma@http://g|more",
+                                   "Last=Last@http://l"));
+  EXPECT_EQ(view_.selected, 2);
+  EXPECT_TRUE(dialog_->WaitingForUser());
+  EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(ServerListStep, SortedBoxShowsAAboveBAndSelectsTheLastTakenLine) {
+  SetServerList("B|http://b\nA|http://a\n");
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+
+  // Every item keeps its own entry, wherever the sorted box puts it.
+  EXPECT_THAT(Items(), ElementsAre("A=A@http://a", "B=B@http://b"));
+  EXPECT_EQ(view_.selected, 0);
+}
+
+TEST_F(ServerListStep, AutomaticModeRunsFromTheLastTakenServerWithoutTheUser) {
+  std::string manifest = Publish("/a", {{"", "app.dat", "data"}});
+  SetServerList("B|" + server_.Url("/b") + "\nA|" + server_.Url("/a") + "\n");
+  UpdateSettings settings = Settings();
+  settings.automatic = true;
+  ASSERT_TRUE(Open(settings));
+  ASSERT_TRUE(PumpUntilIdle());
+
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 2 个可选服务器",
+                          "正在连接：A", "获取更新文件列表成功：A",
+                          "需更新文件总数: 1, 文件总长度: 0 KB", "更新完毕"));
+  EXPECT_TRUE(view_.ended);
+  EXPECT_EQ(ReadFileBytes(AppFile("app.dat")), "data");
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  EXPECT_EQ(launcher_.launches.size(), 1u);
+  for (const LoopbackHttpServer::Request& request : server_.Requests()) {
+    EXPECT_NE(request.path.rfind("/b", 0), 0u) << request.path;
+  }
+}
+
+TEST_F(ServerListStep, NoUsableLineLeavesNothingToChoose) {
+  SetServerList("garbage\n|http://x\n");
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_THAT(view_.items, IsEmpty());
+
+  dialog_->OnUpdateNow();  // no selection: nothing starts
+  EXPECT_TRUE(dialog_->WaitingForUser());
+  EXPECT_THAT(view_.log, IsEmpty());
+  EXPECT_EQ(server_.RequestCount(), 1u);
+  EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(ServerListStep, CutShortListUsesTheLinesThatArrived) {
+  server_.SetCutShort("/servers.txt", "A|http://a\nB|http://b\n", 11);
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器"));
+  EXPECT_EQ(view_.log[1].code, 2u);  // the transfer's code goes with the line
+  EXPECT_EQ(view_.items.size(), 1u);
+  EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(ServerListStep, MissingListGivesNoServers) {
+  server_.SetStatus("/servers.txt", 404, "A|http://a\n");
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(ServerListStep, LongLinesAndNamesInTheServersCodePage) {
+  std::string longUrl = "http://h/" + std::string(200000, 'u');
+  SetServerList("\xB2\xE2\xCA\xD4|" + longUrl + "\nPlain|http://p\n");
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+
+  ASSERT_EQ(view_.items.size(), 2u);
+  EXPECT_EQ(view_.items[0].text, "Plain");
+  EXPECT_EQ(view_.items[1].text, "测试");
+  ASSERT_NE(view_.items[1].entry, nullptr);
+  EXPECT_EQ(view_.items[1].entry->name, "\xB2\xE2\xCA\xD4");
+  EXPECT_EQ(view_.items[1].entry->url, longUrl);
+
+  view_.SetCurSel(1);
+  dialog_->OnUpdateNow();
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：测试"));
+}
+
+}  // namespace

@@ -1,0 +1,315 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "dialog_harness.h"
+#include "transfer/inet_file.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+namespace {
+
+const char kFailedRun[] = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
+
+class UpdateRun : public DialogHarness {
+ protected:
+  // One server "S1" publishing files; the local manifest as given ("" = none).
+  std::string SetUpServer(const std::vector<PublishedFile>& files,
+                          const std::string& extraMembers = "") {
+    std::string manifest = Publish("/s1", files, extraMembers);
+    SetServerList("S1|" + server_.Url("/s1") + "\n");
+    return manifest;
+  }
+};
+
+TEST_F(UpdateRun, UpToDateFinishesWithoutDownloadingOrRewritingTheManifest) {
+  std::vector<PublishedFile> files = {{"", "a.txt", "abc"}, {"sub", "b.bin", "hello", 2}};
+  SetUpServer(files);
+  ::mkdir(AppFile("sub").c_str(), 0755);
+  WriteFileBytes(AppFile("a.txt"), "abc");
+  WriteFileBytes(AppFile("sub/b.bin"), "HELLO");  // other content, same size: not fetched
+  std::string local = ManifestText(files, "\"head\":{\"date\":\"2020-01-01 00:00:00\"}");
+  WriteFileBytes(AppFile("version.txt"), local);
+
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器"));
+  EXPECT_EQ(view_.log[0].text, "01:02:03 正在连接获取服务器列表");
+  EXPECT_TRUE(view_.buttonEnabled);
+  EXPECT_TRUE(view_.comboEnabled);
+
+  dialog_->OnUpdateNow();
+  EXPECT_FALSE(view_.buttonEnabled);
+  EXPECT_FALSE(view_.comboEnabled);
+  ASSERT_TRUE(PumpUntilIdle());
+
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", "你当前的版本是最新的"));
+  EXPECT_TRUE(view_.ended);
+  EXPECT_TRUE(dialog_->RunFinished());
+  EXPECT_THAT(launcher_.launches,
+              ElementsAre(Pair(moduleDirectory_ + "/start.sh", "--mode 'full run'")));
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local);
+  EXPECT_EQ(ReadFileBytes(AppFile("sub/b.bin")), "HELLO");
+  EXPECT_EQ(server_.RequestCount(), 2u);  // the list and the manifest
+  EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
+  std::string manifest = SetUpServer(
+      {{"", "one.txt", "first"}, {"", "two.txt", "second"}, {"", "three.txt", "third"}});
+  std::string published = ServedPath("/s1", "two.txt.txt");
+  std::string hidden = published + ".hidden";
+  ASSERT_EQ(::rename(published.c_str(), hidden.c_str()), 0);  // the server answers 404
+  WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
+
+  OpenAndUpdate(Settings());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 3, 文件总长度: 0 KB",
+                                            "下载文件失败 [two.txt], 错误代码 [6]", kFailedRun));
+  EXPECT_EQ(view_.log[3].code, 6u);
+  EXPECT_THAT(
+      view_.statusHistory,
+      ElementsAre("", "正在更新文件：one.txt", "下载文件成功 [one.txt]", "正在更新文件：two.txt",
+                  "正在更新文件：three.txt", "下载文件成功 [three.txt]", kFailedRun));
+  EXPECT_EQ(ReadFileBytes(AppFile("one.txt")), "first");
+  EXPECT_EQ(ReadFileBytes(AppFile("three.txt")), "third");
+  EXPECT_FALSE(FileExists(AppFile("two.txt")));
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
+  EXPECT_FALSE(view_.ended);
+  EXPECT_THAT(launcher_.launches, IsEmpty());
+  EXPECT_TRUE(view_.buttonEnabled);
+  EXPECT_TRUE(dialog_->WaitingForUser());
+
+  ASSERT_EQ(::rename(hidden.c_str(), published.c_str()), 0);
+  int clears = view_.logClears;
+  dialog_->OnUpdateNow();
+  EXPECT_EQ(view_.logClears, clears + 1);
+  EXPECT_EQ(view_.status, "");
+  ASSERT_TRUE(PumpUntilIdle());
+  // The old local manifest still rules: every file is fetched again.
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 3, 文件总长度: 0 KB", "更新完毕"));
+  EXPECT_EQ(view_.status, "更新完毕");
+  EXPECT_EQ(ReadFileBytes(AppFile("two.txt")), "second");
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  EXPECT_TRUE(view_.ended);
+  EXPECT_EQ(launcher_.launches.size(), 1u);
+}
+
+TEST_F(UpdateRun, FailedDeletionKeepsTheDownloadAndStillFinishes) {
+  std::string manifest = SetUpServer({{"", "a.txt", "new"}});
+  // A non-empty directory where the file should be cannot be deleted as a file.
+  ::mkdir(AppFile("a.txt").c_str(), 0755);
+  WriteFileBytes(AppFile("a.txt/inside"), "x");
+
+  OpenAndUpdate(Settings());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 1, 文件总长度: 0 KB",
+                                            "删除文件失败 [a.txt]", "更新完毕"));
+  EXPECT_EQ(ReadFileBytes(AppFile("a.txt.update")), "new");
+  EXPECT_EQ(ReadFileBytes(AppFile("a.txt/inside")), "x");
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  EXPECT_TRUE(view_.ended);
+  EXPECT_EQ(launcher_.launches.size(), 1u);
+}
+
+TEST_F(UpdateRun, FailedRenameKeepsTheDownloadAndStillFinishes) {
+  std::string manifest = SetUpServer({{"", "a.txt", "new"}});
+  // A dangling link: nothing to open, so nothing is deleted, but the name is taken.
+  ASSERT_EQ(::symlink("nowhere", AppFile("a.txt").c_str()), 0);
+
+  OpenAndUpdate(Settings());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 1, 文件总长度: 0 KB",
+                                            "重命名文件失败 [a.txt]", "更新完毕"));
+  EXPECT_EQ(ReadFileBytes(AppFile("a.txt.update")), "new");
+  char target[64] = {};
+  EXPECT_GT(::readlink(AppFile("a.txt").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "nowhere");
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  EXPECT_TRUE(view_.ended);
+}
+
+TEST_F(UpdateRun, UnwritableLocalManifestLeavesTheWindowOpen) {
+  SetUpServer({{"", "a.txt", "new"}});
+  ::mkdir(AppFile("version.txt").c_str(), 0755);
+
+  OpenAndUpdate(Settings());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 1, 文件总长度: 0 KB", "更新完毕",
+                                            "保存下载进度遇到异常!"));
+  EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "new");
+  EXPECT_FALSE(view_.ended);
+  EXPECT_FALSE(dialog_->RunFinished());
+  EXPECT_THAT(launcher_.launches, IsEmpty());
+  EXPECT_TRUE(dialog_->WaitingForUser());
+}
+
+TEST_F(UpdateRun, UnloadableManifestShowsTheMessageBoxAndCleansUp) {
+  SetUpServer({});
+  WriteFileBytes(ServedPath("/s1", "version.txt"), "{\"paths\":[]}");
+
+  OpenAndUpdate(Settings());
+  EXPECT_THAT(view_.messageBoxes, ElementsAre("装载远程版本信息失败!"));
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1"));
+  EXPECT_FALSE(view_.ended);
+  EXPECT_TRUE(dialog_->WaitingForUser());
+  EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(UpdateRun, FailedManifestFetchesNameTheServerAndLeaveNoTemporaryFile) {
+  SetServerList("Gone|" + server_.Url("/nothing") + "\nRefused|http://127.0.0.1:" +
+                std::to_string(LoopbackHttpServer::UnusedPort()) + "\n");
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+  ASSERT_EQ(view_.items.size(), 2u);
+
+  view_.SetCurSel(0);  // "Gone": its manifest is a 404
+  dialog_->OnUpdateNow();
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接：Gone", "取得服务器文件失败, 请选择其他服务器进行尝试：Gone"));
+  EXPECT_EQ(view_.log[1].code, 6u);
+
+  view_.SetCurSel(1);  // "Refused"
+  dialog_->OnUpdateNow();
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：Refused",
+                                            "连接服务器失败, 请选择其他服务器进行尝试：Refused"));
+  EXPECT_EQ(view_.log[1].code, 2u);
+  EXPECT_TRUE(dialog_->WaitingForUser());
+  EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(UpdateRun, EmptyExecFinishesWithoutLaunching) {
+  SetUpServer({{"", "a.txt", "new"}});
+  UpdateSettings settings = Settings();
+  settings.exec = "";
+
+  OpenAndUpdate(settings);
+  EXPECT_TRUE(view_.ended);
+  EXPECT_TRUE(dialog_->RunFinished());
+  EXPECT_THAT(launcher_.launches, IsEmpty());
+}
+
+TEST_F(UpdateRun, TotalsLineCountsWholeKilobytes) {
+  SetUpServer({{"", "a.bin", std::string(1000, 'a')}, {"", "b.bin", std::string(535, 'b')}});
+  OpenAndUpdate(Settings());
+  ASSERT_GE(view_.log.size(), 3u);
+  EXPECT_EQ(view_.LogTexts()[2], "需更新文件总数: 2, 文件总长度: 1 KB");
+  EXPECT_TRUE(view_.ended);
+}
+
+TEST_F(UpdateRun, TotalsLineHoldsSixGiB) {
+  // The manifest claims more than the server sends: the run still ends, the totals stay exact.
+  PublishedFile big{"", "big.bin", "small"};
+  big.length = "6442450944";
+  SetUpServer({big});
+  OpenAndUpdate(Settings());
+  ASSERT_GE(view_.log.size(), 3u);
+  EXPECT_EQ(view_.LogTexts()[2], "需更新文件总数: 1, 文件总长度: 6291456 KB");
+}
+
+TEST_F(UpdateRun, NewFilesKeepTheOldPermissionsAndGainExecuteBits) {
+  PublishedFile tool{"bin", "tool.sh", "#!/bin/sh\n", 2, "", true};
+  PublishedFile data{"", "data.cfg", "cfg", 2};
+  PublishedFile script{"", "run.sh", "#!/bin/sh\necho\n", 2, "", true};
+  SetUpServer({tool, data, script});
+  ::mkdir(AppFile("bin").c_str(), 0755);
+  WriteFileBytes(AppFile("bin/tool.sh"), "old");
+  ::chmod(AppFile("bin/tool.sh").c_str(), 0640);
+  WriteFileBytes(AppFile("data.cfg"), "old!");
+  ::chmod(AppFile("data.cfg").c_str(), 0600);
+
+  OpenAndUpdate(Settings());
+  ASSERT_TRUE(view_.ended);
+  struct stat info;
+  ASSERT_EQ(::stat(AppFile("bin/tool.sh").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0750u);
+  ASSERT_EQ(::stat(AppFile("data.cfg").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(AppFile("run.sh").c_str(), &info), 0);
+  EXPECT_NE(info.st_mode & 0100, 0u);
+  EXPECT_EQ(ReadFileBytes(AppFile("bin/tool.sh")), "#!/bin/sh\n");
+}
+
+TEST_F(UpdateRun, ManifestOfSeveralMegabytesIsSavedByteForByte) {
+  std::string padding(6 * 1024 * 1024, 'p');
+  std::string manifest =
+      SetUpServer({{"", "a.txt", "new"}}, "\"head\":{\"pad\":\"" + padding + "\"}");
+  OpenAndUpdate(Settings());
+  ASSERT_TRUE(view_.ended);
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+}
+
+TEST_F(UpdateRun, NamesInTheServersCodePageAreShownReadableAndWrittenAsGiven) {
+  const std::string name = "\xB2\xE2\xCA\xD4.txt";  // "测试.txt" in GB18030
+  SetUpServer({{"", name, "gb"}});
+  OpenAndUpdate(Settings());
+  EXPECT_THAT(view_.statusHistory, ::testing::Contains("下载文件成功 [测试.txt]"));
+  EXPECT_EQ(ReadFileBytes(AppFile(name)), "gb");
+  EXPECT_TRUE(view_.ended);
+}
+
+// A dialog whose worker threads cannot be started for one file.
+class StartFailingDialog : public UpdateDialog {
+ public:
+  using UpdateDialog::UpdateDialog;
+
+ protected:
+  bool StartTask(CInetFile& task) override {
+    if (task.displayName == "two.txt") {
+      ++task.startCount;
+      return false;
+    }
+    return UpdateDialog::StartTask(task);
+  }
+};
+
+TEST_F(UpdateRun, TaskThatCannotStartFailsWithCodeTwoAndTheQueueMovesOn) {
+  SetUpServer({{"", "one.txt", "1"}, {"", "two.txt", "2"}, {"", "three.txt", "3"}});
+  dialog_ = std::make_unique<StartFailingDialog>(view_, queue_, Settings(), launcher_);
+  FixClock();
+  ASSERT_TRUE(dialog_->OnInitDialog());
+  ASSERT_TRUE(PumpUntilIdle());
+  dialog_->OnUpdateNow();
+  ASSERT_TRUE(PumpUntilIdle());
+
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 3, 文件总长度: 0 KB",
+                                            "下载文件失败 [two.txt], 错误代码 [2]", kFailedRun));
+  EXPECT_EQ(ReadFileBytes(AppFile("three.txt")), "3");
+  EXPECT_TRUE(dialog_->WaitingForUser());
+}
+
+TEST_F(UpdateRun, EmptyServerListAddressEndsAtOnce) {
+  UpdateSettings settings = Settings();
+  settings.serverlist = "";
+  EXPECT_FALSE(Open(settings));
+  EXPECT_EQ(view_.timerId, 0u);
+  EXPECT_THAT(view_.trayIcons, IsEmpty());
+  EXPECT_THAT(view_.log, IsEmpty());
+  dialog_->OnTimer(UpdateDialog::kTimerId);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+  EXPECT_FALSE(dialog_->RunFinished());
+}
+
+TEST_F(UpdateRun, MessagesForTasksThatAreNotRunningAreIgnored) {
+  SetUpServer({});
+  ASSERT_TRUE(Open(Settings()));
+  CInetFile stranger;
+  dialog_->Dispatch(PostedMessage{WM_TRANSFER_DONE, MakeTransferWParam(KindFile, 0), &stranger});
+  dialog_->Dispatch(
+      PostedMessage{WM_TRANSFER_PROGRESS, MakeTransferWParam(KindFile, 5), &stranger});
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表"));
+  EXPECT_THAT(view_.trayIcons, ElementsAre(130));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_EQ(view_.items.size(), 1u);
+}
+
+}  // namespace
