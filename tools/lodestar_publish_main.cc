@@ -76,9 +76,13 @@ int main(int argc, char** argv) {
     return UsageError("APP_DIR and OUT_DIR are required");
   options.appDir = positional[0];
   options.outDir = positional[1];
+  // Changes go with the summary to standard output; warnings to standard error.
   options.log = [quiet](const std::string& line) {
-    if (!quiet || line.rfind("warning:", 0) == 0)
-      std::cerr << "  " << line << "\n";
+    if (line.rfind("warning:", 0) == 0) {
+      std::cerr << "lodestar-publish: " << line << "\n";
+    } else if (!quiet) {
+      std::cout << "  " << line << "\n";
+    }
   };
 
   try {

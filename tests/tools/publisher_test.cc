@@ -233,20 +233,14 @@ TEST_F(PublisherTest, FailingBeforeTheFlipKeepsTheOldReleaseWhole) {
   EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version two!");
 }
 
-TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
-  WriteTestFile(App("data.txt"), "aaaa");
-  WriteTestFile(App("stay.txt"), "stay");
-  Run();
-  std::string manifest = ReadTestFile(Out("version.txt"));
-
-  WriteTestFile(App("data.txt"), "bbbb");
-  WriteTestFile(App("fresh.txt"), "fresh");
+// Runs a publish in a child process that dies (no unwinding, as if the machine went down)
+// at the hook that step selects.
+void PublishAndDie(PublishOptions options, bool beforeFlip) {
+  options.log = nullptr;
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    PublishOptions options = Options();
-    options.log = nullptr;
-    options.beforeFlip = [] { _exit(7); };  // no unwinding: as if the machine went down
+    (beforeFlip ? options.beforeFlip : options.afterFlip) = [] { _exit(7); };
     try {
       Publish(options);
     } catch (...) {
@@ -257,6 +251,17 @@ TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 7);
+}
+
+TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
+  WriteTestFile(App("data.txt"), "aaaa");
+  WriteTestFile(App("stay.txt"), "stay");
+  Run();
+  std::string manifest = ReadTestFile(Out("version.txt"));
+
+  WriteTestFile(App("data.txt"), "bbbb");
+  WriteTestFile(App("fresh.txt"), "fresh");
+  PublishAndDie(Options(), true);
   EXPECT_EQ(ReadTestFile(Out("data.txt.txt")), "bbbb");  // the crash left the new copy served
   EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
 
@@ -271,6 +276,21 @@ TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
   Run();
   EXPECT_EQ(Version("data.txt"), "2");
   EXPECT_EQ(Version("fresh.txt"), "1");
+}
+
+TEST_F(PublisherTest, TheNextPublishFinishesRemovalsOfOneThatDiedAfterTheFlip) {
+  WriteTestFile(App("stay.txt"), "stay");
+  WriteTestFile(App("old/gone.txt"), "gone");
+  Run();
+  std::filesystem::remove_all(App("old"));
+  PublishAndDie(Options(), false);
+  EXPECT_EQ(Version("old/gone.txt"), "(absent)");
+  EXPECT_TRUE(PathExists(Out("old/gone.txt.txt")));
+
+  PublishSummary next = Run();
+  EXPECT_FALSE(next.recovered);
+  EXPECT_FALSE(PathExists(Out("old")));
+  EXPECT_TRUE(PathExists(Out("stay.txt.txt")));
 }
 
 }  // namespace

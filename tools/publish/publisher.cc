@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -133,11 +134,10 @@ bool IsPlainRelativePath(const std::string& path) {
   }
 }
 
-// Removes the copies of files that left the release, then the folders that held only them.
-void RemoveLeftovers(const PublishOptions& options, const PreviousRelease& previous,
-                     const std::set<std::string>& current, const std::set<std::string>& keys,
-                     PublishSummary& summary) {
-  std::set<std::string> emptied;
+// Records the copies of files that left the release for removal after the flip.
+void StageLeftovers(const PublishOptions& options, const PreviousRelease& previous,
+                    const std::set<std::string>& current, StagingArea& staging,
+                    PublishSummary& summary) {
   for (const PublishedFile& file : previous.files()) {
     std::string path = ReleasePath(file.key, file.name);
     if (current.count(path) != 0)
@@ -145,24 +145,13 @@ void RemoveLeftovers(const PublishOptions& options, const PreviousRelease& previ
     ++summary.removed;
     Log(options, "removed  " + path);
     std::string copy = CopyPath(file.key, file.name);
-    if (!IsPlainRelativePath(copy)) {
+    // The old manifest may have been written by hand: never reach outside the output folder.
+    if (!IsPlainRelativePath(copy) || copy == kManifestName ||
+        copy.compare(0, std::strlen(StagingArea::kFolderName), StagingArea::kFolderName) == 0) {
       Log(options, "warning: not removing '" + copy + "': not a plain path below the output");
       continue;
     }
-    std::string target = JoinPath(options.outDir, copy);
-    if (unlink(target.c_str()) != 0 && errno != ENOENT) {
-      Log(options, "warning: " + SystemErrorText("remove", target, errno));
-    }
-    for (std::string key = file.key; !key.empty() && keys.count(key) == 0;) {
-      emptied.insert(key);
-      size_t slash = key.rfind('/');
-      key = slash == std::string::npos ? std::string() : key.substr(0, slash);
-    }
-  }
-  // Deepest first; a folder that still holds anything stays.
-  for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) {
-    if (IsPlainRelativePath(*it))
-      rmdir(JoinPath(options.outDir, *it).c_str());
+    staging.StageRemoval(copy);
   }
 }
 
@@ -199,9 +188,7 @@ PublishSummary Publish(const PublishOptions& options) {
   PreviousRelease previous = PreviousRelease::Read(JoinPath(outDir, kManifestName));
 
   std::set<std::string> current;
-  std::set<std::string> keys;
   for (ReleaseDirectory& directory : release.directories) {
-    keys.insert(directory.key);
     for (ReleaseFile& file : directory.files) {
       std::string path = ReleasePath(directory.key, file.name);
       std::string copy = CopyPath(directory.key, file.name);
@@ -257,11 +244,14 @@ PublishSummary Publish(const PublishOptions& options) {
   for (const std::string& path : current)
     retired.erase(path);
 
+  StageLeftovers(options, previous, current, staging, summary);
   std::time_t when = options.publishTime != 0 ? options.publishTime : std::time(nullptr);
   staging.StageManifest(ManifestText(release, FormatLocalDate(when), retired));
   staging.Commit(options.beforeFlip);
-  RemoveLeftovers(options, previous, current, keys, summary);
-  staging.Discard();
+  if (options.afterFlip)
+    options.afterFlip();
+  for (const std::string& failure : staging.Finish())
+    Log(options, "warning: " + failure);
 
   for (const ReleaseDirectory& directory : release.directories) {
     for (const ReleaseFile& file : directory.files) {

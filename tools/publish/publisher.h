@@ -18,6 +18,8 @@ struct PublishOptions {
   // Called after the new copies are in place and before the manifest flips (tests inject
   // failures here).
   std::function<void()> beforeFlip;
+  // Called after the flip, before the copies that left the release are removed.
+  std::function<void()> afterFlip;
 };
 
 // What one publish did.

@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kNew = "new";          // the copies to move into place
 constexpr const char* kBackup = "backup";    // hard links to the copies they replace
 constexpr const char* kCreated = "created";  // markers: copies that did not exist before
+constexpr const char* kRemove = "remove";    // markers: copies to remove after the flip
 constexpr const char* kManifest = "version.txt";
 
 std::string ParentOf(const std::string& path) {
@@ -57,8 +58,11 @@ bool StagingArea::Recover() {
   if (!LinkStatus(root_, status))
     return false;
   bool unflipped = LinkStatus(JoinPath(root_, kManifest), status);
-  if (unflipped)
+  if (unflipped) {
     RollBack();
+  } else {
+    RemoveRecorded();
+  }
   RemoveTreeQuietly(root_);
   if (LinkStatus(root_, status)) {
     throw PublishError("cannot clear the staging folder '" + root_ + "' of an earlier publish");
@@ -99,6 +103,13 @@ void StagingArea::StageFile(const std::string& relative, int source, uint64_t le
   staged_.push_back(relative);
 }
 
+void StagingArea::StageRemoval(const std::string& relative) {
+  created_ = true;
+  std::string marker = Staged(kRemove, relative);
+  MakeDirectories(ParentOf(marker));
+  WriteFileDurably(marker, "");
+}
+
 void StagingArea::StageManifest(const std::string& text) {
   created_ = true;
   MakeDirectories(root_);
@@ -124,9 +135,29 @@ void StagingArea::Commit(const std::function<void()>& beforeFlip) {
   SyncDirectory(outDir_);
 }
 
-void StagingArea::Discard() {
+std::vector<std::string> StagingArea::Finish() {
+  std::vector<std::string> failures = RemoveRecorded();
   RemoveTreeQuietly(root_);
   created_ = false;
+  return failures;
+}
+
+std::vector<std::string> StagingArea::RemoveRecorded() {
+  std::vector<std::string> failures;
+  for (const std::string& relative : FilesBelow(JoinPath(root_, kRemove))) {
+    std::string target = JoinPath(outDir_, relative);
+    if (unlink(target.c_str()) != 0 && errno != ENOENT) {
+      failures.push_back(SystemErrorText("remove", target, errno));
+      continue;
+    }
+    // Folders that held only removed copies go too; one that still holds anything stays.
+    for (std::string folder = ParentOf(relative); !folder.empty(); folder = ParentOf(folder)) {
+      if (rmdir(JoinPath(outDir_, folder).c_str()) != 0)
+        break;
+    }
+  }
+  SyncDirectory(outDir_);
+  return failures;
 }
 
 void StagingArea::RollBack() {
