@@ -155,38 +155,11 @@ void StageLeftovers(const PublishOptions& options, const PreviousRelease& previo
   }
 }
 
-}  // namespace
-
-PublishSummary Publish(const PublishOptions& options) {
-  std::string appDir = CheckedReleaseFolder(options.appDir);
-  std::error_code error;
-  std::filesystem::path absolute = std::filesystem::absolute(options.outDir, error);
-  std::string outDir;
-  if (!error)
-    outDir = std::filesystem::weakly_canonical(absolute, error).string();
-  while (outDir.size() > 1 && outDir.back() == '/')
-    outDir.pop_back();
-  if (error || outDir.empty()) {
-    throw PublishError("cannot resolve the output folder '" + options.outDir + "'");
-  }
-  if (Contains(appDir, outDir) || Contains(outDir, appDir)) {
-    throw PublishError("the release folder and the output folder must not lie inside each other");
-  }
-
-  ExclusionRules rules;
-  for (const std::string& pattern : options.excludes)
-    rules.Add(pattern);
-  ReleaseTree release = ScanRelease(appDir, rules, options.log);
-  CheckLayout(release);
-
-  UniqueFd lock = LockOutputFolder(outDir);
-  PublishSummary summary;
-  StagingArea staging(outDir);
-  summary.recovered = staging.Recover();
-  if (summary.recovered)
-    Log(options, "rolled back an interrupted publish");
-  PreviousRelease previous = PreviousRelease::Read(JoinPath(outDir, kManifestName));
-
+// Gives every file of the release its version and stages the copies of those that changed;
+// returns the release's paths.
+std::set<std::string> StageChanges(const PublishOptions& options, const std::string& outDir,
+                                   const PreviousRelease& previous, ReleaseTree& release,
+                                   StagingArea& staging, PublishSummary& summary) {
   std::set<std::string> current;
   for (ReleaseDirectory& directory : release.directories) {
     for (ReleaseFile& file : directory.files) {
@@ -233,6 +206,12 @@ PublishSummary Publish(const PublishOptions& options) {
     }
   }
 
+  return current;
+}
+
+// The last versions of the paths that have left the release, now or earlier.
+std::map<std::string, int> RetiredVersions(const PreviousRelease& previous,
+                                           const std::set<std::string>& current) {
   std::map<std::string, int> retired = previous.retired();
   for (const PublishedFile& file : previous.files()) {
     std::string path = ReleasePath(file.key, file.name);
@@ -243,7 +222,44 @@ PublishSummary Publish(const PublishOptions& options) {
   }
   for (const std::string& path : current)
     retired.erase(path);
+  return retired;
+}
 
+}  // namespace
+
+PublishSummary Publish(const PublishOptions& options) {
+  std::string appDir = CheckedReleaseFolder(options.appDir);
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(options.outDir, error);
+  std::string outDir;
+  if (!error)
+    outDir = std::filesystem::weakly_canonical(absolute, error).string();
+  while (outDir.size() > 1 && outDir.back() == '/')
+    outDir.pop_back();
+  if (error || outDir.empty()) {
+    throw PublishError("cannot resolve the output folder '" + options.outDir + "'");
+  }
+  if (Contains(appDir, outDir) || Contains(outDir, appDir)) {
+    throw PublishError("the release folder and the output folder must not lie inside each other");
+  }
+
+  ExclusionRules rules;
+  for (const std::string& pattern : options.excludes)
+    rules.Add(pattern);
+  ReleaseTree release = ScanRelease(appDir, rules, options.log);
+  CheckLayout(release);
+
+  UniqueFd lock = LockOutputFolder(outDir);
+  PublishSummary summary;
+  StagingArea staging(outDir);
+  summary.recovered = staging.Recover();
+  if (summary.recovered)
+    Log(options, "rolled back an interrupted publish");
+  PreviousRelease previous = PreviousRelease::Read(JoinPath(outDir, kManifestName));
+
+  std::set<std::string> current =
+      StageChanges(options, outDir, previous, release, staging, summary);
+  std::map<std::string, int> retired = RetiredVersions(previous, current);
   StageLeftovers(options, previous, current, staging, summary);
   std::time_t when = options.publishTime != 0 ? options.publishTime : std::time(nullptr);
   staging.StageManifest(ManifestText(release, FormatLocalDate(when), retired));
