@@ -5,8 +5,9 @@
 
 namespace {
 
-// A token buffer larger than this is released after its parse rather than kept for the thread.
-constexpr size_t kKeptTokenBytes = 1 << 20;
+// A token buffer up to this size is kept for the thread's next parse (a large manifest reread
+// is then spared a fresh allocation); a larger one is released.
+constexpr size_t kKeptTokenBytes = 16 << 20;
 constexpr size_t kKeptKeyBytes = 4096;
 
 // Where the calling thread's reader lives. Plain data, so it stays usable even after the thread's

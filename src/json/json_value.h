@@ -30,7 +30,8 @@ class JsonValue {
  public:
   virtual ~JsonValue() = default;
   // Appends this value as text to out. A container at depth 0 is a root: its members are written
-  // without enclosing brackets, as the reader expects. Pretty breaks lines and indents.
+  // without enclosing brackets, as the reader expects. Keys and values are always quoted, so that
+  // parsing the text gives back this very document. Pretty breaks lines and indents.
   virtual void write(std::string& out, bool pretty, int depth) const = 0;
   virtual int kind() const = 0;
   // Deep copy; the caller owns it.
@@ -59,7 +60,7 @@ class JsonContainer : public JsonValue {
   virtual void clear() = 0;
   virtual int size() const = 0;
 
-  // Adds the pair's member; returns *this so calls chain.
+  // Adds the pair's member (nothing when the pair was already taken); returns *this so calls chain.
   JsonContainer& add(JsonPair& pair);
   JsonContainer& add(JsonPair&& pair) { return add(pair); }
 
