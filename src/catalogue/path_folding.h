@@ -9,7 +9,7 @@
 // True when a and b hold the same bytes once ASCII letters are folded to lower case.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
-// Hash and equality for unordered containers keyed by case-blind text.
+// Hash and equality for unordered containers keyed by case-blind text; stateless, any thread.
 struct FoldedHash {
   size_t operator()(std::string_view text) const;
 };

@@ -1,26 +1,44 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "catalogue/file_catalogue.h"
-#include "temp_tree.h"
 
-// An application directory "app/" in a fresh tree, with manifests written beside it. Test thread.
+// One file of a test manifest: its path ("dir/name", "/name" for the root directory), l and v.
+struct ManifestFile {
+  std::string path;
+  int64_t length;
+  int version;
+};
+
+// A manifest text listing each file under a directory member of its own, in the given order.
+std::string ManifestText(const std::vector<ManifestFile>& files);
+
+// Creates or resizes a file to size bytes (sparse, so large sizes cost nothing).
+void MakeFileOfSize(const std::string& path, int64_t size);
+
+// A fresh directory tree per test holding the application directory "app/", with manifests
+// written beside it; removed with everything in it afterwards. Test thread.
 class CatalogueTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(::mkdir(App().c_str(), 0755), 0); }
+  void SetUp() override;
+  void TearDown() override;
 
   // The application directory with its trailing separator.
-  std::string App() const { return tree_.path() + "/app/"; }
-
-  // Writes text as a manifest file outside the application directory and loads it.
+  std::string App() const { return base_ + "/app/"; }
+  // Writes content to a file beside the application directory and returns its path.
+  std::string Write(const std::string& name, const std::string& content) const;
+  // Writes text as a manifest beside the application directory and loads it.
   bool LoadText(FileCatalogue& catalogue, const std::string& text,
-                const std::string& file = "manifest.txt") {
-    return catalogue.Load(tree_.Write(file, text));
+                const std::string& name = "manifest.txt") const {
+    return catalogue.Load(Write(name, text));
   }
+  // Everything in the tree as sorted relative paths, directories ending in "/".
+  std::vector<std::string> List() const;
 
-  TempTree tree_;
+  std::string base_;
 };

@@ -4,15 +4,16 @@
 #include <cstdint>
 
 #include "catalogue/file_catalogue.h"
-#include "temp_tree.h"
+#include "catalogue_fixture.h"
 
 namespace {
 
-TEST(FileProbe, ReportsTheSizeOfRegularFilesBeyondFourGigabytes) {
-  TempTree tree;
+using FileProbeTest = CatalogueTest;
+
+TEST_F(FileProbeTest, ReportsTheSizeOfRegularFilesBeyondFourGigabytes) {
   const int64_t sizes[] = {0, 5, 4096, (int64_t{5} << 30) + 3};
   for (int64_t expected : sizes) {
-    std::string path = tree.path() + "/f";
+    std::string path = App() + "f";
     MakeFileOfSize(path, expected);
     int64_t size = -7;
     EXPECT_TRUE(ProbeFileSize(path, size));
@@ -20,12 +21,11 @@ TEST(FileProbe, ReportsTheSizeOfRegularFilesBeyondFourGigabytes) {
   }
 }
 
-TEST(FileProbe, FailsWithoutARegularFileAndLeavesTheSizeAlone) {
-  TempTree tree;
-  std::string fifo = tree.path() + "/fifo";
+TEST_F(FileProbeTest, FailsWithoutARegularFileAndLeavesTheSizeAlone) {
+  std::string fifo = App() + "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::string file = tree.Write("file", "abc");
-  const std::string paths[] = {tree.path() + "/missing", tree.path(), fifo, file + '\0' + "x"};
+  std::string file = Write("file", "abc");
+  const std::string paths[] = {App() + "missing", App(), fifo, file + '\0' + "x"};
   for (const std::string& path : paths) {
     int64_t size = -7;
     EXPECT_FALSE(ProbeFileSize(path, size)) << path;

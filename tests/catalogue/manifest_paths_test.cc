@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_tree.h"
+#include "catalogue_fixture.h"
 
 namespace {
 
@@ -52,21 +52,15 @@ TEST(ManifestPaths, FileNamesMustNameOneFileInTheirDirectory) {
   }
 }
 
-TEST(ManifestPaths, CreatesEachPieceBelowTheRootKeepingEmptyPieces) {
-  TempTree tree;
-  std::string root = tree.path() + "/";
-  CreateKeyDirectories(root, "a/b");
-  CreateKeyDirectories(root, "c//d/");
-  CreateKeyDirectories(root, "/e");
-  CreateKeyDirectories(root, "");
-  EXPECT_EQ(tree.List(), (std::vector<std::string>{"a/", "a/b/", "c/", "c/d/", "e/"}));
-}
+using KeyDirectoriesTest = CatalogueTest;
 
-TEST(ManifestPaths, CreationOverAnExistingFileLeavesItAlone) {
-  TempTree tree;
-  tree.Write("a", "data");
-  CreateKeyDirectories(tree.path() + "/", "a/b");
-  EXPECT_EQ(tree.List(), std::vector<std::string>{"a"});
+TEST_F(KeyDirectoriesTest, CreatesEachPieceBelowTheRootKeepingEmptyPieces) {
+  Write("app/file", "");
+  for (const char* key : {"a/b", "c//d/", "/e", "", "file/x"}) {
+    CreateKeyDirectories(App(), key);
+  }
+  EXPECT_EQ(List(), (std::vector<std::string>{"app/", "app/a/", "app/a/b/", "app/c/", "app/c/d/",
+                                              "app/e/", "app/file"}));
 }
 
 }  // namespace

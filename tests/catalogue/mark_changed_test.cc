@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "catalogue/file_catalogue.h"
 #include "catalogue_fixture.h"
-#include "manifest_builder.h"
-#include "temp_tree.h"
 
 namespace {
 
@@ -20,6 +20,10 @@ struct CompareCase {
   std::vector<std::string> planned;                   // remote paths that stay, in order
   size_t localLeft;
 };
+
+void PrintTo(const CompareCase& c, std::ostream* out) {
+  *out << c.what;
+}
 
 class MarkChangedTest : public CatalogueTest, public ::testing::WithParamInterface<CompareCase> {};
 
@@ -46,7 +50,8 @@ TEST_P(MarkChangedTest, KeepsExactlyTheFilesToDownload) {
   EXPECT_EQ(count, c.planned.size());
   EXPECT_EQ(local.Size(), c.localLeft);
   for (const auto& file : c.disk) {
-    EXPECT_TRUE(Exists(App() + file.first)) << "the comparison never deletes files";
+    EXPECT_TRUE(std::filesystem::exists(App() + file.first))
+        << "the comparison never deletes files";
   }
 }
 

@@ -5,7 +5,6 @@
 
 #include "catalogue/file_catalogue.h"
 #include "catalogue_fixture.h"
-#include "manifest_builder.h"
 
 namespace {
 
