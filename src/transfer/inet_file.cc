@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "transfer/transfer_error.h"
@@ -48,16 +49,19 @@ using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
 // is no URL. Spaces and bytes outside ASCII are percent-encoded, as a browser would send them.
 ParsedUrl ParseHttpUrl(const std::string& text) {
   ParsedUrl url(curl_url());
-  if (!url) throw std::bad_alloc();
+  if (!url)
+    throw std::bad_alloc();
   if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_ALLOW_SPACE | CURLU_URLENCODE) !=
       CURLUE_OK) {
     return nullptr;
   }
   char* scheme = nullptr;
-  if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return nullptr;
+  if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK)
+    return nullptr;
   bool http = std::strcmp(scheme, "http") == 0;
   curl_free(scheme);
-  if (!http) return nullptr;
+  if (!http)
+    return nullptr;
   return url;
 }
 
@@ -68,18 +72,23 @@ struct Session {
   HeaderList headers;
 };
 
+// An option libcurl refuses (no memory, or a library without it) ends the run like any other
+// failure of the HTTP layer.
 void Require(CURLcode code) {
-  if (code != CURLE_OK) throw std::bad_alloc();  // libcurl fails option setting only for memory
+  if (code != CURLE_OK)
+    throw std::runtime_error(curl_easy_strerror(code));
 }
 
 Session OpenSession() {
   Session session;
   session.easy.reset(curl_easy_init());
-  if (!session.easy) throw std::bad_alloc();
-  for (const char* header :
-       {"Accept: */*", "User-Agent: Lodestar_Quorrin", "Cache-Control: no-cache", "Pragma: no-cache"}) {
+  if (!session.easy)
+    throw std::bad_alloc();
+  for (const char* header : {"Accept: */*", "User-Agent: Lodestar_Quorrin",
+                             "Cache-Control: no-cache", "Pragma: no-cache"}) {
     curl_slist* list = curl_slist_append(session.headers.get(), header);
-    if (!list) throw std::bad_alloc();
+    if (!list)
+      throw std::bad_alloc();
     session.headers.release();
     session.headers.reset(list);
   }
@@ -112,7 +121,8 @@ class Download {
   Download(CInetFile& task, std::string outputPath)
       : task_(task), outputPath_(std::move(outputPath)) {}
   ~Download() {
-    if (file_) std::fclose(file_);
+    if (file_)
+      std::fclose(file_);
   }
   Download(const Download&) = delete;
   Download& operator=(const Download&) = delete;
@@ -121,7 +131,8 @@ class Download {
   // LocalFileCreateFailed or Cancelled (UrlParseFailed before any connection).
   int Perform() {
     ParsedUrl url = ParseHttpUrl(task_.url);
-    if (!url) return UrlParseFailed;
+    if (!url)
+      return UrlParseFailed;
     Session session = OpenSession();
     easy_ = session.easy.get();
     Require(curl_easy_setopt(easy_, CURLOPT_CURLU, url.get()));
@@ -138,9 +149,10 @@ class Download {
     if (result == TransferOk && performed != CURLE_OK) {
       result = performed == CURLE_ABORTED_BY_CALLBACK ? Cancelled : ServerRefused;
     }
-    // A complete response whose headers didn't settle it (libcurl hides nothing we rely on, but
-    // a 200 without body must still create its file, and anything else must not).
-    if (result == TransferOk && !Accept()) result = result_;
+    // Normally the end of the final headers settled the status; if it didn't, settle it now so a
+    // 200 without body still creates its file and nothing else does.
+    if (result == TransferOk && !Accept())
+      result = result_;
     easy_ = nullptr;
 
     if (file_) {
@@ -148,7 +160,8 @@ class Download {
       bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
       bool closed = std::fclose(file_) == 0;
       file_ = nullptr;
-      if (result == TransferOk && !(flushed && closed)) result = LocalFileCreateFailed;
+      if (result == TransferOk && !(flushed && closed))
+        result = LocalFileCreateFailed;
     }
     return result;
   }
@@ -157,8 +170,10 @@ class Download {
   // Checks the status once the final response has its headers, and opens the output file for a
   // 200. False (with result_ set) when the run must end.
   bool Accept() {
-    if (file_) return true;
-    if (result_ != TransferOk) return false;
+    if (file_)
+      return true;
+    if (result_ != TransferOk)
+      return false;
     long status = 0;
     if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200) {
       result_ = FileRequestFailed;
@@ -179,16 +194,20 @@ class Download {
   static size_t OnHeader(char* data, size_t size, size_t count, void* context) {
     auto* self = static_cast<Download*>(context);
     const size_t length = size * count;
-    if (self->file_) return length;  // trailers after the body
-    if (self->result_ != TransferOk) return 0;
+    if (self->file_)
+      return length;  // trailers after the body
+    if (self->result_ != TransferOk)
+      return 0;
     if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
       self->redirecting_ = false;
     } else if (length >= 1 && length <= 2 && (data[0] == '\r' || data[0] == '\n')) {
       // End of one response's headers: final unless interim (1xx) or a redirect to follow.
       long status = 0;
       curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &status);
-      if (status >= 100 && status < 200) return length;
-      if (status >= 300 && status < 400 && self->redirecting_) return length;
+      if (status >= 100 && status < 200)
+        return length;
+      if (status >= 300 && status < 400 && self->redirecting_)
+        return length;
       return self->Accept() ? length : 0;
     } else if (length > 9 && strncasecmp(data, "location:", 9) == 0) {
       for (size_t i = 9; i < length; ++i) {
@@ -208,13 +227,15 @@ class Download {
     try {
       return self->Write(data, length) ? length : kRefuseBody;
     } catch (...) {
-      if (self->result_ == TransferOk) self->result_ = ServerRefused;
+      if (self->result_ == TransferOk)
+        self->result_ = ServerRefused;
       return kRefuseBody;
     }
   }
 
   bool Write(const char* data, size_t length) {
-    if (!Accept()) return false;
+    if (!Accept())
+      return false;
     CInetFile& task = task_;
     MessageTarget* window = task.notifyWindow;
     while (length > 0) {
@@ -241,13 +262,16 @@ class Download {
 
   // Called at least once a second, also while connecting or while the server is silent, so a
   // cancel is seen without waiting for data.
-  static int OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded,
-                        curl_off_t, curl_off_t) {
+  static int OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t,
+                        curl_off_t) {
     auto* self = static_cast<Download*>(context);
-    if (!self->task_.cancel.load(std::memory_order_relaxed)) return 0;
+    if (!self->task_.cancel.load(std::memory_order_relaxed))
+      return 0;
     // The whole announced body is in: let the run end as the success it is.
-    if (self->file_ && downloadTotal > 0 && downloaded >= downloadTotal) return 0;
-    if (self->result_ == TransferOk) self->result_ = Cancelled;
+    if (self->file_ && downloadTotal > 0 && downloaded >= downloadTotal)
+      return 0;
+    if (self->result_ == TransferOk)
+      self->result_ = Cancelled;
     return 1;
   }
 
@@ -285,7 +309,8 @@ void CInetFile::Run() {
   int result = TransferOk;
   try {
     std::string outputPath = localPath;
-    if (kind == KindFile) outputPath += ".update";
+    if (kind == KindFile)
+      outputPath += ".update";
     result = Download(*this, std::move(outputPath)).Perform();
     if (result == UrlParseFailed || result == FileRequestFailed ||
         result == LocalFileCreateFailed) {
@@ -299,8 +324,8 @@ void CInetFile::Run() {
   // The session and the file are released by now; this is the run's last act on the task.
   if (notifyWindow) {
     try {
-      notifyWindow->Post(WM_TRANSFER_DONE,
-                         MakeTransferWParam(kind, static_cast<uint32_t>(result)), this);
+      notifyWindow->Post(WM_TRANSFER_DONE, MakeTransferWParam(kind, static_cast<uint32_t>(result)),
+                         this);
     } catch (...) {
       // Nothing is left to tell it with.
     }

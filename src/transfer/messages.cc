@@ -1,12 +1,18 @@
 #include "transfer/messages.h"
 
 void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
+  bool wasEmpty;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return;
+    if (closed_)
+      return;
+    wasEmpty = queue_.empty();
     queue_.push_back(PostedMessage{message, wParam, lParam});
   }
-  arrived_.notify_one();
+  // Waiters only sleep on an empty queue, so only the first message after one needs to wake
+  // them; a transfer posts a message per KiB and must not pay a wake-up for each.
+  if (wasEmpty)
+    arrived_.notify_all();
 }
 
 void MessageQueue::Close() {
@@ -36,7 +42,8 @@ bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
 
 bool MessageQueue::TryTake(PostedMessage& out) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (queue_.empty()) return false;
+  if (queue_.empty())
+    return false;
   out = queue_.front();
   queue_.pop_front();
   return true;

@@ -2,11 +2,14 @@
 
 #include <new>
 
-ServerList::~ServerList() { DeleteAll(); }
+ServerList::~ServerList() {
+  DeleteAll();
+}
 
 bool ServerList::Add(std::unique_ptr<ServerEntry> entry) {
   LockGuard guard(&lock_);
-  if (!entry) return false;
+  if (!entry)
+    return false;
   entries_.push_back(std::move(entry));
   return true;
 }
@@ -27,7 +30,8 @@ void ServerList::FillComboBox(ComboBox& comboBox) {
   for (const auto& entry : entries_) {
     // A sorted box puts the item where it belongs; the returned index is where it went.
     int index = comboBox.AddString(entry->name);
-    if (index < 0) continue;  // the box refused the item
+    if (index < 0)
+      continue;  // the box refused the item
     comboBox.SetItemData(index, entry.get());
     comboBox.SetCurSel(index);
   }
@@ -35,7 +39,8 @@ void ServerList::FillComboBox(ComboBox& comboBox) {
 
 void ServerList::RemoveAndDelete(ServerEntry* entry) {
   LockGuard guard(&lock_);
-  if (!entry) return;
+  if (!entry)
+    return;
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
     if (it->get() == entry) {
       entries_.erase(it);
@@ -51,5 +56,6 @@ size_t ServerList::Size() {
 
 void ServerList::DeleteAll() {
   LockGuard guard(&lock_);
-  while (!entries_.empty()) entries_.pop_front();
+  while (!entries_.empty())
+    entries_.pop_front();
 }

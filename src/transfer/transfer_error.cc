@@ -21,6 +21,7 @@ const char* const kTexts[] = {
 }  // namespace
 
 const char* ErrorTextFor(int code) {
-  if (code >= UrlParseFailed && code <= BadUrl) return kTexts[code];
+  if (code >= UrlParseFailed && code <= BadUrl)
+    return kTexts[code];
   return kDefaultText;
 }

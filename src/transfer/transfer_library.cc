@@ -2,6 +2,10 @@
 
 #include <curl/curl.h>
 
-bool InitializeTransfers() { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }
+bool InitializeTransfers() {
+  return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
 
-void ShutdownTransfers() { curl_global_cleanup(); }
+void ShutdownTransfers() {
+  curl_global_cleanup();
+}

@@ -33,7 +33,8 @@ bool ManualResetEvent::IsSet() {
 
 WorkerThread::~WorkerThread() {
   std::thread* thread = handle_.exchange(nullptr);
-  if (!thread) return;
+  if (!thread)
+    return;
   if (finished_.IsSet()) {
     thread->join();  // past Run already: only its return is left
   } else {
@@ -43,7 +44,8 @@ WorkerThread::~WorkerThread() {
 }
 
 bool WorkerThread::Start() {
-  if (handle_.load() != nullptr) return true;
+  if (handle_.load() != nullptr)
+    return true;
   finished_.Reset();
   try {
     auto thread = std::make_unique<std::thread>(&WorkerThread::ThreadProc, this);
@@ -59,7 +61,8 @@ bool WorkerThread::Start() {
 void WorkerThread::Join() {
   finished_.Wait();
   std::thread* thread = handle_.exchange(nullptr);
-  if (!thread) return;
+  if (!thread)
+    return;
   thread->join();
   delete thread;
 }

@@ -396,6 +396,9 @@ uint16_t LoopbackHttpServer::UnusedPort() {
   if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
     port = ntohs(address.sin_port);
+    // Bound but never listening: connections are refused, and no other process (tests run in
+    // parallel) can take the port while this one lives.
+    return port;
   }
   if (fd >= 0)
     ::close(fd);

@@ -92,7 +92,8 @@ class LoopbackHttpServer {
   // Stops accepting, drops every connection and joins the server's threads. Idempotent.
   void Stop();
 
-  // A loopback port that nothing listens on at the moment of the call.
+  // A loopback port that refuses connections for the rest of the process (it stays bound, never
+  // listening).
   static uint16_t UnusedPort();
 
  private:

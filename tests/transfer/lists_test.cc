@@ -107,7 +107,8 @@ TEST(DownloadQueue, RemovingARunningTaskCancelsAndWaitsForIt) {
   int done = 0;
   while (window.TryTake(message)) {
     EXPECT_EQ(message.lParam, running);
-    if (message.message == WM_TRANSFER_DONE) ++done;
+    if (message.message == WM_TRANSFER_DONE)
+      ++done;
     last = message;
   }
   EXPECT_EQ(done, 1);
@@ -125,11 +126,13 @@ class SortedComboBox : public ComboBox {
     ServerEntry* data = nullptr;
   };
   int AddString(const std::string& text) override {
-    auto at = std::upper_bound(items.begin(), items.end(), text,
-                               [](const std::string& t, const Item& item) { return t < item.text; });
+    auto at =
+        std::upper_bound(items.begin(), items.end(), text,
+                         [](const std::string& t, const Item& item) { return t < item.text; });
     int index = static_cast<int>(at - items.begin());
     items.insert(at, Item{text, nullptr});
-    if (selected >= index) ++selected;
+    if (selected >= index)
+      ++selected;
     return index;
   }
   void SetItemData(int index, ServerEntry* entry) override { items.at(index).data = entry; }

@@ -60,7 +60,8 @@ TEST(MessageQueue, PostsFromManyThreadsAllArrive) {
   std::vector<std::thread> posters;
   for (int t = 0; t < kThreads; ++t) {
     posters.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) queue.Post(WM_TRANSFER_PROGRESS, t * kEach + i, nullptr);
+      for (int i = 0; i < kEach; ++i)
+        queue.Post(WM_TRANSFER_PROGRESS, t * kEach + i, nullptr);
     });
   }
   std::set<uint32_t> seen;
@@ -68,7 +69,8 @@ TEST(MessageQueue, PostsFromManyThreadsAllArrive) {
   while (seen.size() < kThreads * kEach && queue.Wait(message, std::chrono::seconds(10))) {
     seen.insert(message.wParam);
   }
-  for (auto& poster : posters) poster.join();
+  for (auto& poster : posters)
+    poster.join();
   EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
 }
 
@@ -83,7 +85,8 @@ TEST(ErrorTextFor, EachCodeHasItsTextAndOthersTheDefault) {
   EXPECT_STREQ(ErrorTextFor(LocalFileCreateFailed), "创建本地文件失败");
   EXPECT_STREQ(ErrorTextFor(Cancelled), "主动取消连接");
   EXPECT_STREQ(ErrorTextFor(BadUrl), "URL不正确");
-  for (int code : {0, 10, -1, 65535}) EXPECT_STREQ(ErrorTextFor(code), kDefault) << code;
+  for (int code : {0, 10, -1, 65535})
+    EXPECT_STREQ(ErrorTextFor(code), kDefault) << code;
 }
 
 }  // namespace

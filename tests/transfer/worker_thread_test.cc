@@ -110,7 +110,8 @@ class UnjoinedWorker : public WorkerThread {
 TEST(WorkerThread, DestroyingAFinishedUnjoinedWorkerIsSafe) {
   auto worker = std::make_unique<UnjoinedWorker>();
   ASSERT_TRUE(worker->Start());
-  while (!worker->IsFinished()) std::this_thread::yield();
+  while (!worker->IsFinished())
+    std::this_thread::yield();
   worker.reset();
 }
 
