@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recording_view.h"
@@ -22,6 +23,15 @@
 
 // One file as a server publishes it.
 struct PublishedFile {
+  PublishedFile(std::string fileKey, std::string fileName, std::string fileContent,
+                int fileVersion = 1, std::string fileLength = "", bool fileExecutable = false)
+      : key(std::move(fileKey)),
+        name(std::move(fileName)),
+        content(std::move(fileContent)),
+        version(fileVersion),
+        length(std::move(fileLength)),
+        executable(fileExecutable) {}
+
   std::string key;  // directory key, "" for the application's directory
   std::string name;
   std::string content;

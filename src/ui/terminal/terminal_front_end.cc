@@ -90,6 +90,7 @@ class TerminalLoop {
       if (view_.Ended() || interrupted != 0) {
         break;
       }
+      view_.Flush();  // show what the messages changed before the user's lines act on it
       input_.Poll(0);
       if (!HandleInput()) {
         break;  // the user closed the window
