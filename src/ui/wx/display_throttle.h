@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+// The progress display: the two bars, the tray frame and the tray tip.
+struct DisplayState {
+  int fileProgress = 0;   // bar 1000
+  int totalProgress = 0;  // bar 1001
+  int trayIcon = 0;       // 130..132; 0 while there is no tray icon
+  std::string trayTip;
+};
+
+// Keeps the latest values of the progress display and lets the window draw them at most once per
+// interval, however often they change: every progress message moves the values, only the
+// drawing is rate-limited. Toolkit-free; window's thread.
+class DisplayThrottle {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  explicit DisplayThrottle(std::chrono::milliseconds interval,
+                           Clock clock = &std::chrono::steady_clock::now);
+
+  // The values the window should show now.
+  DisplayState& Latest() { return latest_; }
+  const DisplayState& Latest() const { return latest_; }
+  // The values last drawn.
+  const DisplayState& Shown() const { return shown_; }
+
+  // True when the latest values differ from the shown ones.
+  bool Pending() const;
+  // True when pending values may be drawn now.
+  bool Due() const;
+  // Time left until pending values may be drawn; zero when due or nothing is pending.
+  std::chrono::milliseconds Wait() const;
+  // Records that the latest values have been drawn now.
+  void MarkShown();
+  // Records values drawn outside the throttle (a tray icon added or removed), without starting a
+  // new interval.
+  void SetShown(const DisplayState& state) { shown_ = state; }
+
+ private:
+  std::chrono::milliseconds interval_;
+  Clock clock_;
+  DisplayState latest_;
+  DisplayState shown_;
+  bool everShown_ = false;
+  std::chrono::steady_clock::time_point lastShown_;
+};

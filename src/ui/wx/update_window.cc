@@ -1,0 +1,335 @@
+#include "ui/wx/update_window.h"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/combobox.h>
+#include <wx/gauge.h>
+#include <wx/listbox.h>
+#include <wx/msgdlg.h>
+#include <wx/panel.h>
+#include <wx/settings.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/taskbar.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "ui/wx/icons.h"
+#include "ui/wx/wx_text.h"
+
+namespace {
+
+constexpr int kDisplayTimerId = wxID_HIGHEST + 1;
+constexpr int kFontPoints = 9;
+constexpr int kDialogWidth = 279;
+constexpr int kDialogHeight = 223;
+
+// A control's place in dialog units, as the template gives it.
+struct Place {
+  int x, y, width, height;
+};
+
+int ClampPercent(int position) {
+  return std::clamp(position, 0, 100);
+}
+
+}  // namespace
+
+UpdateWindow::UpdateWindow(WindowEvents& events, wxWindow* parent)
+    : wxDialog(parent, wxID_ANY, WxText("Varnholm自动更新客户端"), wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
+      events_(events),
+      displayTimer_(this, kDisplayTimerId) {
+  wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+  font.SetPointSize(kFontPoints);
+  SetFont(font);
+  SetIcons(WindowIcons());
+  for (int frame = 0; frame < kTrayFrameCount; ++frame) {
+    trayFrames_[frame] = TrayIcon(kTrayFrameFirstId + frame);
+  }
+  CreateControls();
+  SetClientSize(ConvertDialogToPixels(wxSize(kDialogWidth, kDialogHeight)));
+  Centre();
+
+  Bind(wxEVT_TIMER, [this](wxTimerEvent& event) {
+    if (event.GetId() == kDisplayTimerId) {
+      FlushDisplay();
+    } else {
+      events_.OnTimer(static_cast<unsigned>(event.GetId()));
+    }
+  });
+  Bind(
+      wxEVT_BUTTON, [this](wxCommandEvent&) { events_.OnUpdateNow(); }, kIdUpdateNow);
+  Bind(
+      wxEVT_BUTTON, [](wxCommandEvent&) {}, kIdAutoSelect);
+  Bind(
+      wxEVT_BUTTON, [this](wxCommandEvent&) { EndDialog(); }, kIdClose);
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { EndDialog(); });
+  Bind(wxEVT_CHAR_HOOK, &UpdateWindow::OnCharHook, this);
+  // The window cannot be minimised: undo it as soon as the desktop reports it.
+  Bind(wxEVT_ICONIZE, [this](wxIconizeEvent& event) {
+    if (event.IsIconized()) {
+      CallAfter([this] { Iconize(false); });
+    }
+  });
+}
+
+UpdateWindow::~UpdateWindow() {
+  StopTimers();
+  RemoveTrayIcon();
+}
+
+void UpdateWindow::CreateControls() {
+  auto at = [this](const Place& place) { return ConvertDialogToPixels(wxPoint(place.x, place.y)); };
+  auto size = [this](const Place& place) {
+    return ConvertDialogToPixels(wxSize(place.width, place.height));
+  };
+  auto label = [this, &at, &size](const char* text, const Place& place) {
+    new wxStaticText(this, wxID_ANY, WxText(text), at(place), size(place), wxST_NO_AUTORESIZE);
+  };
+
+  // The group box first, so that it lies beneath the controls it frames.
+  const Place group{7, 7, 266, 209};
+  new wxStaticBox(this, wxID_ANY, WxText("自动更新"), at(group), size(group));
+
+  const Place close{181, 193, 50, 14};
+  auto* closeButton = new wxButton(this, kIdClose, WxText("关闭"), at(close), size(close));
+  closeButton->Hide();
+  SetAffirmativeId(kIdClose);
+
+  const Place file{57, 173, 208, 12};
+  fileProgress_ =
+      new wxGauge(this, kIdFileProgress, 100, at(file), size(file), wxGA_HORIZONTAL | wxGA_SMOOTH);
+  const Place total{57, 155, 208, 12};
+  totalProgress_ = new wxGauge(this, kIdTotalProgress, 100, at(total), size(total),
+                               wxGA_HORIZONTAL | wxGA_SMOOTH);
+
+  label("更新总进度：", Place{12, 157, 42, 8});
+  label("当 前 进 度：", Place{12, 175, 42, 8});
+  const Place serverLabel{12, 23, 42, 8};
+  label("选择服务器：", serverLabel);
+
+  // The template's 190 units are the height of the dropped list. The closed box keeps the
+  // toolkit's own height, which is taller than the template's row, so it is centred on the row
+  // of its label rather than hung from the row's top, and clears the log below.
+  const Place combo{57, 21, 208, 190};
+  serverCombo_ = new wxComboBox(this, kIdServerCombo, wxString(), at(combo),
+                                wxSize(size(combo).GetWidth(), -1), 0, nullptr,
+                                wxCB_DROPDOWN | wxCB_READONLY | wxCB_SORT);
+  const int rowCentre = ConvertDialogToPixels(wxPoint(0, serverLabel.y + serverLabel.height / 2)).y;
+  serverCombo_->Move(at(combo).x, rowCentre - serverCombo_->GetSize().GetHeight() / 2);
+
+  const Place autoSelect{46, 193, 59, 14};
+  auto* autoButton =
+      new wxButton(this, kIdAutoSelect, WxText("自动选择服务器"), at(autoSelect), size(autoSelect));
+  autoButton->Hide();
+
+  const Place update{118, 193, 50, 14};
+  updateNow_ = new wxButton(this, kIdUpdateNow, WxText("立即更新"), at(update), size(update));
+
+  const Place log{12, 39, 252, 93};
+  log_ = new wxListBox(this, kIdLog, at(log), size(log), 0, nullptr, wxLB_SINGLE);
+
+  // A label draws no border of its own here, so the sunken edge is a panel around it.
+  const Place status{12, 136, 253, 14};
+  auto* statusEdge = new wxPanel(this, wxID_ANY, at(status), size(status), wxBORDER_SUNKEN);
+  const wxSize inside = statusEdge->GetClientSize();
+  const int textHeight = GetCharHeight();
+  status_ = new wxStaticText(statusEdge, kIdStatus, wxString(),
+                             wxPoint(2, std::max(0, (inside.GetHeight() - textHeight) / 2)),
+                             wxSize(std::max(0, inside.GetWidth() - 4), textHeight),
+                             wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+}
+
+int UpdateWindow::AddString(const std::string& text) {
+  return serverCombo_->Append(WxText(text));
+}
+
+void UpdateWindow::SetItemData(int index, ServerEntry* entry) {
+  if (index >= 0 && static_cast<unsigned>(index) < serverCombo_->GetCount()) {
+    serverCombo_->SetClientData(static_cast<unsigned>(index), entry);
+  }
+}
+
+void UpdateWindow::SetCurSel(int index) {
+  serverCombo_->SetSelection(index);
+}
+
+bool UpdateWindow::DeleteString(int index) {
+  if (index < 0 || static_cast<unsigned>(index) >= serverCombo_->GetCount()) {
+    return false;
+  }
+  serverCombo_->Delete(static_cast<unsigned>(index));
+  return true;
+}
+
+int UpdateWindow::GetCurSel() {
+  return serverCombo_->GetSelection();
+}
+
+ServerEntry* UpdateWindow::GetItemData(int index) {
+  if (index < 0 || static_cast<unsigned>(index) >= serverCombo_->GetCount()) {
+    return nullptr;
+  }
+  return static_cast<ServerEntry*>(serverCombo_->GetClientData(static_cast<unsigned>(index)));
+}
+
+void UpdateWindow::EnableComboBox(bool enable) {
+  serverCombo_->Enable(enable);
+}
+
+void UpdateWindow::EnableUpdateButton(bool enable) {
+  updateNow_->Enable(enable);
+}
+
+void UpdateWindow::AppendLogLine(const std::string& line, uint32_t code) {
+  const int index =
+      log_->Append(WxText(line), reinterpret_cast<void*>(static_cast<uintptr_t>(code)));
+  log_->SetSelection(index);
+  log_->EnsureVisible(index);
+}
+
+void UpdateWindow::ClearLog() {
+  log_->Clear();
+}
+
+void UpdateWindow::SetStatusLine(const std::string& text) {
+  // Shown as written: an "&" in a server or file name is no mnemonic.
+  status_->SetLabelText(WxText(text));
+}
+
+void UpdateWindow::SetFileProgress(int position) {
+  throttle_.Latest().fileProgress = ClampPercent(position);
+  ProgressChanged();
+}
+
+void UpdateWindow::SetTotalProgress(int position) {
+  throttle_.Latest().totalProgress = ClampPercent(position);
+  ProgressChanged();
+}
+
+void UpdateWindow::AddTrayIcon(int iconId, const std::string& tip) {
+  if (!trayIcon_) {
+    trayIcon_ = std::make_unique<wxTaskBarIcon>();
+  }
+  trayIcon_->SetIcon(FrameIcon(iconId), WxText(tip));
+  DisplayState shown = throttle_.Shown();
+  shown.trayIcon = iconId;
+  shown.trayTip = tip;
+  throttle_.SetShown(shown);
+  throttle_.Latest().trayIcon = iconId;
+  throttle_.Latest().trayTip = tip;
+}
+
+void UpdateWindow::SetTrayIcon(int iconId) {
+  if (trayIcon_) {
+    throttle_.Latest().trayIcon = iconId;
+    ProgressChanged();
+  }
+}
+
+void UpdateWindow::SetTrayTip(const std::string& tip) {
+  if (trayIcon_) {
+    throttle_.Latest().trayTip = tip;
+    ProgressChanged();
+  }
+}
+
+void UpdateWindow::RemoveTrayIcon() {
+  if (!trayIcon_) {
+    return;
+  }
+  trayIcon_->RemoveIcon();
+  trayIcon_.reset();
+  DisplayState shown = throttle_.Shown();
+  shown.trayIcon = 0;
+  shown.trayTip.clear();
+  throttle_.SetShown(shown);
+  throttle_.Latest().trayIcon = 0;
+  throttle_.Latest().trayTip.clear();
+}
+
+wxIcon UpdateWindow::FrameIcon(int iconId) const {
+  const int frame = iconId - kTrayFrameFirstId;
+  if (frame >= 0 && frame < kTrayFrameCount) {
+    return trayFrames_[frame];
+  }
+  return TrayIcon(iconId);
+}
+
+void UpdateWindow::StartTimer(unsigned id, unsigned periodMs) {
+  updateTimer_ = std::make_unique<wxTimer>(this, static_cast<int>(id));
+  updateTimer_->Start(static_cast<int>(periodMs));
+}
+
+void UpdateWindow::ShowMessageBox(const std::string& text) {
+  const wxString caption = wxTheApp ? wxTheApp->GetAppDisplayName() : wxString("Lodestar");
+  wxMessageBox(WxText(text), caption, wxOK, this);
+}
+
+void UpdateWindow::EndDialog() {
+  endRequested_ = true;
+  if (IsModal()) {
+    EndModal(wxID_CANCEL);
+  }
+}
+
+void UpdateWindow::FlushDisplay() {
+  displayTimer_.Stop();
+  if (throttle_.Pending()) {
+    DrawDisplay();
+  }
+}
+
+void UpdateWindow::StopTimers() {
+  if (updateTimer_) {
+    updateTimer_->Stop();
+  }
+  displayTimer_.Stop();
+}
+
+void UpdateWindow::ProgressChanged() {
+  if (throttle_.Due()) {
+    DrawDisplay();
+  } else if (throttle_.Pending() && !displayTimer_.IsRunning()) {
+    const int wait = static_cast<int>(throttle_.Wait().count());
+    displayTimer_.StartOnce(std::max(wait, 1));
+  }
+}
+
+void UpdateWindow::DrawDisplay() {
+  const DisplayState& latest = throttle_.Latest();
+  const DisplayState& shown = throttle_.Shown();
+  if (latest.fileProgress != shown.fileProgress) {
+    fileProgress_->SetValue(latest.fileProgress);
+  }
+  if (latest.totalProgress != shown.totalProgress) {
+    totalProgress_->SetValue(latest.totalProgress);
+  }
+  if (trayIcon_ && (latest.trayIcon != shown.trayIcon || latest.trayTip != shown.trayTip)) {
+    trayIcon_->SetIcon(FrameIcon(latest.trayIcon), WxText(latest.trayTip));
+  }
+  throttle_.MarkShown();
+  ++displayDraws_;
+}
+
+void UpdateWindow::OnCharHook(wxKeyEvent& event) {
+  switch (event.GetKeyCode()) {
+    case WXK_ESCAPE:
+      EndDialog();
+      return;
+    case WXK_RETURN:
+    case WXK_NUMPAD_ENTER:
+      // A focused push button takes Enter itself; anywhere else it ends the dialog, as the
+      // hidden default button would.
+      if (FindFocus() == updateNow_ && updateNow_->IsEnabled()) {
+        event.Skip();
+        return;
+      }
+      EndDialog();
+      return;
+    default:
+      event.Skip();
+  }
+}

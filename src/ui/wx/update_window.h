@@ -1,0 +1,104 @@
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/icon.h>
+#include <wx/timer.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ui/update_view.h"
+#include "ui/wx/display_throttle.h"
+#include "ui/wx/window_events.h"
+
+class wxButton;
+class wxComboBox;
+class wxGauge;
+class wxKeyEvent;
+class wxListBox;
+class wxStaticText;
+class wxTaskBarIcon;
+
+// Control ids of the window, as its template numbers them.
+enum UpdateWindowId : int {
+  kIdClose = 1,  // hidden default button "关闭"
+  kIdFileProgress = 1000,
+  kIdTotalProgress = 1001,
+  kIdServerCombo = 1003,
+  kIdAutoSelect = 1004,  // hidden "自动选择服务器"
+  kIdUpdateNow = 1005,
+  kIdLog = 1008,
+  kIdStatus = 1010,
+};
+
+// The program's only window: the update dialog with its server box, log, status line, two bars
+// and tray icon, drawn for the update logic through UpdateView. The progress display is drawn at
+// most every kDisplayInterval however often it changes. Window's thread only.
+class UpdateWindow : public wxDialog, public UpdateView {
+ public:
+  static constexpr std::chrono::milliseconds kDisplayInterval{50};
+
+  // events must outlive the window.
+  explicit UpdateWindow(WindowEvents& events, wxWindow* parent = nullptr);
+  ~UpdateWindow() override;
+
+  // UpdateView
+  int AddString(const std::string& text) override;
+  void SetItemData(int index, ServerEntry* entry) override;
+  void SetCurSel(int index) override;
+  bool DeleteString(int index) override;
+  int GetCurSel() override;
+  ServerEntry* GetItemData(int index) override;
+  void EnableComboBox(bool enable) override;
+  void EnableUpdateButton(bool enable) override;
+  void AppendLogLine(const std::string& line, uint32_t code) override;
+  void ClearLog() override;
+  void SetStatusLine(const std::string& text) override;
+  void SetFileProgress(int position) override;
+  void SetTotalProgress(int position) override;
+  void AddTrayIcon(int iconId, const std::string& tip) override;
+  void SetTrayIcon(int iconId) override;
+  void SetTrayTip(const std::string& tip) override;
+  void RemoveTrayIcon() override;
+  void StartTimer(unsigned id, unsigned periodMs) override;
+  void ShowMessageBox(const std::string& text) override;
+  void EndDialog() override;
+
+  // Draws whatever the progress display still owes, at once.
+  void FlushDisplay();
+  // Stops every timer: no OnTimer reaches the update logic any more.
+  void StopTimers();
+  // The tray frame and tip last drawn; 0 and empty while there is no tray icon.
+  int ShownTrayIcon() const { return throttle_.Shown().trayIcon; }
+  std::string ShownTrayTip() const { return throttle_.Shown().trayTip; }
+  // How often the progress display has been drawn.
+  uint64_t DisplayDraws() const { return displayDraws_; }
+  // True once EndDialog was called, modal or not.
+  bool EndRequested() const { return endRequested_; }
+
+ private:
+  void CreateControls();
+  void ProgressChanged();
+  void DrawDisplay();
+  wxIcon FrameIcon(int iconId) const;
+  void OnCharHook(wxKeyEvent& event);
+
+  WindowEvents& events_;
+  wxComboBox* serverCombo_ = nullptr;
+  wxListBox* log_ = nullptr;
+  wxStaticText* status_ = nullptr;
+  wxGauge* fileProgress_ = nullptr;
+  wxGauge* totalProgress_ = nullptr;
+  wxButton* updateNow_ = nullptr;
+
+  std::unique_ptr<wxTaskBarIcon> trayIcon_;
+  std::array<wxIcon, 3> trayFrames_;
+  DisplayThrottle throttle_{kDisplayInterval};
+  wxTimer displayTimer_;
+  std::unique_ptr<wxTimer> updateTimer_;
+  uint64_t displayDraws_ = 0;
+  bool endRequested_ = false;
+};

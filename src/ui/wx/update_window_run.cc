@@ -1,0 +1,97 @@
+#include "ui/wx/update_window_run.h"
+
+#include <wx/app.h>
+#include <wx/toplevel.h>
+
+#include <csignal>
+#include <memory>
+
+#include "ui/update_dialog.h"
+#include "ui/wx/update_window.h"
+#include "ui/wx/window_message_target.h"
+
+namespace {
+
+// Hands the window's timer and button on to the update logic while it is attached.
+// Window's thread.
+class DriverEvents : public WindowEvents {
+ public:
+  void Attach(UpdateDialog* dialog) { dialog_ = dialog; }
+  void OnTimer(unsigned id) override {
+    if (dialog_) {
+      dialog_->OnTimer(id);
+    }
+  }
+  void OnUpdateNow() override {
+    if (dialog_) {
+      dialog_->OnUpdateNow();
+    }
+  }
+
+ private:
+  UpdateDialog* dialog_ = nullptr;
+};
+
+// Ctrl-C or a polite kill closes the window as its close box does, so that the running transfer
+// is cancelled and joined rather than the process dying in the middle of a write.
+// The toolkit calls this from its loop, not in the signal's context.
+void CloseUpdateWindows(int) {
+  for (wxWindow* top : wxTopLevelWindows) {
+    if (auto* window = dynamic_cast<UpdateWindow*>(top)) {
+      window->EndDialog();
+    }
+  }
+}
+
+// Routes the two signals to CloseUpdateWindows while it lives.
+class SignalsCloseWindow {
+ public:
+  SignalsCloseWindow() {
+    for (int signal : kSignals) {
+      wxTheApp->SetSignalHandler(signal, &CloseUpdateWindows);
+    }
+  }
+  ~SignalsCloseWindow() {
+    for (int signal : kSignals) {
+      wxTheApp->SetSignalHandler(signal, SIG_DFL);
+    }
+  }
+  SignalsCloseWindow(const SignalsCloseWindow&) = delete;
+  SignalsCloseWindow& operator=(const SignalsCloseWindow&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM};
+};
+
+}  // namespace
+
+int RunUpdateWindow(const UpdateSettings& settings, Launcher& launcher) {
+  SignalsCloseWindow signals;
+  DriverEvents events;
+  UpdateDialog* receiver = nullptr;
+  WindowMessageTarget target([&receiver](const PostedMessage& message) {
+    if (receiver) {
+      receiver->Dispatch(message);
+    }
+  });
+  auto window = std::make_unique<UpdateWindow>(events);
+  auto dialog = std::make_unique<UpdateDialog>(*window, target, settings, launcher);
+  receiver = dialog.get();
+  events.Attach(dialog.get());
+
+  if (dialog->OnInitDialog()) {
+    window->ShowModal();
+  }
+
+  // Nothing may reach the update logic from here on; then its end removes the tray icon, and
+  // destroying it cancels and joins a running transfer before the window goes.
+  target.Close();
+  window->StopTimers();
+  events.Attach(nullptr);
+  receiver = nullptr;
+  dialog->DestroyWindow();
+  const bool finished = dialog->RunFinished();
+  dialog.reset();
+  window.reset();
+  return finished ? 0 : 1;
+}

@@ -1,0 +1,71 @@
+#include "ui/wx/display_throttle.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+class DisplayThrottleTest : public testing::Test {
+ protected:
+  std::chrono::steady_clock::time_point now{std::chrono::seconds(1000)};
+  DisplayThrottle throttle{milliseconds(50), [this] { return now; }};
+};
+
+TEST_F(DisplayThrottleTest, DrawsTheFirstChangeAtOnceAndLaterOnesAfterTheInterval) {
+  EXPECT_FALSE(throttle.Pending());
+  EXPECT_FALSE(throttle.Due());
+
+  throttle.Latest().fileProgress = 10;
+  EXPECT_TRUE(throttle.Due());
+  throttle.MarkShown();
+  EXPECT_EQ(throttle.Shown().fileProgress, 10);
+
+  now += milliseconds(20);
+  throttle.Latest().fileProgress = 11;
+  throttle.Latest().trayIcon = 131;
+  EXPECT_TRUE(throttle.Pending());
+  EXPECT_FALSE(throttle.Due());
+  EXPECT_EQ(throttle.Wait(), milliseconds(30));
+
+  now += milliseconds(30);
+  EXPECT_TRUE(throttle.Due());
+  EXPECT_EQ(throttle.Wait(), milliseconds(0));
+  throttle.MarkShown();
+  EXPECT_EQ(throttle.Shown().fileProgress, 11);
+  EXPECT_EQ(throttle.Shown().trayIcon, 131);
+}
+
+TEST_F(DisplayThrottleTest, ValuesThatReturnToWhatIsShownOweNothing) {
+  throttle.Latest().trayTip = "5%";
+  throttle.MarkShown();
+  now += milliseconds(1);
+  throttle.Latest().trayTip = "6%";
+  throttle.Latest().trayTip = "5%";
+  EXPECT_FALSE(throttle.Pending());
+  EXPECT_EQ(throttle.Wait(), milliseconds(0));
+}
+
+TEST_F(DisplayThrottleTest, WaitRoundsUpSoATimerNeverFiresEarly) {
+  throttle.Latest().totalProgress = 1;
+  throttle.MarkShown();
+  now += std::chrono::microseconds(49'500);
+  throttle.Latest().totalProgress = 2;
+  EXPECT_EQ(throttle.Wait(), milliseconds(1));
+}
+
+TEST_F(DisplayThrottleTest, ValuesShownOutsideTheThrottleStartNoInterval) {
+  DisplayState tray;
+  tray.trayIcon = 130;
+  tray.trayTip = "正在自动更新";
+  throttle.SetShown(tray);
+  throttle.Latest() = tray;
+  EXPECT_FALSE(throttle.Pending());
+
+  throttle.Latest().trayIcon = 131;
+  EXPECT_TRUE(throttle.Due());
+}
+
+}  // namespace

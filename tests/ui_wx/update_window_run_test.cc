@@ -1,0 +1,205 @@
+// Whole update runs in the real window against a loopback server, with a test pilot acting in
+// the window's loop as the user would.
+#include "ui/wx/update_window_run.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <wx/button.h>
+#include <wx/combobox.h>
+#include <wx/timer.h>
+#include <wx/toplevel.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/loopback_http_server.h"
+#include "support/temp_dir.h"
+#include "support/transfer_environment.h"
+#include "ui/wx/update_window.h"
+#include "ui/wx/wx_text.h"
+
+static auto* const kTransfers = testing::AddGlobalTestEnvironment(new TransferEnvironment);
+
+namespace {
+
+class RecordingLauncher : public Launcher {
+ public:
+  void Launch(const std::string& path, const std::string& parameters) override {
+    launches.emplace_back(path, parameters);
+  }
+  std::vector<std::pair<std::string, std::string>> launches;
+};
+
+// Looks at the open update window every few milliseconds and lets the test act on it; ends the
+// dialog itself after a time limit so that a stuck run fails instead of hanging.
+class Pilot {
+ public:
+  using Step = std::function<void(UpdateWindow&)>;
+
+  explicit Pilot(Step step) : step_(std::move(step)) {
+    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Tick(); });
+    timer_.Start(20);
+    start_ = std::chrono::steady_clock::now();
+  }
+  ~Pilot() { timer_.Stop(); }
+  bool timedOut = false;
+
+ private:
+  void Tick() {
+    for (wxWindow* top : wxTopLevelWindows) {
+      auto* window = dynamic_cast<UpdateWindow*>(top);
+      if (window == nullptr || !window->IsModal()) {
+        continue;
+      }
+      if (std::chrono::steady_clock::now() - start_ > std::chrono::seconds(30)) {
+        timedOut = true;
+        window->EndDialog();
+        return;
+      }
+      step_(*window);
+    }
+  }
+
+  Step step_;
+  wxTimer timer_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+class UpdateWindowRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("TMPDIR", work_.path().c_str(), 1);
+    const std::string root = work_.File("published");
+    ::mkdir(root.c_str(), 0755);
+    ::mkdir((root + "/bin").c_str(), 0755);
+    WriteFileBytes(root + "/readme.txt.txt", "read me\n");
+    WriteFileBytes(root + "/bin/data.pak.txt", std::string(300 * 1024, 'x'));
+    manifest_ =
+        "\"paths\":[\n"
+        "\"\":[\"readme.txt\":{\"l\":\"8\",\"v\":\"2\"}],\n"
+        "\"bin\":[\"data.pak\":{\"l\":\"307200\",\"v\":\"2\"}]\n"
+        "]\n";
+    WriteFileBytes(root + "/version.txt", manifest_);
+    server_.ServeDirectory("/main", root);
+    server_.ServeDirectory("/mirror", root);
+    server_.SetBody("/servers.txt",
+                    "Main|" + server_.Url("/main") + "\nA mirror|" + server_.Url("/mirror") + "\n");
+  }
+  void TearDown() override { ::unsetenv("TMPDIR"); }
+
+  UpdateSettings Settings(bool automatic) const {
+    UpdateSettings settings;
+    settings.serverlist = server_.Url("/servers.txt");
+    settings.automatic = automatic;
+    settings.exec = "app";
+    settings.param = "--updated";
+    settings.moduleDirectory = app_.path() + "/";
+    return settings;
+  }
+
+  void ExpectInstalled() {
+    EXPECT_EQ(ReadFileBytes(app_.File("readme.txt")), "read me\n");
+    EXPECT_EQ(ReadFileBytes(app_.File("bin/data.pak")).size(), 300u * 1024u);
+    EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest_);
+    ASSERT_EQ(launcher_.launches.size(), 1u);
+    EXPECT_EQ(launcher_.launches[0].first, app_.path() + "//app");
+    EXPECT_EQ(launcher_.launches[0].second, "--updated");
+  }
+
+  TempDir work_;
+  TempDir app_;
+  LoopbackHttpServer server_;
+  RecordingLauncher launcher_;
+  std::string manifest_;
+};
+
+TEST_F(UpdateWindowRunTest, AutomaticRunGoesToTheEndAndLaunchesTheProgram) {
+  Pilot pilot([](UpdateWindow&) {});
+  EXPECT_EQ(RunUpdateWindow(Settings(true), launcher_), 0);
+  EXPECT_FALSE(pilot.timedOut);
+  ExpectInstalled();
+}
+
+TEST_F(UpdateWindowRunTest, UserPicksAServerAndPressesUpdateNow) {
+  std::vector<std::string> shown;
+  std::string selected;
+  bool pressed = false;
+  Pilot pilot([&](UpdateWindow& window) {
+    auto* combo = dynamic_cast<wxComboBox*>(window.FindWindow(kIdServerCombo));
+    auto* button = dynamic_cast<wxButton*>(window.FindWindow(kIdUpdateNow));
+    if (pressed || combo->GetCount() == 0 || !button->IsEnabled()) {
+      return;
+    }
+    for (unsigned i = 0; i < combo->GetCount(); ++i) {
+      shown.push_back(Utf8Text(combo->GetString(i)));
+    }
+    selected = Utf8Text(combo->GetStringSelection());
+    combo->SetSelection(combo->FindString("Main"));
+    pressed = true;
+    wxCommandEvent click(wxEVT_BUTTON, kIdUpdateNow);
+    click.SetEventObject(button);
+    button->ProcessWindowEvent(click);
+  });
+  EXPECT_EQ(RunUpdateWindow(Settings(false), launcher_), 0);
+  EXPECT_FALSE(pilot.timedOut);
+  EXPECT_EQ(shown, (std::vector<std::string>{"A mirror", "Main"}));
+  EXPECT_EQ(selected, "A mirror");  // the last line of the list
+  ExpectInstalled();
+  bool fromMain = false;
+  for (const auto& request : server_.Requests()) {
+    fromMain = fromMain || request.path == "/main/version.txt";
+  }
+  EXPECT_TRUE(fromMain);
+}
+
+TEST_F(UpdateWindowRunTest, ClosingDuringATransferCancelsItAndReportsNoFinishedRun) {
+  server_.SetStalled("/main/bin/data.pak.txt", std::string(300 * 1024, 'x'), 64 * 1024);
+  server_.SetBody("/servers.txt", "Main|" + server_.Url("/main") + "\n");
+  Pilot pilot([&](UpdateWindow& window) {
+    if (server_.WaitForStalls(1, std::chrono::milliseconds(0))) {
+      wxCloseEvent close(wxEVT_CLOSE_WINDOW, window.GetId());
+      close.SetEventObject(&window);
+      window.ProcessWindowEvent(close);
+    }
+  });
+  EXPECT_EQ(RunUpdateWindow(Settings(true), launcher_), 1);
+  EXPECT_FALSE(pilot.timedOut);
+  EXPECT_TRUE(launcher_.launches.empty());
+  EXPECT_FALSE(FileExists(app_.File("version.txt")));
+  EXPECT_FALSE(FileExists(app_.File("bin/data.pak")));
+}
+
+TEST_F(UpdateWindowRunTest, InterruptClosesTheWindowLikeItsCloseBox) {
+  server_.SetStalled("/main/bin/data.pak.txt", std::string(300 * 1024, 'x'), 64 * 1024);
+  server_.SetBody("/servers.txt", "Main|" + server_.Url("/main") + "\n");
+  bool raised = false;
+  Pilot pilot([&](UpdateWindow&) {
+    if (!raised && server_.WaitForStalls(1, std::chrono::milliseconds(0))) {
+      raised = true;
+      std::raise(SIGINT);
+    }
+  });
+  EXPECT_EQ(RunUpdateWindow(Settings(true), launcher_), 1);
+  EXPECT_FALSE(pilot.timedOut);
+  EXPECT_TRUE(raised);
+  EXPECT_TRUE(launcher_.launches.empty());
+  EXPECT_FALSE(FileExists(app_.File("version.txt")));
+  EXPECT_FALSE(FileExists(app_.File("bin/data.pak")));
+}
+
+TEST_F(UpdateWindowRunTest, EmptyServerListEndsAtOnceWithoutAWindow) {
+  bool windowSeen = false;
+  Pilot pilot([&](UpdateWindow&) { windowSeen = true; });
+  UpdateSettings settings = Settings(true);
+  settings.serverlist.clear();
+  EXPECT_EQ(RunUpdateWindow(settings, launcher_), 1);
+  EXPECT_FALSE(windowSeen);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
+}  // namespace

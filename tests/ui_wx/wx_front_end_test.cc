@@ -1,0 +1,19 @@
+#include "ui/wx/wx_front_end.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+TEST(WxFrontEndTest, ADisplayThatCannotBeOpenedAsksForTheTerminal) {
+  ::setenv("DISPLAY", "127.0.0.1:59999", 1);  // nothing listens there
+  ::unsetenv("WAYLAND_DISPLAY");
+  char name[] = "Lodestar";
+  char* argv[] = {name, nullptr};
+  UpdateSettings settings;
+  settings.serverlist = "http://127.0.0.1:1/servers.txt";
+  EXPECT_EQ(RunWxFrontEnd(1, argv, settings), -1);
+}
+
+}  // namespace
