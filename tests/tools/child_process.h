@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// How a program run ended.
+struct ChildResult {
+  int status = -1;  // exit status; -1 when killed or not started
+  bool timedOut = false;
+  std::string output;  // standard output and standard error together
+};
+
+// Runs argv[0] with the test's environment minus the variables named in unset, standard input
+// from /dev/null, and waits up to timeoutSeconds (then kills it). Test thread only.
+ChildResult RunChild(const std::vector<std::string>& argv,
+                     const std::vector<std::string>& unset = {}, int timeoutSeconds = 60);

@@ -1,0 +1,62 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "catalogue/file_catalogue.h"
+#include "publish/publisher.h"
+#include "scratch_folder.h"
+
+namespace {
+
+// What a client's catalogue makes of the published manifest must be exactly the release.
+TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
+  ScratchFolder scratch;
+  const std::map<std::string, std::string> release = {
+      {"start.sh", "#!/bin/sh\necho started\n"},
+      {"empty.dat", ""},
+      {"a:b.txt", "colon"},
+      {"one,two", "comma"},
+      {"say \"hi\" 'there'", "quotes"},
+      {" padded name ", "blanks at either end"},
+      {"back`tick{[]}", "brackets"},
+      {"plugins/net/\xc3\xbc"
+       "ber-\xe7\xbd\x91.dll",
+       "non-ASCII"},
+      {"plugins/net/deeper:still/x", "nested"},
+      {"tab\there", "tab"},
+  };
+  for (const auto& [path, content] : release) {
+    WriteTestFile(scratch / ("app/" + path), content, path == "start.sh" ? 0755 : 0644);
+  }
+  WriteTestFile(scratch / "app/Lodestar.cfg", "serverlist:x");
+
+  PublishOptions options;
+  options.appDir = scratch / "app";
+  options.outDir = scratch / "out";
+  Publish(options);
+
+  WriteTestFile(scratch / "client/Lodestar", "");
+  FileCatalogue catalogue(scratch / "client/");
+  ASSERT_TRUE(catalogue.Load(scratch / "out/version.txt"));
+  std::map<std::string, std::string> loaded;
+  while (std::unique_ptr<CatalogueEntry> entry = catalogue.TakeNext()) {
+    // remotePath is "key/name.txt", with a leading "/" at the top.
+    std::string path = entry->remotePath.substr(entry->remotePath[0] == '/' ? 1 : 0);
+    path.resize(path.size() - 4);
+    SCOPED_TRACE(path);
+    EXPECT_EQ(entry->version, 1);
+    EXPECT_EQ(entry->executable, path == "start.sh");
+    ASSERT_EQ(release.count(path), 1u);
+    EXPECT_EQ(entry->length, static_cast<int64_t>(release.at(path).size()));
+    EXPECT_EQ(ReadTestFile(scratch / ("out/" + entry->remotePath)), release.at(path));
+    EXPECT_EQ(entry->localPath.substr(entry->localPath.size() - entry->name.size()), entry->name);
+    loaded[path] = release.at(path);
+  }
+  EXPECT_EQ(loaded, release);
+  // Loading creates the folders the manifest names below the client.
+  EXPECT_TRUE(PathExists(scratch / "client/plugins/net/deeper:still"));
+}
+
+}  // namespace

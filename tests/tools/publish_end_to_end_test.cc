@@ -1,0 +1,157 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+#include "scratch_folder.h"
+#include "support/loopback_http_server.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+const std::vector<std::string> kNoDisplay = {"DISPLAY", "WAYLAND_DISPLAY"};
+
+bool IsExecutable(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && (status.st_mode & S_IXUSR) != 0;
+}
+
+bool WaitForFile(const std::string& path) {
+  for (int i = 0; i < 500 && !PathExists(path); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return PathExists(path);
+}
+
+TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
+  ScratchFolder scratch;
+  ChildResult help = RunChild({LODESTAR_PUBLISH_BINARY, "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.output, HasSubstr("Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR"));
+  EXPECT_THAT(help.output, HasSubstr("--exclude PATTERN"));
+
+  EXPECT_EQ(RunChild({LODESTAR_PUBLISH_BINARY, scratch.path()}).status, 2);
+  EXPECT_EQ(RunChild({LODESTAR_PUBLISH_BINARY, "--bogus", "a", "b"}).status, 2);
+
+  ChildResult missing = RunChild({LODESTAR_PUBLISH_BINARY, scratch / "nope", scratch / "out"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_THAT(missing.output, HasSubstr("nope': No such file or directory"));
+  EXPECT_FALSE(PathExists(scratch / "out"));
+
+  WriteTestFile(scratch / "app/keep.txt", "k");
+  WriteTestFile(scratch / "app/skip.log", "s");
+  ChildResult ok =
+      RunChild({LODESTAR_PUBLISH_BINARY, "--exclude", "*.log", scratch / "app", scratch / "out"});
+  EXPECT_EQ(ok.status, 0) << ok.output;
+  EXPECT_THAT(ok.output, HasSubstr("published 1 file (1 bytes)"));
+  EXPECT_TRUE(PathExists(scratch / "out/keep.txt.txt"));
+  EXPECT_FALSE(PathExists(scratch / "out/skip.log.txt"));
+}
+
+// Publishes a release, lets the real client install it from a loopback server, then publishes
+// the next release and lets the client update to it.
+class PublishEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.ServeDirectory("/release", scratch_ / "out");
+    server_.SetBody("/servers.txt", "Local|" + server_.Url("/release") + "\n");
+    std::filesystem::create_directories(Client(""));
+    std::filesystem::copy_file(LODESTAR_BINARY, Client("Lodestar"));
+    WriteTestFile(Client("Lodestar.cfg"),
+                  "serverlist:\"" + server_.Url("/servers.txt") +
+                      "\",\nauto:1,\nexec:run.sh,\nparam:\"'first word' second\"\n",
+                  0644);
+    ASSERT_EQ(chmod(Client("Lodestar").c_str(), 0755), 0);
+  }
+
+  std::string App(const std::string& relative) { return scratch_ / ("app/" + relative); }
+  std::string Client(const std::string& relative) { return scratch_ / ("client/" + relative); }
+
+  void Publish() {
+    ChildResult published = RunChild({LODESTAR_PUBLISH_BINARY, scratch_ / "app", scratch_ / "out"});
+    ASSERT_EQ(published.status, 0) << published.output;
+  }
+
+  void Update() {
+    std::filesystem::remove(Client("ran.txt"));
+    ChildResult run = RunChild({Client("Lodestar")}, kNoDisplay);
+    ASSERT_FALSE(run.timedOut) << run.output;
+    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_TRUE(WaitForFile(Client("ran.txt"))) << run.output;
+  }
+
+  // Every file of the release is in the client, byte for byte.
+  void ExpectInstalled(const std::map<std::string, std::string>& release) {
+    for (const auto& [path, content] : release) {
+      SCOPED_TRACE(path);
+      ASSERT_TRUE(PathExists(Client(path)));
+      EXPECT_EQ(ReadTestFile(Client(path)), content);
+    }
+    EXPECT_EQ(ReadTestFile(Client("version.txt")), ReadTestFile(scratch_ / "out/version.txt"));
+  }
+
+  // The files requested since the last call.
+  std::vector<std::string> FileRequests() {
+    std::vector<std::string> paths;
+    std::vector<LoopbackHttpServer::Request> requests = server_.Requests();
+    for (size_t i = seen_; i < requests.size(); ++i) {
+      if (requests[i].path != "/servers.txt" && requests[i].path != "/release/version.txt") {
+        paths.push_back(requests[i].path);
+      }
+    }
+    seen_ = requests.size();
+    return paths;
+  }
+
+  ScratchFolder scratch_;
+  LoopbackHttpServer server_;
+  size_t seen_ = 0;
+};
+
+TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
+  std::map<std::string, std::string> release = {
+      {"run.sh", "#!/bin/sh\ncd \"$(dirname \"$0\")\" && printf '%s|' \"$@\" > ran.txt\n"},
+      {"empty.dat", ""},
+      {"a: b, \"c\" ", "needs quoting"},
+      {"\xc3\xbc"
+       "ber.txt",
+       "non-ASCII"},
+      {"lib/plugins/deep/x.bin", std::string("\0\x01\x02 binary", 10)},
+      {"lib/readme", "unchanged"},
+  };
+  for (const auto& [path, content] : release) {
+    WriteTestFile(App(path), content, path == "run.sh" ? 0755 : 0644);
+  }
+  WriteTestFile(App("Lodestar.cfg"), "serverlist:\"http://elsewhere.invalid/\"");
+  Publish();
+  Update();
+  ExpectInstalled(release);
+  EXPECT_TRUE(IsExecutable(Client("run.sh")));
+  EXPECT_FALSE(IsExecutable(Client("empty.dat")));
+  EXPECT_EQ(ReadTestFile(Client("ran.txt")), "first word|second|");
+  EXPECT_THAT(ReadTestFile(Client("Lodestar.cfg")), HasSubstr("auto:1"));
+  EXPECT_EQ(FileRequests().size(), release.size());
+
+  // The next release: one file changed (the executable), one new, one gone.
+  release["run.sh"] += "# version 2\n";
+  WriteTestFile(App("run.sh"), release["run.sh"], 0755);
+  release["lib/new one.txt"] = "new";
+  WriteTestFile(App("lib/new one.txt"), "new");
+  release.erase("empty.dat");
+  std::filesystem::remove(App("empty.dat"));
+  Publish();
+  Update();
+  ExpectInstalled(release);
+  EXPECT_TRUE(IsExecutable(Client("run.sh")));
+  EXPECT_THAT(FileRequests(), ::testing::UnorderedElementsAre("/release//run.sh.txt",
+                                                              "/release/lib/new one.txt.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,296 @@
+#include "publish/publisher.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+#include "publish/publish_error.h"
+#include "publish/staging_area.h"
+#include "scratch_folder.h"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Pair;
+using ::testing::UnorderedElementsAre;
+
+namespace {
+
+class PublisherTest : public ::testing::Test {
+ protected:
+  std::string App(const std::string& relative) const { return scratch_ / ("app/" + relative); }
+  std::string Out(const std::string& relative) const { return scratch_ / ("out/" + relative); }
+
+  PublishSummary Run(std::vector<std::string> excludes = {}) {
+    PublishOptions options = Options();
+    options.excludes = std::move(excludes);
+    return Publish(options);
+  }
+
+  PublishOptions Options() {
+    PublishOptions options;
+    options.appDir = scratch_ / "app";
+    options.outDir = scratch_ / "out";
+    options.log = [this](const std::string& line) { log_ += line + "\n"; };
+    return options;
+  }
+
+  std::map<std::string, ListedFile> Listed() { return ReadManifest(Out("version.txt")); }
+
+  std::string Version(const std::string& path) {
+    auto files = Listed();
+    auto found = files.find(path);
+    return found == files.end() ? "(absent)" : found->second.v;
+  }
+
+  ScratchFolder scratch_;
+  std::string log_;
+};
+
+TEST_F(PublisherTest, VersionsCarryOnAcrossPublishes) {
+  WriteTestFile(App("keep.txt"), "same");
+  WriteTestFile(App("sub/change.bin"), "old!");
+  WriteTestFile(App("gone.txt"), "bye");
+  PublishSummary first = Run();
+  EXPECT_EQ(first.files, 3u);
+  EXPECT_EQ(first.added, 3u);
+  EXPECT_EQ(first.bytes, 11u);
+
+  // Same length, other bytes: only the content can tell.
+  WriteTestFile(App("sub/change.bin"), "new!");
+  WriteTestFile(App("added.txt"), "hello");
+  std::filesystem::remove(App("gone.txt"));
+  PublishSummary second = Run();
+  EXPECT_EQ(second.unchanged, 1u);
+  EXPECT_EQ(second.changed, 1u);
+  EXPECT_EQ(second.added, 1u);
+  EXPECT_EQ(second.removed, 1u);
+  EXPECT_EQ(Version("keep.txt"), "1");
+  EXPECT_EQ(Version("sub/change.bin"), "2");
+  EXPECT_EQ(Version("added.txt"), "1");
+  EXPECT_EQ(Version("gone.txt"), "(absent)");
+  EXPECT_FALSE(PathExists(Out("gone.txt.txt")));
+  EXPECT_EQ(ReadTestFile(Out("sub/change.bin.txt")), "new!");
+  EXPECT_THAT(log_, HasSubstr("changed  sub/change.bin (v2)"));
+  EXPECT_THAT(log_, HasSubstr("removed  gone.txt"));
+
+  // A path that comes back continues its old numbering: a client that still holds v1 of it
+  // with the same length must not take the new content for the old.
+  WriteTestFile(App("gone.txt"), "hi!");
+  Run();
+  EXPECT_EQ(Version("gone.txt"), "2");
+  EXPECT_EQ(Version("keep.txt"), "1");
+}
+
+TEST_F(PublisherTest, ExecuteBitAndCaseOnlyRenamesRaiseTheVersion) {
+  WriteTestFile(App("run.sh"), "#!/bin/sh\n");
+  WriteTestFile(App("Readme"), "text");
+  Run();
+  EXPECT_EQ(Listed()["run.sh"].x, "");
+
+  // The client sets the execute bit only on a download, and matches paths without case.
+  ASSERT_EQ(chmod(App("run.sh").c_str(), 0755), 0);
+  std::filesystem::rename(App("Readme"), App("README"));
+  Run();
+  auto files = Listed();
+  EXPECT_EQ(files["run.sh"].v, "2");
+  EXPECT_EQ(files["run.sh"].x, "1");
+  EXPECT_EQ(files["README"].v, "2");
+  EXPECT_EQ(files.count("Readme"), 0u);
+}
+
+TEST_F(PublisherTest, RecordsTheLastWriteTimeAndTheLocalDate) {
+  WriteTestFile(App("a.txt"), "a");
+  // 2001-09-09 01:46:40.123456789 UTC.
+  struct timespec times[2] = {{1000000000, 123456789}, {1000000000, 123456789}};
+  ASSERT_EQ(utimensat(AT_FDCWD, App("a.txt").c_str(), times, 0), 0);
+
+  const char* oldZone = std::getenv("TZ");
+  std::string saved = oldZone != nullptr ? oldZone : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  PublishOptions options = Options();
+  options.publishTime = 946782245;  // 2000-01-02 03:04:05 UTC: every field padded
+  Publish(options);
+  if (oldZone != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+
+  std::string date;
+  auto files = ReadManifest(Out("version.txt"), &date);
+  EXPECT_EQ(files["a.txt"].d, "126444736001234567");
+  EXPECT_EQ(date, "2000-01-02 03:04:05");
+}
+
+TEST_F(PublisherTest, LeavesOutTheClientsFilesAndExcludedPatterns) {
+  for (const char* name :
+       {"Lodestar.cfg", "version.txt", "app.bin", "app.bin.update", "sub/version.txt",
+        "sub/Lodestar.cfg", "sub/x.update", "run.log", "deep/er/trace.log", "cache/blob",
+        "docs/a.md", "docs/img/b.png", "docs2/c.md"}) {
+    WriteTestFile(App(name), name);
+  }
+  Run({"*.log", "cache", "docs/*"});
+  std::string keys;
+  auto files = ReadManifest(Out("version.txt"), nullptr, &keys);
+  std::vector<std::string> names;
+  for (const auto& file : files)
+    names.push_back(file.first);
+  // A version.txt or Lodestar.cfg below the top is application data.
+  EXPECT_THAT(names, ElementsAre("app.bin", "docs2/c.md", "sub/Lodestar.cfg", "sub/version.txt"));
+  // "docs" is left empty by its exclusions and is listed so that clients create it; "deep/er"
+  // likewise, but not "deep", which "deep/er" creates.
+  EXPECT_EQ(keys, "[][deep/er][docs][docs2][sub]");
+}
+
+TEST_F(PublisherTest, FollowsLinksToFilesAndSkipsOtherLinks) {
+  WriteTestFile(App("lib/libx.so.1"), "elf", 0755);
+  WriteTestFile(App("real/file"), "f");
+  ASSERT_EQ(symlink("libx.so.1", App("lib/libx.so").c_str()), 0);
+  ASSERT_EQ(symlink("real", App("alias").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", App("dangling").c_str()), 0);
+  Run();
+  auto files = Listed();
+  EXPECT_EQ(files["lib/libx.so"].x, "1");
+  EXPECT_EQ(ReadTestFile(Out("lib/libx.so.txt")), "elf");
+  EXPECT_EQ(files.count("alias/file"), 0u);
+  EXPECT_EQ(files.count("dangling"), 0u);
+  EXPECT_THAT(log_, HasSubstr("skipped link to a folder or special file: alias"));
+  EXPECT_THAT(log_, HasSubstr("skipped dangling link: dangling"));
+}
+
+TEST_F(PublisherTest, RefusesReleasesItCannotPublishFaithfully) {
+  auto failure = [this]() -> std::string {
+    try {
+      Run();
+    } catch (const PublishError& error) {
+      return error.what();
+    }
+    return "(published)";
+  };
+  EXPECT_THAT(failure(), HasSubstr("No such file or directory"));
+
+  WriteTestFile(App("version"), "would land on the manifest");
+  EXPECT_THAT(failure(), HasSubstr("manifest's own name"));
+  std::filesystem::remove(App("version"));
+
+  WriteTestFile(App("a"), "file a");
+  WriteTestFile(App("a.txt/b"), "folder a.txt");
+  EXPECT_THAT(failure(), HasSubstr("also a folder"));
+  std::filesystem::remove_all(App("a.txt"));
+
+  WriteTestFile(App("back\\slash"), "x");
+  EXPECT_THAT(failure(), HasSubstr("backslash"));
+  std::filesystem::remove(App("back\\slash"));
+
+  PublishOptions nested = Options();
+  nested.outDir = App("published");
+  EXPECT_THROW(Publish(nested), PublishError);
+  EXPECT_FALSE(PathExists(App("published")));
+
+  WriteTestFile(Out("version.txt"), "{not a manifest");
+  EXPECT_THAT(failure(), HasSubstr("is not a manifest"));
+  EXPECT_EQ(ReadTestFile(Out("version.txt")), "{not a manifest");
+}
+
+TEST_F(PublisherTest, FailingBeforeTheFlipKeepsTheOldReleaseWhole) {
+  WriteTestFile(App("keep.txt"), "keep");
+  WriteTestFile(App("sub/change.txt"), "version one");
+  WriteTestFile(App("gone.txt"), "gone");
+  Run();
+  std::string manifest = ReadTestFile(Out("version.txt"));
+
+  WriteTestFile(App("sub/change.txt"), "version two!");
+  WriteTestFile(App("new/added.txt"), "added");
+  std::filesystem::remove(App("gone.txt"));
+  PublishOptions options = Options();
+  options.beforeFlip = [this] {
+    // By now the new copies are in place; the hook stands for any failure before the flip.
+    EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version two!");
+    throw std::runtime_error("disk full");
+  };
+  EXPECT_THROW(Publish(options), std::runtime_error);
+
+  EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
+  EXPECT_EQ(ReadTestFile(Out("keep.txt.txt")), "keep");
+  EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version one");
+  EXPECT_EQ(ReadTestFile(Out("gone.txt.txt")), "gone");
+  EXPECT_FALSE(PathExists(Out("new/added.txt.txt")));
+  EXPECT_FALSE(PathExists(Out(StagingArea::kFolderName)));
+
+  PublishSummary retry = Run();
+  EXPECT_FALSE(retry.recovered);
+  EXPECT_EQ(Version("sub/change.txt"), "2");
+  EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version two!");
+}
+
+// Runs a publish in a child process that dies (no unwinding, as if the machine went down)
+// at the hook that step selects.
+void PublishAndDie(PublishOptions options, bool beforeFlip) {
+  options.log = nullptr;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    (beforeFlip ? options.beforeFlip : options.afterFlip) = [] { _exit(7); };
+    try {
+      Publish(options);
+    } catch (...) {
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 7);
+}
+
+TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
+  WriteTestFile(App("data.txt"), "aaaa");
+  WriteTestFile(App("stay.txt"), "stay");
+  Run();
+  std::string manifest = ReadTestFile(Out("version.txt"));
+
+  WriteTestFile(App("data.txt"), "bbbb");
+  WriteTestFile(App("fresh.txt"), "fresh");
+  PublishAndDie(Options(), true);
+  EXPECT_EQ(ReadTestFile(Out("data.txt.txt")), "bbbb");  // the crash left the new copy served
+  EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
+
+  StagingArea staging(Out(""));
+  EXPECT_TRUE(staging.Recover());
+  EXPECT_EQ(ReadTestFile(Out("data.txt.txt")), "aaaa");
+  EXPECT_FALSE(PathExists(Out("fresh.txt.txt")));
+  EXPECT_EQ(ReadTestFile(Out("stay.txt.txt")), "stay");
+  EXPECT_FALSE(PathExists(Out(StagingArea::kFolderName)));
+
+  // Had the copy stayed, the content comparison would have kept v1 for new content.
+  Run();
+  EXPECT_EQ(Version("data.txt"), "2");
+  EXPECT_EQ(Version("fresh.txt"), "1");
+}
+
+TEST_F(PublisherTest, TheNextPublishFinishesRemovalsOfOneThatDiedAfterTheFlip) {
+  WriteTestFile(App("stay.txt"), "stay");
+  WriteTestFile(App("old/gone.txt"), "gone");
+  Run();
+  std::filesystem::remove_all(App("old"));
+  PublishAndDie(Options(), false);
+  EXPECT_EQ(Version("old/gone.txt"), "(absent)");
+  EXPECT_TRUE(PathExists(Out("old/gone.txt.txt")));
+
+  PublishSummary next = Run();
+  EXPECT_FALSE(next.recovered);
+  EXPECT_FALSE(PathExists(Out("old")));
+  EXPECT_TRUE(PathExists(Out("stay.txt.txt")));
+}
+
+}  // namespace

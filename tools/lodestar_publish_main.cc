@@ -1,0 +1,102 @@
+// lodestar-publish: turns a release folder into what a Lodestar update server serves.
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "publish/publish_error.h"
+#include "publish/publisher.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR\n"
+    "\n"
+    "Publishes the release in APP_DIR for Lodestar clients. Writes a copy of every file to\n"
+    "OUT_DIR/<folder>/<name>.txt and the manifest OUT_DIR/version.txt, which is put in place\n"
+    "last, so clients never see a half-published release. Serve OUT_DIR over HTTP.\n"
+    "\n"
+    "Versions carry on from the manifest already in OUT_DIR: a file with the same content keeps\n"
+    "its version, a changed file gets the next one, a new file starts at 1; files that left the\n"
+    "release are removed from OUT_DIR.\n"
+    "\n"
+    "Left out by default: Lodestar.cfg and version.txt at the top of APP_DIR, and any name\n"
+    "ending in .update. Symbolic links to files are published as the file they point to; links\n"
+    "to folders and special files are skipped with a warning.\n"
+    "\n"
+    "Options:\n"
+    "  --exclude PATTERN  also leave out files and folders whose path below APP_DIR or whose\n"
+    "                     name matches the glob PATTERN (e.g. '*.log', 'cache', 'docs/*');\n"
+    "                     may be given many times\n"
+    "  -q, --quiet        print only the summary\n"
+    "  -h, --help         print this help\n"
+    "\n"
+    "Exit status: 0 published, 1 the publish failed (the release served before stays whole),\n"
+    "2 wrong usage.\n";
+
+int UsageError(const std::string& message) {
+  std::cerr << "lodestar-publish: " << message << "\n"
+            << "Try 'lodestar-publish --help'.\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PublishOptions options;
+  bool quiet = false;
+  std::string positional[2];
+  int count = 0;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+      std::cout << kUsage;
+      return 0;
+    } else if (!optionsEnded && (arg == "-q" || arg == "--quiet")) {
+      quiet = true;
+    } else if (!optionsEnded && arg == "--exclude") {
+      if (i + 1 >= argc)
+        return UsageError("--exclude needs a PATTERN");
+      options.excludes.push_back(argv[++i]);
+    } else if (!optionsEnded && arg.rfind("--exclude=", 0) == 0) {
+      options.excludes.push_back(arg.substr(std::strlen("--exclude=")));
+    } else if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return UsageError("unknown option '" + arg + "'");
+    } else {
+      if (count == 2)
+        return UsageError("too many arguments");
+      positional[count++] = arg;
+    }
+  }
+  if (count < 2)
+    return UsageError("APP_DIR and OUT_DIR are required");
+  options.appDir = positional[0];
+  options.outDir = positional[1];
+  // Changes go with the summary to standard output; warnings to standard error.
+  options.log = [quiet](const std::string& line) {
+    if (line.rfind("warning:", 0) == 0) {
+      std::cerr << "lodestar-publish: " << line << "\n";
+    } else if (!quiet) {
+      std::cout << "  " << line << "\n";
+    }
+  };
+
+  try {
+    PublishSummary summary = Publish(options);
+    std::cout << "published " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
+              << summary.bytes << " bytes) to " << options.outDir << ": "
+              << summary.changed + summary.added << " changed (" << summary.added << " new, "
+              << summary.changed << " updated), " << summary.unchanged << " unchanged, "
+              << summary.removed << " removed\n";
+    return 0;
+  } catch (const PublishError& error) {
+    std::cerr << "lodestar-publish: " << error.what() << "\n";
+  } catch (const std::exception& error) {
+    std::cerr << "lodestar-publish: unexpected failure: " << error.what() << "\n";
+  }
+  return 1;
+}

@@ -1,0 +1,30 @@
+#include "publish/exclusion_rules.h"
+
+#include <fnmatch.h>
+
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+void ExclusionRules::Add(const std::string& pattern) {
+  patterns_.push_back(pattern);
+}
+
+bool ExclusionRules::Excludes(const std::string& relativePath, const std::string& name) const {
+  if (relativePath == "Lodestar.cfg" || relativePath == "version.txt")
+    return true;
+  if (EndsWith(name, ".update"))
+    return true;
+  for (const std::string& pattern : patterns_) {
+    if (fnmatch(pattern.c_str(), relativePath.c_str(), FNM_PATHNAME) == 0)
+      return true;
+    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0)
+      return true;
+  }
+  return false;
+}

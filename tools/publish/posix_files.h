@@ -1,0 +1,63 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+// The file calls the publisher builds on. Each throws PublishError with the path and the system's
+// reason; none retries. Publishing thread.
+
+// Owns one open descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd();
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release();
+
+ private:
+  int fd_ = -1;
+};
+
+// "a" + "/" + "b", without doubling a separator; either side may be empty.
+std::string JoinPath(const std::string& base, const std::string& relative);
+
+// Opens an existing file for reading (following a symbolic link).
+UniqueFd OpenForReading(const std::string& path);
+
+// lstat: false when nothing is there; throws on any other failure.
+bool LinkStatus(const std::string& path, struct stat& out);
+
+// Creates path and every missing parent; fails when a part exists and is no directory.
+void MakeDirectories(const std::string& path);
+
+// Creates or empties target, copies exactly `length` bytes of source from offset 0 into it and
+// flushes it to disk. Fails when the source holds another length than announced (it changed
+// while being published).
+void CopyToFile(int source, uint64_t length, const std::string& target);
+
+// True when both descriptors hold the same bytes from offset 0 (their sizes already equal).
+bool SameContent(int a, int b, uint64_t length);
+
+// Creates or empties path, writes data and flushes it to disk.
+void WriteFileDurably(const std::string& path, const std::string& data);
+
+// Reads a whole file; false when it does not exist, throws when it exists but cannot be read.
+bool ReadFileIfPresent(const std::string& path, std::string& out);
+
+// rename(2), throwing on failure.
+void RenameOrThrow(const std::string& from, const std::string& to);
+
+// Flushes a directory's entries (renames and new names in it) to disk; best effort.
+void SyncDirectory(const std::string& path);
+
+// Removes a file or directory tree; best effort, for clean-ups that must not fail a publish.
+void RemoveTreeQuietly(const std::string& path);

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// A file that the served manifest lists.
+struct PublishedFile {
+  std::string key;
+  std::string name;
+  int version = 0;
+  int length = 0;
+  bool executable = false;
+};
+
+// What an output folder serves now, read from its manifest: the listed files, and the last
+// version of every path that has left the release (kept in the manifest's head, which clients
+// ignore), so that a path coming back never reuses a version number a client may still hold.
+// Publishing thread.
+class PreviousRelease {
+ public:
+  // A missing manifest gives an empty release; one that is not a manifest fails, since
+  // versions cannot be carried on from it.
+  static PreviousRelease Read(const std::string& manifestPath);
+
+  // The listed file at exactly this path ("key/name"), or null.
+  const PublishedFile* Find(const std::string& path) const;
+  // The highest version this path was ever published with, listed or retired, compared without
+  // regard to ASCII case as clients match paths; 0 when never.
+  int HighestVersion(const std::string& path) const;
+
+  const std::vector<PublishedFile>& files() const { return files_; }
+  const std::map<std::string, int>& retired() const { return retired_; }
+
+ private:
+  void Remember(const std::string& path, int version);
+
+  std::vector<PublishedFile> files_;
+  std::map<std::string, size_t> byPath_;
+  std::map<std::string, int> retired_;
+  std::map<std::string, int> highestFolded_;
+};
+
+// The path with ASCII letters in lower case.
+std::string FoldCase(const std::string& path);
