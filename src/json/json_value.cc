@@ -69,30 +69,6 @@ std::unique_ptr<JsonValue> CloneMembers(const Members& members) {
   return copy;
 }
 
-// The worklist that destroying values keeps per thread. Plain data, so that it stays usable (as
-// "none") after the thread's exit hook has freed it.
-struct Worklist {
-  std::vector<std::unique_ptr<JsonValue>>* kept = nullptr;
-  bool busy = false;
-  bool ended = false;
-  void trim() {
-    if (kept != nullptr && kept->capacity() > (1u << 16)) {
-      std::vector<std::unique_ptr<JsonValue>>().swap(*kept);
-    }
-  }
-};
-thread_local Worklist tWorklist;
-
-// Makes the worklist on the thread's first use and frees it when the thread ends.
-struct WorklistOwner {
-  WorklistOwner() { tWorklist.kept = new std::vector<std::unique_ptr<JsonValue>>(); }
-  ~WorklistOwner() {
-    delete tWorklist.kept;
-    tWorklist.kept = nullptr;
-    tWorklist.ended = true;
-  }
-};
-
 template <typename Int>
 Int AsciiToSigned(const std::string& text) {
   const char* p = text.c_str();
@@ -147,45 +123,12 @@ bool JsonContainer::parse(const std::string& text, bool merge, int* line, int* c
   return JsonReaderRegistry::instance().current()->parse(*this, text, merge, line, column);
 }
 
-void JsonContainer::destroyValues(JsonContainer* container, std::unique_ptr<JsonValue> value) {
-  if (!value && (container == nullptr || container->size() == 0)) {
-    return;  // the common case of a container whose values were taken already
-  }
-  if (tWorklist.kept == nullptr && !tWorklist.ended) {
-    static thread_local WorklistOwner owner;
-    (void)owner;
-  }
-  std::vector<std::unique_ptr<JsonValue>> local;
-  std::vector<std::unique_ptr<JsonValue>>* work = &local;
-  // The outermost call on a thread uses the thread's kept worklist: growing a fresh one while a
-  // large document is freed would make the allocator sort through every freed block at once.
-  const bool outermost = tWorklist.kept != nullptr && !tWorklist.busy;
-  if (outermost) {
-    work = tWorklist.kept;
-    tWorklist.busy = true;
-  }
-  struct Done {
-    bool outermost;
-    ~Done() {
-      if (outermost) {
-        tWorklist.busy = false;
-        tWorklist.trim();
-      }
-    }
-  } done{outermost};
-  (void)done;
-
-  if (container != nullptr) {
-    container->moveValuesTo(*work);
-  }
-  if (value) {
-    work->push_back(std::move(value));
-  }
-  while (!work->empty()) {
-    std::unique_ptr<JsonValue> next = std::move(work->back());
-    work->pop_back();
-    if (next->kind() == kJsonArray || next->kind() == kJsonObject) {
-      static_cast<JsonContainer*>(next.get())->moveValuesTo(*work);
+void JsonContainer::destroyAll(std::vector<std::unique_ptr<JsonValue>>& values) {
+  while (!values.empty()) {
+    std::unique_ptr<JsonValue> value = std::move(values.back());
+    values.pop_back();
+    if (value && (value->kind() == kJsonArray || value->kind() == kJsonObject)) {
+      static_cast<JsonContainer*>(value.get())->moveValuesTo(values);
     }
   }
 }
@@ -224,7 +167,9 @@ std::unique_ptr<JsonValue> JsonArray::detach(const JsonValue* value) {
 }
 
 void JsonArray::clear() {
-  destroyValues(this, nullptr);
+  std::vector<std::unique_ptr<JsonValue>> values;
+  moveValuesTo(values);
+  destroyAll(values);
 }
 
 int JsonArray::size() const {
@@ -257,7 +202,9 @@ void JsonObject::add(const std::string& key, std::unique_ptr<JsonValue> value) {
   if (it != members_.end() && it->first == key) {
     std::unique_ptr<JsonValue> old = std::move(it->second);
     it->second = std::move(value);
-    destroyValues(nullptr, std::move(old));
+    std::vector<std::unique_ptr<JsonValue>> values;
+    values.push_back(std::move(old));
+    destroyAll(values);
   } else {
     members_.emplace_hint(it, key, std::move(value));
   }
@@ -275,7 +222,9 @@ std::unique_ptr<JsonValue> JsonObject::detach(const JsonValue* value) {
 }
 
 void JsonObject::clear() {
-  destroyValues(this, nullptr);
+  std::vector<std::unique_ptr<JsonValue>> values;
+  moveValuesTo(values);
+  destroyAll(values);
 }
 
 int JsonObject::size() const {

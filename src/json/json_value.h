@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,9 +22,8 @@ class JsonObject;
 class JsonValue;
 struct JsonPair;
 
-// A JsonArray's members in order: key and owned value. A list, not a vector: growing a large
-// block while a document is built makes the allocator sort through every block freed before.
-using JsonArrayMembers = std::list<std::pair<std::string, std::unique_ptr<JsonValue>>>;
+// A JsonArray's members in order: key and owned value.
+using JsonArrayMembers = std::vector<std::pair<std::string, std::unique_ptr<JsonValue>>>;
 
 // Base of every value. Owned by exactly one container, or by whoever made the root.
 class JsonValue {
@@ -74,9 +72,8 @@ class JsonContainer : public JsonValue {
  protected:
   // Moves every member's value into out and removes all members.
   virtual void moveValuesTo(std::vector<std::unique_ptr<JsonValue>>& out) = 0;
-  // Destroys the values of container's members (when container is not null) and value, one
-  // level at a time, so that no nesting depth can exhaust the stack.
-  static void destroyValues(JsonContainer* container, std::unique_ptr<JsonValue> value);
+  // Destroys values one level at a time, so that no nesting depth can exhaust the stack.
+  static void destroyAll(std::vector<std::unique_ptr<JsonValue>>& values);
 };
 
 // One member of a JsonArray as the cursor yields it; the value stays owned by the array.
