@@ -1,6 +1,5 @@
 #include "json/json_reader.h"
 
-#include <cstring>
 #include <utility>
 
 namespace {
