@@ -1,6 +1,5 @@
 #include "json/json_reader.h"
 
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -81,13 +80,17 @@ bool JsonReader::read(const std::string& text) {
       // breaks, so only the column moves.
       const char quote = state == kDoubleQuoted ? '"' : '\'';
       const char* run = p;
-      while (run != end && *run != quote && *run != '\\') {
+      char* out = cursor_;
+      while (run != end) {
+        const char c = *run;
+        if (c == quote || c == '\\') {
+          break;
+        }
+        *out++ = c;
         ++run;
       }
-      const size_t length = static_cast<size_t>(run - p);
-      std::memcpy(cursor_, p, length);
-      cursor_ += length;
-      column_ += static_cast<int>(length);
+      cursor_ = out;
+      column_ += static_cast<int>(run - p);
       p = run;
       if (p == end) {
         break;

@@ -1,7 +1,6 @@
 #include "json/json_value.h"
 
 #include <climits>
-#include <cstring>
 #include <limits>
 #include <utility>
 
