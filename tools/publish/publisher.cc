@@ -171,10 +171,6 @@ std::set<std::string> StageChanges(const PublishOptions& options, const std::str
       if (fstat(source.get(), &status) != 0) {
         throw PublishError(SystemErrorText("examine", file.sourcePath, errno));
       }
-      // Clients read "l" as a signed 32-bit number.
-      if (status.st_size > INT_MAX) {
-        throw PublishError("'" + path + "' is too large for a manifest (2 GiB or more)");
-      }
       file.length = static_cast<uint64_t>(status.st_size);
 
       const PublishedFile* before = previous.Find(path);
