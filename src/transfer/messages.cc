@@ -16,9 +16,13 @@ void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_)
       return;
-    // Waiters only sleep on an empty queue, so only the first message after one can need a wake;
-    // a progress message needs none while a waiter is looking in short slices anyway.
-    wake = queue_.empty() && (message != WM_TRANSFER_PROGRESS || pollingWaiters_ == 0);
+    // A progress message wakes nobody while a waiter looks in short slices anyway, and a waiter
+    // sleeping until woken does so only on an empty queue. Every other message (a transfer's end)
+    // wakes at once, also a waiter that sleeps a slice over unannounced progress.
+    if (message == WM_TRANSFER_PROGRESS)
+      wake = queue_.empty() && pollingWaiters_ == 0;
+    else
+      wake = queue_.empty() || pollingWaiters_ > 0;
     queue_.push_back(PostedMessage{message, wParam, lParam});
   }
   if (wake)

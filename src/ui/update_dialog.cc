@@ -126,26 +126,44 @@ void UpdateDialog::OnTimer(unsigned id) {
     return;
   }
   LockGuard guard(&dialogLock);
-  if (runningCount >= maxRunning) {
+  StartQueuedTask();
+}
+
+void UpdateDialog::StartQueuedTask() {
+  // A start that fails ends its task here, and that end asks for the next start: the loop below
+  // takes it on rather than nesting one call per failed task.
+  if (dispatching_) {
+    dispatchAgain_ = true;
     return;
   }
-  CInetFile* head = downloadQueue.Front();
-  if (head == nullptr || head->startCount != 0) {
-    return;
-  }
-  if (head->kind == KindFile) {
-    SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
-  }
-  bool started = StartTask(*head);
-  if (head->startCount == 0) {
-    head->startCount = 1;  // never tried twice, whoever started it
-  }
-  ++runningCount;
-  if (!started) {
-    // No worker will ever report on this task: end it here as a failed transfer, so the queue
-    // moves on instead of stalling behind it.
-    OnTransferDone(MakeTransferWParam(head->kind, ServerRefused), head);
-  }
+  dispatching_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{dispatching_};
+  do {
+    dispatchAgain_ = false;
+    if (runningCount >= maxRunning) {
+      return;
+    }
+    CInetFile* head = downloadQueue.Front();
+    if (head == nullptr || head->startCount != 0) {
+      return;
+    }
+    if (head->kind == KindFile) {
+      SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
+    }
+    bool started = StartTask(*head);
+    if (head->startCount == 0) {
+      head->startCount = 1;  // never tried twice, whoever started it
+    }
+    ++runningCount;
+    if (!started) {
+      // No worker will ever report on this task: end it here as a failed transfer, so the queue
+      // moves on instead of stalling behind it.
+      OnTransferDone(MakeTransferWParam(head->kind, ServerRefused), head);
+    }
+  } while (dispatchAgain_);
 }
 
 long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
@@ -218,6 +236,10 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
   }
   if (runningCount > 0) {
     --runningCount;
+  }
+  // The next queued task starts now rather than on the next tick.
+  if (!runFinished_) {
+    StartQueuedTask();
   }
   return 0;
 }

@@ -58,6 +58,9 @@ class UpdateDialog {
   virtual bool StartTask(CInetFile& task);
 
  private:
+  // The timer's step: starts the head of the queue if it never ran. Also taken at once after a
+  // task has ended, so that transfers follow each other without waiting for a tick.
+  void StartQueuedTask();
   void StartManifestFetch();
   void FetchServerList(const std::string& url);
   void ParseServerList(CInetFile& task, uint32_t code);
@@ -99,6 +102,8 @@ class UpdateDialog {
   bool updateButtonEnabled_ = true;
   bool comboBoxEnabled_ = true;
   bool runFinished_ = false;
+  bool dispatching_ = false;    // StartQueuedTask is running
+  bool dispatchAgain_ = false;  // a task ended meanwhile: look at the head again
 
   // Last, so that it is destroyed first: its tasks are cancelled and joined while the rest of
   // the dialog still stands.
