@@ -286,18 +286,19 @@ class Download {
     }
   }
 
+  // The block goes to the file in one call; then each chunk of it is counted and reported as
+  // written, with a look at the cancel flag after each.
   bool Write(const char* data, size_t length) {
     if (!Accept())
       return false;
+    if (std::fwrite(data, 1, length, file_) != length) {
+      result_ = LocalFileCreateFailed;
+      return false;
+    }
     CInetFile& task = task_;
     MessageTarget* window = task.notifyWindow;
     while (length > 0) {
       const size_t chunk = std::min(length, kChunkSize);
-      if (std::fwrite(data, 1, chunk, file_) != chunk) {
-        result_ = LocalFileCreateFailed;
-        return false;
-      }
-      data += chunk;
       length -= chunk;
       received_ += chunk;
       task.bytesReceived.store(received_, std::memory_order_relaxed);

@@ -83,6 +83,9 @@ bool UpdateDialog::OnInitDialog() {
     trayIconAdded = true;
   }
   FetchServerList(settings_.serverlist);
+  // The list is fetched at once; the timer starts whatever would be left waiting.
+  LockGuard guard(&dialogLock);
+  StartQueuedTask();
   return true;
 }
 
@@ -173,28 +176,43 @@ long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
   }
   const uint32_t chunk = LowWord(wParam);
   const int kind = static_cast<int>(HighWord(wParam));
-  std::string tip;
   if (lParam->expectedSize > 0) {
     view_.SetFileProgress(BarPosition(Percent(lParam->bytesReceived.load(), lParam->expectedSize)));
   }
+  // The tip is the run's percentage while files arrive, empty otherwise.
+  bool percentTip = false;
+  uint64_t percent = 0;
   if (kind == KindFile) {
     bytesDone += chunk;
     if (totalBytes > 0) {
-      uint64_t percent = Percent(bytesDone, totalBytes);
+      percent = Percent(bytesDone, totalBytes);
       view_.SetTotalProgress(BarPosition(percent));
-      tip = FormatText("%llu%%", static_cast<unsigned long long>(percent));
+      percentTip = true;
     }
   }
   if (trayIconAdded) {
     ++trayFrame;
     view_.SetTrayIcon(kTrayFrameFirst + static_cast<int>(trayFrame % 3));
-    std::string newTip = CutAtCharBoundary(tip, kTrayTipMax);
-    if (newTip != trayTip) {
-      trayTip = newTip;
-      view_.SetTrayTip(trayTip);
+    // Its text follows from the percentage alone, so it is made and compared only when that
+    // changes, not for every chunk.
+    if (percentTip && !(trayTipIsPercent_ && trayTipPercent_ == percent)) {
+      SetTrayTip(CutAtCharBoundary(FormatText("%llu%%", static_cast<unsigned long long>(percent)),
+                                   kTrayTipMax));
+      trayTipIsPercent_ = true;
+      trayTipPercent_ = percent;
+    } else if (!percentTip && !trayTip.empty()) {
+      SetTrayTip(std::string());
     }
   }
   return 0;
+}
+
+void UpdateDialog::SetTrayTip(std::string tip) {
+  trayTipIsPercent_ = false;
+  if (tip != trayTip) {
+    trayTip = std::move(tip);
+    view_.SetTrayTip(trayTip);
+  }
 }
 
 long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
@@ -368,6 +386,8 @@ void UpdateDialog::OnUpdateNow() {
   fileFailed = false;
   view_.ClearLog();
   StartManifestFetch();
+  LockGuard guard(&dialogLock);
+  StartQueuedTask();
 }
 
 void UpdateDialog::StartManifestFetch() {

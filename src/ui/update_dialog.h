@@ -71,6 +71,8 @@ class UpdateDialog {
   void FinishFile(CInetFile& task, int oldMode);
   void FinishRun();
   bool FileExists(const std::string& path);
+  // Shows tip on the tray icon when it differs from the tip shown.
+  void SetTrayTip(std::string tip);
   void AddLogLine(const std::string& text, uint32_t code);
   void SetStatusText(const std::string& text);
   void EnableControls(bool enable);
@@ -96,8 +98,10 @@ class UpdateDialog {
   bool fileFailed = false;
 
   bool trayIconAdded = false;
-  std::string trayTip;     // the tip the icon shows, at most 63 bytes
-  uint32_t trayFrame = 0;  // one dialog per process, so this counts for the process
+  std::string trayTip;             // the tip the icon shows, at most 63 bytes
+  uint32_t trayFrame = 0;          // one dialog per process, so this counts for the process
+  bool trayTipIsPercent_ = false;  // trayTip is the text of trayTipPercent_
+  uint64_t trayTipPercent_ = 0;
 
   bool updateButtonEnabled_ = true;
   bool comboBoxEnabled_ = true;
