@@ -6,23 +6,44 @@ LocalEntryIndex::LocalEntryIndex(EntryList& entries) : end_(entries.end()) {
     entries_.push_back(it);
   }
   nextSame_.assign(entries_.size(), kNone);
-  first_.reserve(entries_.size());
+  size_t capacity = 16;
+  while (capacity < entries_.size() * 2) {
+    capacity *= 2;
+  }
+  slots_.assign(capacity, Slot());
+  mask_ = capacity - 1;
   // Walking backwards leaves each path's head at its first entry and chains duplicates in order.
+  const FoldedHash hasher;
   for (size_t i = entries_.size(); i-- > 0;) {
-    auto inserted = first_.try_emplace((*entries_[i])->remotePath, i);
-    if (!inserted.second) {
-      nextSame_[i] = inserted.first->second;
-      inserted.first->second = i;
+    const std::string& path = (*entries_[i])->remotePath;
+    const size_t hash = hasher(path);
+    Slot& slot = slots_[SlotOf(path, hash)];
+    if (slot.key == kNone) {
+      slot.key = i;
+      slot.hash = hash;
+    } else {
+      nextSame_[i] = slot.first;
+    }
+    slot.first = i;
+  }
+}
+
+size_t LocalEntryIndex::SlotOf(std::string_view path, size_t hash) const {
+  for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
+    const Slot& slot = slots_[at];
+    if (slot.key == kNone ||
+        (slot.hash == hash && EqualsIgnoringCase((*entries_[slot.key])->remotePath, path))) {
+      return at;
     }
   }
 }
 
 LocalEntryIndex::EntryList::iterator LocalEntryIndex::Take(std::string_view remotePath) {
-  auto found = first_.find(remotePath);
-  if (found == first_.end() || found->second == kNone) {
+  Slot& slot = slots_[SlotOf(remotePath, FoldedHash()(remotePath))];
+  if (slot.key == kNone || slot.first == kNone) {
     return end_;
   }
-  size_t index = found->second;
-  found->second = nextSame_[index];
+  size_t index = slot.first;
+  slot.first = nextSame_[index];
   return entries_[index];
 }

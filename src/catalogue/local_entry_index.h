@@ -4,7 +4,6 @@
 #include <list>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "catalogue/catalogue_entry.h"
@@ -31,10 +30,21 @@ class LocalEntryIndex {
  private:
   static constexpr size_t kNone = static_cast<size_t>(-1);
 
+  // The slot of path's key: the slot that holds it, or the empty slot where it belongs.
+  size_t SlotOf(std::string_view path, size_t hash) const;
+
   EntryList::iterator end_;
   std::vector<EntryList::iterator> entries_;
   // Per entry, the next entry in list order with the same folded path.
   std::vector<size_t> nextSame_;
-  // Per folded path, its first unconsumed entry.
-  std::unordered_map<std::string_view, size_t, FoldedHash, FoldedEqual> first_;
+  // Open addressing over the folded paths (a power of two in size, at most half full): per slot,
+  // an entry that carries the slot's path (kNone: empty), its path's hash, and the path's first
+  // unconsumed entry (kNone once all are taken). One block instead of a node per path.
+  struct Slot {
+    size_t key = kNone;
+    size_t hash = 0;
+    size_t first = kNone;
+  };
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
 };

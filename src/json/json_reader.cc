@@ -206,7 +206,7 @@ bool JsonReader::finishToken(char delimiter) {
     case kKey: {
       states_.pop_back();
       JsonContainer* top = containers_.top();
-      const bool hasMembers = top == root_ ? rootReceived_ : top->size() > 0;
+      const bool hasMembers = top == root_ ? rootReceived_ : !top->empty();
       // This is how {}, [] and a blank document come out empty.
       const bool nothing = delimiter != ',' && tokenLength() == 0 && !hasMembers;
       if (!nothing) {

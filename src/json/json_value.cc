@@ -1,5 +1,6 @@
 #include "json/json_value.h"
 
+#include <algorithm>
 #include <climits>
 #include <limits>
 #include <utility>
@@ -58,6 +59,16 @@ void WriteMembers(std::string& out, const Members& members, char open, char clos
     out += '\n';
   }
 }
+
+// Members of a JsonObject are ordered by their keys, byte by byte (unsigned).
+struct KeyBefore {
+  bool operator()(const JsonObjectMembers::value_type& member, const std::string& key) const {
+    return member.first < key;
+  }
+};
+
+// Room reserved when an object gets its first member: a manifest's file objects hold 3 or 4.
+constexpr size_t kSmallObject = 4;
 
 template <typename Container, typename Members>
 std::unique_ptr<JsonValue> CloneMembers(const Members& members) {
@@ -189,27 +200,70 @@ JsonObject::~JsonObject() {
 }
 
 void JsonObject::write(std::string& out, bool pretty, int depth) const {
+  Sort();
   WriteMembers(out, members_, '{', '}', pretty, depth);
 }
 
 std::unique_ptr<JsonValue> JsonObject::clone() const {
+  Sort();
   return CloneMembers<JsonObject>(members_);
 }
 
 void JsonObject::add(const std::string& key, std::unique_ptr<JsonValue> value) {
-  auto it = members_.lower_bound(key);
+  if (!unsorted_ && (members_.empty() || members_.back().first < key)) {
+    if (members_.empty()) {
+      members_.reserve(kSmallObject);
+    }
+    members_.emplace_back(key, std::move(value));
+    return;
+  }
+  if (unsorted_ || members_.size() > kSmallObject * 8) {
+    members_.emplace_back(key, std::move(value));
+    unsorted_ = true;
+    return;
+  }
+  auto it = std::lower_bound(members_.begin(), members_.end(), key, KeyBefore());
   if (it != members_.end() && it->first == key) {
-    std::unique_ptr<JsonValue> old = std::move(it->second);
-    it->second = std::move(value);
     std::vector<std::unique_ptr<JsonValue>> values;
-    values.push_back(std::move(old));
+    values.push_back(std::move(it->second));
+    it->second = std::move(value);
     destroyAll(values);
   } else {
-    members_.emplace_hint(it, key, std::move(value));
+    members_.emplace(it, key, std::move(value));
   }
 }
 
+void JsonObject::SortMembers() const {
+  std::stable_sort(members_.begin(), members_.end(),
+                   [](const JsonObjectMembers::value_type& a,
+                      const JsonObjectMembers::value_type& b) { return a.first < b.first; });
+  // Of equal keys, stable sorting leaves the one added last at the end of its run.
+  std::vector<std::unique_ptr<JsonValue>> replaced;
+  auto out = members_.begin();
+  for (auto it = members_.begin(); it != members_.end(); ++it) {
+    auto next = it + 1;
+    if (next != members_.end() && next->first == it->first) {
+      replaced.push_back(std::move(it->second));
+      continue;
+    }
+    if (out != it) {
+      *out = std::move(*it);
+    }
+    ++out;
+  }
+  members_.erase(out, members_.end());
+  unsorted_ = false;
+  destroyAll(replaced);
+}
+
+const JsonObjectMembers::value_type* JsonObject::Find(const std::string& key) const {
+  Sort();
+  auto it = std::lower_bound(members_.begin(), members_.end(), key, KeyBefore());
+  return it != members_.end() && it->first == key ? &*it : nullptr;
+}
+
 std::unique_ptr<JsonValue> JsonObject::detach(const JsonValue* value) {
+  Sort();
   for (auto it = members_.begin(); it != members_.end(); ++it) {
     if (it->second.get() == value && value != nullptr) {
       std::unique_ptr<JsonValue> held = std::move(it->second);
@@ -227,6 +281,7 @@ void JsonObject::clear() {
 }
 
 int JsonObject::size() const {
+  Sort();
   return static_cast<int>(members_.size());
 }
 
@@ -237,11 +292,12 @@ void JsonObject::moveValuesTo(std::vector<std::unique_ptr<JsonValue>>& out) {
     }
   }
   members_.clear();
+  unsorted_ = false;
 }
 
 JsonValue* JsonObject::find(const std::string& key) const {
-  auto it = members_.find(key);
-  return it == members_.end() ? nullptr : it->second.get();
+  const auto* member = Find(key);
+  return member == nullptr ? nullptr : member->second.get();
 }
 
 const std::string* JsonObject::getString(const std::string& key) const {

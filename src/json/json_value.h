@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +23,8 @@ struct JsonPair;
 
 // A JsonArray's members in order: key and owned value.
 using JsonArrayMembers = std::vector<std::pair<std::string, std::unique_ptr<JsonValue>>>;
+// A JsonObject's members in key order, one per key.
+using JsonObjectMembers = std::vector<std::pair<std::string, std::unique_ptr<JsonValue>>>;
 
 // Base of every value. Owned by exactly one container, or by whoever made the root.
 class JsonValue {
@@ -59,6 +60,8 @@ class JsonContainer : public JsonValue {
   virtual std::unique_ptr<JsonValue> detach(const JsonValue* value) = 0;
   virtual void clear() = 0;
   virtual int size() const = 0;
+  // True without members; cheaper than size() for a container being filled.
+  virtual bool empty() const { return size() == 0; }
 
   // Adds the pair's member (nothing when the pair was already taken); returns *this so calls chain.
   JsonContainer& add(JsonPair& pair);
@@ -141,6 +144,7 @@ class JsonObject : public JsonContainer {
   std::unique_ptr<JsonValue> detach(const JsonValue* value) override;
   void clear() override;
   int size() const override;
+  bool empty() const override { return members_.empty(); }
 
   // The member's value of any kind, or null.
   JsonValue* find(const std::string& key) const;
@@ -150,13 +154,30 @@ class JsonObject : public JsonContainer {
   bool getInt(const std::string& key, int& out) const;
 
   // Members in key order, for writers and tests.
-  const std::map<std::string, std::unique_ptr<JsonValue>>& memberMap() const { return members_; }
+  const JsonObjectMembers& memberMap() const {
+    Sort();
+    return members_;
+  }
 
  protected:
   void moveValuesTo(std::vector<std::unique_ptr<JsonValue>>& out) override;
 
  private:
-  std::map<std::string, std::unique_ptr<JsonValue>> members_;
+  // Puts members that were added out of order in key order and keeps, of each key, the value
+  // added last. Const because readers call it; a document has one user at a time.
+  void Sort() const {
+    if (unsorted_) {
+      SortMembers();
+    }
+  }
+  void SortMembers() const;
+  const JsonObjectMembers::value_type* Find(const std::string& key) const;
+
+  // A flat vector: the small objects of a manifest cost one block instead of a node per member.
+  // Members added in key order are appended; a small object takes an out-of-order key in place,
+  // a large one appends it and sorts once it is read, so no order of keys costs quadratic time.
+  mutable JsonObjectMembers members_;
+  mutable bool unsorted_ = false;
 };
 
 // Null-safe downcasts.

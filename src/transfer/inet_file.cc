@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -65,8 +66,8 @@ ParsedUrl ParseHttpUrl(const std::string& text) {
   return url;
 }
 
-// One session: an easy handle set up for a single uncached GET of an http URL, with our
-// headers, time-outs and protocol limits. Connection sharing between sessions would be added here.
+// One session: an easy handle with our request headers. It outlives a run: the handle keeps the
+// run's connection open for the next run to the same server.
 struct Session {
   HeaderList headers;  // declared first: outlives the handle that points at it
   EasyHandle easy;
@@ -79,7 +80,7 @@ void Require(CURLcode code) {
     throw std::runtime_error(curl_easy_strerror(code));
 }
 
-Session OpenSession() {
+Session NewSession() {
   Session session;
   session.easy.reset(curl_easy_init());
   if (!session.easy)
@@ -92,7 +93,55 @@ Session OpenSession() {
     session.headers.release();
     session.headers.reset(list);
   }
+  return session;
+}
+
+// The session a finished run left behind, handed to the next run so that consecutive transfers
+// reuse its connection. Runs that overlap get sessions of their own; one is kept. Any thread.
+class SessionPool {
+ public:
+  Session Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (kept_.easy)
+        return std::move(kept_);
+    }
+    return NewSession();
+  }
+
+  void Keep(Session session) {
+    Session dropped;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!kept_.easy)
+      kept_ = std::move(session);
+    else
+      dropped = std::move(session);
+  }
+
+  void Clear() {
+    Session dropped;
+    std::lock_guard<std::mutex> lock(mutex_);
+    dropped = std::move(kept_);
+  }
+
+ private:
+  std::mutex mutex_;
+  Session kept_;
+};
+
+// Never destroyed: a worker may still give a session back while the process winds down, and
+// the HTTP layer's shutdown empties it (CloseKeptConnections).
+SessionPool& Sessions() {
+  static SessionPool* pool = new SessionPool;
+  return *pool;
+}
+
+// Sets a session's handle up for a single uncached GET of an http URL, with our headers,
+// time-outs and protocol limits; whatever an earlier run set is forgotten, its open connections
+// are not.
+void Configure(Session& session) {
   CURL* easy = session.easy.get();
+  curl_easy_reset(easy);
   Require(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
 #if LIBCURL_VERSION_NUM >= 0x075500
   Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http"));
@@ -110,7 +159,6 @@ Session OpenSession() {
   Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds));
   // A larger receive buffer is only a hint; libcurl may refuse it.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
-  return session;
 }
 
 // One run's download: opens the output file once the final response is known to be a 200,
@@ -133,7 +181,8 @@ class Download {
     ParsedUrl url = ParseHttpUrl(task_.url);
     if (!url)
       return UrlParseFailed;
-    Session session = OpenSession();
+    Session session = Sessions().Take();
+    Configure(session);
     easy_ = session.easy.get();
     Require(curl_easy_setopt(easy_, CURLOPT_CURLU, url.get()));
     Require(curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Download::OnHeader));
@@ -154,6 +203,10 @@ class Download {
     if (result == TransferOk && !Accept())
       result = result_;
     easy_ = nullptr;
+    // Handed on with its connection (libcurl keeps one only when it can be reused), and without
+    // the options that point at this run's objects.
+    curl_easy_reset(session.easy.get());
+    Sessions().Keep(std::move(session));
 
     if (file_) {
       // Every byte must be on disk before success is reported.
@@ -233,18 +286,19 @@ class Download {
     }
   }
 
+  // The block goes to the file in one call; then each chunk of it is counted and reported as
+  // written, with a look at the cancel flag after each.
   bool Write(const char* data, size_t length) {
     if (!Accept())
       return false;
+    if (std::fwrite(data, 1, length, file_) != length) {
+      result_ = LocalFileCreateFailed;
+      return false;
+    }
     CInetFile& task = task_;
     MessageTarget* window = task.notifyWindow;
     while (length > 0) {
       const size_t chunk = std::min(length, kChunkSize);
-      if (std::fwrite(data, 1, chunk, file_) != chunk) {
-        result_ = LocalFileCreateFailed;
-        return false;
-      }
-      data += chunk;
       length -= chunk;
       received_ += chunk;
       task.bytesReceived.store(received_, std::memory_order_relaxed);
@@ -303,6 +357,10 @@ bool CInetFile::StartTransfer() {
 void CInetFile::RaiseError(int code) {
   errorText = ErrorTextFor(code);
   throw CInetFileException(code);
+}
+
+void CloseKeptConnections() {
+  Sessions().Clear();
 }
 
 void CInetFile::Run() {

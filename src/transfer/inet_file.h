@@ -55,3 +55,7 @@ class CInetFile : public WorkerThread {
  private:
   [[noreturn]] void RaiseError(int code);
 };
+
+// Closes the connection that finished transfers keep open for the next one. Called when the
+// HTTP layer shuts down; no transfer may be running.
+void CloseKeptConnections();

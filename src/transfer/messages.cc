@@ -16,10 +16,21 @@ void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_)
       return;
-    // Waiters only sleep on an empty queue, so only the first message after one can need a wake;
-    // a progress message needs none while a waiter is looking in short slices anyway.
-    wake = queue_.empty() && (message != WM_TRANSFER_PROGRESS || pollingWaiters_ == 0);
-    queue_.push_back(PostedMessage{message, wParam, lParam});
+    // A progress message wakes nobody while a waiter looks in short slices anyway, and a waiter
+    // sleeping until woken does so only on an empty queue. Every other message (a transfer's end)
+    // wakes at once, also a waiter that sleeps a slice over unannounced progress.
+    if (message == WM_TRANSFER_PROGRESS)
+      wake = queue_.empty() && pollingWaiters_ == 0;
+    else
+      wake = queue_.empty() || pollingWaiters_ > 0;
+    if (message == WM_TRANSFER_PROGRESS && !queue_.empty() &&
+        queue_.back().message.message == message && queue_.back().message.wParam == wParam &&
+        queue_.back().message.lParam == lParam) {
+      ++queue_.back().count;
+    } else {
+      queue_.push_back(Entry{PostedMessage{message, wParam, lParam}, 1});
+    }
+    ++pending_;
   }
   if (wake)
     arrived_.notify_all();
@@ -30,6 +41,7 @@ void MessageQueue::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;
     queue_.clear();
+    pending_ = 0;
   }
   arrived_.notify_all();
 }
@@ -59,26 +71,34 @@ bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
   }
   if (queue_.empty())
     return false;  // closed
-  out = TakeFront();
+  TakeFront(out, 1);
   return true;
 }
 
 bool MessageQueue::TryTake(PostedMessage& out) {
+  return TryTakeRepeated(out, 1) == 1;
+}
+
+size_t MessageQueue::TryTakeRepeated(PostedMessage& out, size_t most) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (queue_.empty())
-    return false;
-  out = TakeFront();
-  return true;
+  if (queue_.empty() || most == 0)
+    return 0;
+  return TakeFront(out, most);
 }
 
 size_t MessageQueue::Pending() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return queue_.size();
+  return pending_;
 }
 
-PostedMessage MessageQueue::TakeFront() {
-  PostedMessage message = queue_.front();
-  queue_.pop_front();
-  progressFlowing_ = message.message == WM_TRANSFER_PROGRESS;
-  return message;
+size_t MessageQueue::TakeFront(PostedMessage& out, size_t most) {
+  Entry& front = queue_.front();
+  out = front.message;
+  const size_t taken = std::min(most, front.count);
+  front.count -= taken;
+  if (front.count == 0)
+    queue_.pop_front();
+  pending_ -= taken;
+  progressFlowing_ = out.message == WM_TRANSFER_PROGRESS;
+  return taken;
 }

@@ -51,15 +51,28 @@ class MessageQueue : public MessageTarget {
   // Takes the oldest message, waiting up to timeout; false when none came.
   bool Wait(PostedMessage& out, std::chrono::milliseconds timeout);
   bool TryTake(PostedMessage& out);
+  // Takes the oldest message together with the copies of it that were posted right after it, at
+  // most most in all; returns how many were taken (0 when the queue is empty). The caller
+  // handles each copy as a message of its own.
+  size_t TryTakeRepeated(PostedMessage& out, size_t most);
   size_t Pending() const;
 
  private:
-  // Takes the front message; the caller holds mutex_ and the queue is not empty.
-  PostedMessage TakeFront();
+  // Equal progress messages posted in a row are kept as one entry with a count: a fast transfer
+  // costs no memory per message while the loop catches up.
+  struct Entry {
+    PostedMessage message;
+    size_t count = 1;
+  };
+
+  // Takes up to most copies of the front message; the caller holds mutex_ and the queue is not
+  // empty.
+  size_t TakeFront(PostedMessage& out, size_t most);
 
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
-  std::deque<PostedMessage> queue_;
+  std::deque<Entry> queue_;
+  size_t pending_ = 0;  // messages in all, copies counted
   bool closed_ = false;
   // A transfer is reporting: waiters look for progress in short slices instead of being woken
   // for every message (a wake-up per KiB would cost more than the download itself).

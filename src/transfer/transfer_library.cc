@@ -2,10 +2,13 @@
 
 #include <curl/curl.h>
 
+#include "transfer/inet_file.h"
+
 bool InitializeTransfers() {
   return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 }
 
 void ShutdownTransfers() {
+  CloseKeptConnections();
   curl_global_cleanup();
 }

@@ -83,6 +83,9 @@ bool UpdateDialog::OnInitDialog() {
     trayIconAdded = true;
   }
   FetchServerList(settings_.serverlist);
+  // The list is fetched at once; the timer starts whatever would be left waiting.
+  LockGuard guard(&dialogLock);
+  StartQueuedTask();
   return true;
 }
 
@@ -126,26 +129,44 @@ void UpdateDialog::OnTimer(unsigned id) {
     return;
   }
   LockGuard guard(&dialogLock);
-  if (runningCount >= maxRunning) {
+  StartQueuedTask();
+}
+
+void UpdateDialog::StartQueuedTask() {
+  // A start that fails ends its task here, and that end asks for the next start: the loop below
+  // takes it on rather than nesting one call per failed task.
+  if (dispatching_) {
+    dispatchAgain_ = true;
     return;
   }
-  CInetFile* head = downloadQueue.Front();
-  if (head == nullptr || head->startCount != 0) {
-    return;
-  }
-  if (head->kind == KindFile) {
-    SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
-  }
-  bool started = StartTask(*head);
-  if (head->startCount == 0) {
-    head->startCount = 1;  // never tried twice, whoever started it
-  }
-  ++runningCount;
-  if (!started) {
-    // No worker will ever report on this task: end it here as a failed transfer, so the queue
-    // moves on instead of stalling behind it.
-    OnTransferDone(MakeTransferWParam(head->kind, ServerRefused), head);
-  }
+  dispatching_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{dispatching_};
+  do {
+    dispatchAgain_ = false;
+    if (runningCount >= maxRunning) {
+      return;
+    }
+    CInetFile* head = downloadQueue.Front();
+    if (head == nullptr || head->startCount != 0) {
+      return;
+    }
+    if (head->kind == KindFile) {
+      SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
+    }
+    bool started = StartTask(*head);
+    if (head->startCount == 0) {
+      head->startCount = 1;  // never tried twice, whoever started it
+    }
+    ++runningCount;
+    if (!started) {
+      // No worker will ever report on this task: end it here as a failed transfer, so the queue
+      // moves on instead of stalling behind it.
+      OnTransferDone(MakeTransferWParam(head->kind, ServerRefused), head);
+    }
+  } while (dispatchAgain_);
 }
 
 long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
@@ -155,28 +176,43 @@ long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
   }
   const uint32_t chunk = LowWord(wParam);
   const int kind = static_cast<int>(HighWord(wParam));
-  std::string tip;
   if (lParam->expectedSize > 0) {
     view_.SetFileProgress(BarPosition(Percent(lParam->bytesReceived.load(), lParam->expectedSize)));
   }
+  // The tip is the run's percentage while files arrive, empty otherwise.
+  bool percentTip = false;
+  uint64_t percent = 0;
   if (kind == KindFile) {
     bytesDone += chunk;
     if (totalBytes > 0) {
-      uint64_t percent = Percent(bytesDone, totalBytes);
+      percent = Percent(bytesDone, totalBytes);
       view_.SetTotalProgress(BarPosition(percent));
-      tip = FormatText("%llu%%", static_cast<unsigned long long>(percent));
+      percentTip = true;
     }
   }
   if (trayIconAdded) {
     ++trayFrame;
     view_.SetTrayIcon(kTrayFrameFirst + static_cast<int>(trayFrame % 3));
-    std::string newTip = CutAtCharBoundary(tip, kTrayTipMax);
-    if (newTip != trayTip) {
-      trayTip = newTip;
-      view_.SetTrayTip(trayTip);
+    // Its text follows from the percentage alone, so it is made and compared only when that
+    // changes, not for every chunk.
+    if (percentTip && !(trayTipIsPercent_ && trayTipPercent_ == percent)) {
+      SetTrayTip(CutAtCharBoundary(FormatText("%llu%%", static_cast<unsigned long long>(percent)),
+                                   kTrayTipMax));
+      trayTipIsPercent_ = true;
+      trayTipPercent_ = percent;
+    } else if (!percentTip && !trayTip.empty()) {
+      SetTrayTip(std::string());
     }
   }
   return 0;
+}
+
+void UpdateDialog::SetTrayTip(std::string tip) {
+  trayTipIsPercent_ = false;
+  if (tip != trayTip) {
+    trayTip = std::move(tip);
+    view_.SetTrayTip(trayTip);
+  }
 }
 
 long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
@@ -218,6 +254,10 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
   }
   if (runningCount > 0) {
     --runningCount;
+  }
+  // The next queued task starts now rather than on the next tick.
+  if (!runFinished_) {
+    StartQueuedTask();
   }
   return 0;
 }
@@ -346,6 +386,8 @@ void UpdateDialog::OnUpdateNow() {
   fileFailed = false;
   view_.ClearLog();
   StartManifestFetch();
+  LockGuard guard(&dialogLock);
+  StartQueuedTask();
 }
 
 void UpdateDialog::StartManifestFetch() {

@@ -58,6 +58,9 @@ class UpdateDialog {
   virtual bool StartTask(CInetFile& task);
 
  private:
+  // The timer's step: starts the head of the queue if it never ran. Also taken at once after a
+  // task has ended, so that transfers follow each other without waiting for a tick.
+  void StartQueuedTask();
   void StartManifestFetch();
   void FetchServerList(const std::string& url);
   void ParseServerList(CInetFile& task, uint32_t code);
@@ -68,6 +71,8 @@ class UpdateDialog {
   void FinishFile(CInetFile& task, int oldMode);
   void FinishRun();
   bool FileExists(const std::string& path);
+  // Shows tip on the tray icon when it differs from the tip shown.
+  void SetTrayTip(std::string tip);
   void AddLogLine(const std::string& text, uint32_t code);
   void SetStatusText(const std::string& text);
   void EnableControls(bool enable);
@@ -93,12 +98,16 @@ class UpdateDialog {
   bool fileFailed = false;
 
   bool trayIconAdded = false;
-  std::string trayTip;     // the tip the icon shows, at most 63 bytes
-  uint32_t trayFrame = 0;  // one dialog per process, so this counts for the process
+  std::string trayTip;             // the tip the icon shows, at most 63 bytes
+  uint32_t trayFrame = 0;          // one dialog per process, so this counts for the process
+  bool trayTipIsPercent_ = false;  // trayTip is the text of trayTipPercent_
+  uint64_t trayTipPercent_ = 0;
 
   bool updateButtonEnabled_ = true;
   bool comboBoxEnabled_ = true;
   bool runFinished_ = false;
+  bool dispatching_ = false;    // StartQueuedTask is running
+  bool dispatchAgain_ = false;  // a task ended meanwhile: look at the head again
 
   // Last, so that it is destroyed first: its tasks are cancelled and joined while the rest of
   // the dialog still stands.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 
@@ -31,6 +32,17 @@ TEST_F(FileProbeTest, FailsWithoutARegularFileAndLeavesTheSizeAlone) {
     EXPECT_FALSE(ProbeFileSize(path, size)) << path;
     EXPECT_EQ(size, -7);
   }
+}
+
+TEST_F(FileProbeTest, FailsForAFileThatCannotBeRead) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "every file can be read by root";
+  }
+  std::string file = Write("locked", "abc");
+  ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+  int64_t size = -7;
+  EXPECT_FALSE(ProbeFileSize(file, size));
+  EXPECT_EQ(size, -7);
 }
 
 }  // namespace

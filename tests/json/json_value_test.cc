@@ -75,6 +75,53 @@ TEST(JsonValueOwnership, ObjectIteratesInByteOrder) {
   EXPECT_EQ(Text(object), "\"\":\"1\",\"B\":\"1\",\"a\":\"1\",\"ab\":\"1\",\"\xff\":\"1\"");
 }
 
+// Objects of any size and any key order end up in byte order with the value added last for each
+// key; the replaced values are destroyed, none twice.
+TEST(JsonValueOwnership, LargeObjectsInAnyOrderKeepTheLastValuePerKey) {
+  int destroyed = 0;
+  JsonObject object;
+  constexpr int kKeys = 20000;
+  auto key = [](int i) {
+    std::string text = std::to_string(i);
+    return std::string(6 - text.size(), '0') + text;
+  };
+  for (int i = kKeys; i-- > 0;) {
+    object.add(key(i), std::make_unique<CountedString>("old", destroyed));
+  }
+  for (int i = 0; i < kKeys; i += 2) {
+    object.add(key(i), std::make_unique<CountedString>("new", destroyed));
+  }
+  EXPECT_EQ(object.size(), kKeys);
+  EXPECT_EQ(destroyed, kKeys / 2);
+  const JsonObjectMembers& members = object.memberMap();
+  ASSERT_EQ(members.size(), static_cast<size_t>(kKeys));
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(members[i].first, key(i));
+    ASSERT_EQ(static_cast<const JsonString*>(members[i].second.get())->text,
+              i % 2 == 0 ? "new" : "old");
+  }
+  // Out of order again after reading, then a lookup: still one member per key.
+  object.add(key(5), std::make_unique<CountedString>("newest", destroyed));
+  object.add("", std::make_unique<CountedString>("first", destroyed));
+  EXPECT_EQ(*object.getString(key(5)), "newest");
+  EXPECT_EQ(object.size(), kKeys + 1);
+  EXPECT_EQ(object.memberMap().front().first, "");
+  object.clear();
+  EXPECT_EQ(destroyed, kKeys + kKeys / 2 + 2);
+
+  // The reader fills a document whose keys run backwards just as well.
+  std::string text;
+  for (int i = kKeys; i-- > 0;) {
+    text += key(i) + ":" + std::to_string(i) + (i > 0 ? "," : "");
+  }
+  JsonObject document;
+  ASSERT_TRUE(document.parse(text, false));
+  EXPECT_EQ(document.size(), kKeys);
+  int value = -1;
+  EXPECT_TRUE(document.getInt(key(1234), value));
+  EXPECT_EQ(value, 1234);
+}
+
 TEST(JsonValueOwnership, DetachHandsBackTheFirstHolderOnly) {
   JsonArray array;
   auto owned = std::make_unique<JsonString>("v");

@@ -254,6 +254,62 @@ TEST_F(InetFileTest, SendsOneGetWithExactlyTheExpectedHeaders) {
   EXPECT_EQ(seen, expected);
 }
 
+// Transfers one after the other reuse the connection the last one left open; a connection the
+// server closed, or one to another server, is not mixed up with it.
+TEST_F(InetFileTest, ConsecutiveTransfersShareOneConnection) {
+  server.SetBody("/a", RandomBytes(3000, 1));
+  server.SetBody("/b", RandomBytes(70000, 2));
+  LoopbackHttpServer::Response closing;
+  closing.body = "last on this connection";
+  closing.close = true;
+  server.SetResponse("/closing", closing);
+  const size_t before = server.ConnectionCount();
+  for (const char* path : {"/a", "/b", "/a"}) {
+    auto task = Task(path, KindFile);
+    EXPECT_EQ(RunToEnd(*task).code, TransferOk) << path;
+  }
+  EXPECT_EQ(server.ConnectionCount() - before, 1u);
+  EXPECT_EQ(server.RequestCount(), 3u);
+  for (const LoopbackHttpServer::Request& request : server.Requests()) {
+    EXPECT_EQ(request.Header("User-Agent"), "Lodestar_Quorrin");
+    EXPECT_EQ(request.Header("Accept"), "*/*");
+  }
+
+  auto last = Task("/closing");
+  EXPECT_EQ(RunToEnd(*last).code, TransferOk);
+  LoopbackHttpServer other;
+  other.SetBody("/o", "other server");
+  auto elsewhere = Task("/o");
+  elsewhere->url = other.Url("/o");
+  EXPECT_EQ(RunToEnd(*elsewhere).code, TransferOk);
+  EXPECT_EQ(ReadFileBytes(elsewhere->localPath), "other server");
+  auto again = Task("/b");
+  EXPECT_EQ(RunToEnd(*again).code, TransferOk);
+  EXPECT_EQ(ReadFileBytes(again->localPath), RandomBytes(70000, 2));
+  EXPECT_EQ(server.ConnectionCount() - before, 2u);
+  EXPECT_EQ(other.ConnectionCount(), 1u);
+}
+
+// Transfers that do run at the same time each have a connection of their own.
+TEST_F(InetFileTest, OverlappingTransfersEachComplete) {
+  server.SetStalled("/slow", RandomBytes(20000, 3), 5000);
+  server.SetBody("/quick", "quick");
+  MessageQueue slowWindow;
+  auto slow = Task("/slow");
+  slow->notifyWindow = &slowWindow;
+  ASSERT_TRUE(slow->StartTransfer());
+  ASSERT_TRUE(server.WaitForStalls(1, seconds(20)));
+  auto quick = Task("/quick");
+  quick->localPath = dir.File("quick");
+  EXPECT_EQ(RunToEnd(*quick).code, TransferOk);
+  server.ReleaseStalls();
+  RunReport report = CollectRun(*slow, slowWindow);
+  EXPECT_EQ(report.code, TransferOk);
+  EXPECT_TRUE(ReadFileBytes(slow->localPath) == RandomBytes(20000, 3));
+  EXPECT_EQ(ReadFileBytes(quick->localPath), "quick");
+  EXPECT_EQ(server.ConnectionCount(), 2u);
+}
+
 TEST_F(InetFileTest, RefusedConnectionIsCode2AndKeepsErrorText) {
   auto task = Task("/x");
   task->url = "http://127.0.0.1:" + std::to_string(LoopbackHttpServer::UnusedPort()) + "/x";

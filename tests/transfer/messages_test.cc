@@ -42,6 +42,47 @@ TEST(MessageQueue, DeliversInOrderAndTimesOutWhenEmpty) {
   EXPECT_EQ(queue.Pending(), 0u);
 }
 
+// Equal progress messages in a row can be taken together; anything else stays one by one, in
+// posting order, and every copy is counted.
+TEST(MessageQueue, RepeatedProgressIsTakenTogetherInOrder) {
+  MessageQueue queue;
+  CInetFile* task = reinterpret_cast<CInetFile*>(&queue);  // only compared, never used
+  for (int i = 0; i < 5; ++i)
+    queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
+  queue.Post(WM_TRANSFER_PROGRESS, 452, task);
+  queue.Post(WM_TRANSFER_PROGRESS, 452, nullptr);
+  queue.Post(WM_TRANSFER_DONE, 0, task);
+  queue.Post(WM_TRANSFER_DONE, 0, task);
+  EXPECT_EQ(queue.Pending(), 9u);
+
+  PostedMessage message;
+  EXPECT_EQ(queue.TryTakeRepeated(message, 0), 0u);
+  ASSERT_TRUE(queue.TryTake(message));
+  EXPECT_EQ(message.wParam, 1024u);
+  EXPECT_EQ(queue.TryTakeRepeated(message, 3), 3u);
+  EXPECT_EQ(message.wParam, 1024u);
+  EXPECT_EQ(message.lParam, task);
+  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
+  EXPECT_EQ(message.wParam, 1024u);
+  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
+  EXPECT_EQ(message.wParam, 452u);
+  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
+  EXPECT_EQ(message.lParam, nullptr);
+  EXPECT_EQ(queue.Pending(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
+    EXPECT_EQ(message.message, WM_TRANSFER_DONE);
+  }
+  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 0u);
+  EXPECT_EQ(queue.Pending(), 0u);
+
+  queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
+  queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
+  queue.Close();
+  EXPECT_EQ(queue.Pending(), 0u);
+  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 0u);
+}
+
 TEST(MessageQueue, ClosedQueueDropsQueuedAndLaterMessages) {
   MessageQueue queue;
   queue.Post(WM_TRANSFER_PROGRESS, 1, nullptr);

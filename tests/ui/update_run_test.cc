@@ -287,6 +287,38 @@ TEST_F(UpdateRun, TaskThatCannotStartFailsWithCodeTwoAndTheQueueMovesOn) {
   EXPECT_TRUE(dialog_->WaitingForUser());
 }
 
+// A queued task starts without waiting for a tick, and a finished one hands over to the next at
+// once: the whole run, list, manifest and every file, goes on messages alone, one transfer at a
+// time in queue order.
+TEST_F(UpdateRun, EachEndedTaskStartsTheNextWithoutATick) {
+  std::vector<PublishedFile> files = {
+      {"", "one.txt", "1"}, {"sub", "two.txt", std::string(5000, '2')}, {"", "three.txt", "3"}};
+  std::string manifest = SetUpServer(files);
+  UpdateSettings settings = Settings();
+  settings.automatic = true;
+  ASSERT_TRUE(Open(settings));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  PostedMessage message;
+  while (!view_.ended && std::chrono::steady_clock::now() < deadline) {
+    if (queue_.Wait(message, std::chrono::milliseconds(50))) {
+      dialog_->Dispatch(message);
+    }
+  }
+  ASSERT_TRUE(view_.ended);
+  EXPECT_EQ(ReadFileBytes(AppFile("sub/two.txt")), std::string(5000, '2'));
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  std::vector<std::string> paths;
+  for (const LoopbackHttpServer::Request& request : server_.Requests()) {
+    paths.push_back(request.path);
+  }
+  EXPECT_THAT(paths, ElementsAre("/servers.txt", "/s1/version.txt", "/s1//one.txt.txt",
+                                 "/s1//three.txt.txt", "/s1/sub/two.txt.txt"));
+  EXPECT_THAT(view_.statusHistory,
+              ElementsAre("正在更新文件：one.txt", "下载文件成功 [one.txt]",
+                          "正在更新文件：three.txt", "下载文件成功 [three.txt]",
+                          "正在更新文件：two.txt", "下载文件成功 [two.txt]", "更新完毕"));
+}
+
 TEST_F(UpdateRun, EmptyServerListAddressEndsAtOnce) {
   UpdateSettings settings = Settings();
   settings.serverlist = "";

@@ -44,6 +44,39 @@ TEST(WindowMessageTargetTest, DeliversEveryPostOnTheWindowsThreadInOrder) {
   }
 }
 
+// A large file's stream of equal progress messages reaches the sink message by message, and
+// whatever follows it (the end, the next transfer's messages) still arrives, also after a pause.
+TEST(WindowMessageTargetTest, StreamsOfProgressArriveWholeAndWhatFollowsStillArrives) {
+  std::vector<PostedMessage> received;
+  WindowMessageTarget target([&](const PostedMessage& message) { received.push_back(message); });
+  auto postStream = [&target](uint32_t chunks, uint32_t code) {
+    std::thread worker([&target, chunks, code] {
+      for (uint32_t i = 0; i < chunks; ++i) {
+        target.Post(WM_TRANSFER_PROGRESS, 1024, nullptr);
+      }
+      target.Post(WM_TRANSFER_PROGRESS, 7, nullptr);
+      target.Post(WM_TRANSFER_DONE, code, nullptr);
+    });
+    worker.join();
+  };
+  size_t expected = 0;
+  for (uint32_t round = 0; round < 3; ++round) {
+    const uint32_t chunks = round == 1 ? 3 : 20000;
+    postStream(chunks, round);
+    expected += chunks + 2;
+    ASSERT_TRUE(RunEventsUntil([&] { return received.size() == expected; }, milliseconds(10000)))
+        << round << ": " << received.size() << " of " << expected;
+    EXPECT_EQ(received[expected - 2].wParam, 7u);
+    EXPECT_EQ(received[expected - 1].message, WM_TRANSFER_DONE);
+    EXPECT_EQ(received[expected - 1].wParam, round);
+    RunEventsFor(milliseconds(50));  // the stream has stopped for a while
+    EXPECT_EQ(received.size(), expected);
+  }
+  for (size_t i = 0; i < 20000; ++i) {
+    ASSERT_EQ(received[i].wParam, 1024u) << i;
+  }
+}
+
 TEST(WindowMessageTargetTest, DropsWhatIsQueuedOrPostedOnceClosed) {
   int received = 0;
   WindowMessageTarget target([&](const PostedMessage&) { ++received; });

@@ -13,7 +13,10 @@ TEST(WxFrontEndTest, ADisplayThatCannotBeOpenedAsksForTheTerminal) {
   char* argv[] = {name, nullptr};
   UpdateSettings settings;
   settings.serverlist = "http://127.0.0.1:1/servers.txt";
+  ::unsetenv("GDK_GL");
   EXPECT_EQ(RunWxFrontEnd(1, argv, settings), -1);
+  // What the toolkit was told while it started stays out of the programs started later.
+  EXPECT_EQ(std::getenv("GDK_GL"), nullptr);
 }
 
 }  // namespace

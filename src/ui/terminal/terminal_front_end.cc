@@ -20,7 +20,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kLongestWait(20);
-constexpr int kMessagesPerTurn = 4096;
+constexpr size_t kMessagesPerTurn = 4096;
 const char kHint[] = "输入服务器编号后回车选择服务器，直接回车立即更新，输入 q 退出";
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -115,13 +115,20 @@ class TerminalLoop {
     }
     dialog_.Dispatch(message);
     // The loop stops once the message that ended the dialog has been handled.
-    for (int i = 0; i < kMessagesPerTurn && !view_.Ended() && interrupted == 0; ++i) {
-      if (!queue_.TryTake(message)) {
+    size_t handled = 1;
+    while (handled < kMessagesPerTurn && !Stopped()) {
+      size_t copies = queue_.TryTakeRepeated(message, kMessagesPerTurn - handled);
+      if (copies == 0) {
         break;
       }
-      dialog_.Dispatch(message);
+      handled += copies;
+      for (size_t i = 0; i < copies && !Stopped(); ++i) {
+        dialog_.Dispatch(message);
+      }
     }
   }
+
+  bool Stopped() const { return view_.Ended() || interrupted != 0; }
 
   // Acts on the lines typed while the dialog waits for the user; false when the user closes it.
   bool HandleInput() {

@@ -125,6 +125,7 @@ void TerminalView::EnableUpdateButton(bool) {}
 
 void TerminalView::AppendLogLine(const std::string& line, uint32_t) {
   ClearStatusLine();
+  FlushErr();  // what was said on standard error before this line comes before it
   std::fwrite(line.data(), 1, line.size(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
@@ -139,9 +140,10 @@ void TerminalView::SetStatusLine(const std::string& text) {
   }
   status_ = text;
   if (errIsTerminal_) {
-    DrawStatusLine();
+    statusChanged_ = true;  // redrawn by Flush, at display rate
   } else if (!text.empty()) {
-    std::fprintf(err_, "%s\n", text.c_str());
+    errPending_ += text;
+    errPending_ += '\n';
   }
 }
 
@@ -169,7 +171,8 @@ void TerminalView::StartTimer(unsigned, unsigned periodMs) {
 
 void TerminalView::ShowMessageBox(const std::string& text) {
   ClearStatusLine();
-  std::fprintf(err_, "[%s] %s\n", kTitle, text.c_str());
+  errPending_ += "[" + std::string(kTitle) + "] " + text + "\n";
+  FlushErr();
   if (messageBoxWait_) {
     messageBoxWait_();
   }
@@ -187,38 +190,54 @@ void TerminalView::Flush() {
       PrintServerList();
     }
   }
-  if (!progressChanged_) {
-    return;
+  const auto now = std::chrono::steady_clock::now();
+  const bool due = now - lastProgressDraw_ >= kProgressInterval;
+  if ((progressChanged_ || statusChanged_) && due) {
+    lastProgressDraw_ = now;
+    if (errIsTerminal_) {
+      DrawStatusLine();
+    } else if (progressChanged_) {
+      std::string progress = ProgressText();
+      if (progress != lastProgressPrinted_) {
+        lastProgressPrinted_ = progress;
+        errPending_ += progress;
+        errPending_ += '\n';
+      }
+    }
+    progressChanged_ = false;
   }
-  auto now = std::chrono::steady_clock::now();
-  if (now - lastProgressDraw_ < kProgressInterval) {
-    return;
-  }
-  lastProgressDraw_ = now;
-  progressChanged_ = false;
-  if (errIsTerminal_) {
-    DrawStatusLine();
-    return;
-  }
-  std::string progress = ProgressText();
-  if (progress != lastProgressPrinted_) {
-    lastProgressPrinted_ = progress;
-    std::fprintf(err_, "%s\n", progress.c_str());
+  if (!errPending_.empty() && now - lastErrFlush_ >= kProgressInterval) {
+    FlushErr();
   }
 }
 
 void TerminalView::Notice(const std::string& text) {
   ClearStatusLine();
-  std::fprintf(err_, "%s\n", text.c_str());
+  errPending_ += text;
+  errPending_ += '\n';
   DrawStatusLine();
+  FlushErr();
 }
 
 void TerminalView::Finish() {
+  if (statusChanged_ || progressChanged_) {
+    DrawStatusLine();
+  }
   if (statusDrawn_) {
-    std::fputc('\n', err_);
+    errPending_ += '\n';
     statusDrawn_ = false;
   }
+  FlushErr();
   std::fflush(out_);
+}
+
+void TerminalView::FlushErr() {
+  if (!errPending_.empty()) {
+    std::fwrite(errPending_.data(), 1, errPending_.size(), err_);
+    errPending_.clear();
+  }
+  std::fflush(err_);
+  lastErrFlush_ = std::chrono::steady_clock::now();
 }
 
 std::string TerminalView::ProgressText() const {
@@ -228,7 +247,7 @@ std::string TerminalView::ProgressText() const {
 
 void TerminalView::ClearStatusLine() {
   if (errIsTerminal_ && statusDrawn_) {
-    std::fputs("\r\033[K", err_);
+    errPending_ += "\r\033[K";
     statusDrawn_ = false;
   }
 }
@@ -247,18 +266,19 @@ void TerminalView::DrawStatusLine() {
     columns = size.ws_col;
   }
   // One column short of the width, so the line never wraps and \r returns to its start.
-  std::fputs("\r\033[K", err_);
-  std::string fitted = FitColumns(line, columns - 1);
-  std::fwrite(fitted.data(), 1, fitted.size(), err_);
-  std::fflush(err_);
+  errPending_ += "\r\033[K";
+  errPending_ += FitColumns(line, columns - 1);
   statusDrawn_ = true;
+  statusChanged_ = false;
 }
 
 void TerminalView::PrintServerList() {
   ClearStatusLine();
-  std::fprintf(err_, "选择服务器：\n");
+  errPending_ += "选择服务器：\n";
   for (int i = 0; i < ItemCount(); ++i) {
-    std::fprintf(err_, "%s %d. %s\n", i == selected_ ? "*" : " ", i + 1, items_[i].text.c_str());
+    errPending_ += std::string(i == selected_ ? "*" : " ") + " " + std::to_string(i + 1) + ". " +
+                   items_[i].text + "\n";
   }
   DrawStatusLine();
+  FlushErr();
 }

@@ -11,7 +11,8 @@
 
 // The window's controls drawn on a terminal: log lines on standard output, the status line and
 // the progress on standard error (one line rewritten in place when it is a terminal, plain lines
-// otherwise), the server combo box as a numbered list. Window's thread only.
+// otherwise), the server combo box as a numbered list. Standard error is written at display rate,
+// before each log line and before anything the user is to answer. Window's thread only.
 class TerminalView : public UpdateView {
  public:
   // out receives the log lines, err everything else; errIsTerminal selects in-place rewriting.
@@ -44,7 +45,8 @@ class TerminalView : public UpdateView {
   // Called after the message box text is shown; waits for the user when there is one.
   void SetMessageBoxWait(std::function<void()> wait) { messageBoxWait_ = std::move(wait); }
 
-  // Draws what is pending: the server list after a change, progress at most ten times a second.
+  // Draws what is pending: the server list after a change, the status line and progress at most
+  // ten times a second.
   void Flush();
   // Prints a line of the front end's own on standard error, clear of the status line.
   void Notice(const std::string& text);
@@ -63,6 +65,8 @@ class TerminalView : public UpdateView {
     ServerEntry* entry = nullptr;
   };
 
+  // Writes out what waits for standard error.
+  void FlushErr();
   void ClearStatusLine();
   void DrawStatusLine();
   std::string ProgressText() const;
@@ -85,6 +89,9 @@ class TerminalView : public UpdateView {
   std::string lastProgressPrinted_;
   std::chrono::steady_clock::time_point lastProgressDraw_{};
   bool statusDrawn_ = false;
+  bool statusChanged_ = false;  // a terminal's status line is to be redrawn
+  std::string errPending_;      // text for standard error, not yet written
+  std::chrono::steady_clock::time_point lastErrFlush_{};
 
   bool timerStarted_ = false;
   unsigned timerPeriodMs_ = 0;

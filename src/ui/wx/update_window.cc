@@ -289,6 +289,9 @@ void UpdateWindow::StopTimers() {
 }
 
 void UpdateWindow::ProgressChanged() {
+  if (displayTimer_.IsRunning()) {
+    return;  // a draw is already owed; it shows whatever is latest then
+  }
   if (throttle_.Due()) {
     DrawDisplay();
   } else if (throttle_.Pending() && !displayTimer_.IsRunning()) {

@@ -2,7 +2,15 @@
 
 #include <utility>
 
-WindowMessageTarget::WindowMessageTarget(Sink sink) : sink_(std::move(sink)) {}
+WindowMessageTarget::WindowMessageTarget(Sink sink) : sink_(std::move(sink)), pollTimer_(this) {
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      polling_ = false;
+    }
+    Deliver();
+  });
+}
 
 WindowMessageTarget::~WindowMessageTarget() {
   Close();
@@ -13,17 +21,41 @@ void WindowMessageTarget::Post(unsigned message, uint32_t wParam, CInetFile* lPa
   if (closed_) {
     return;
   }
-  queue_.push_back(PostedMessage{message, wParam, lParam});
-  if (!deliveryQueued_) {
-    deliveryQueued_ = true;
-    CallAfter(&WindowMessageTarget::Deliver);
+  const bool progress = message == WM_TRANSFER_PROGRESS;
+  if (progress && !queue_.empty() && queue_.back().message.message == message &&
+      queue_.back().message.wParam == wParam && queue_.back().message.lParam == lParam) {
+    ++queue_.back().count;
+  } else {
+    queue_.push_back(Entry{PostedMessage{message, wParam, lParam}, 1});
+  }
+  if (!delivering_ && !(progress && polling_)) {
+    WakeLocked();
   }
 }
 
+void WindowMessageTarget::WakeLocked() {
+  if (wakeQueued_) {
+    return;
+  }
+  wakeQueued_ = true;
+  CallAfter([this] {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      wakeQueued_ = false;
+    }
+    Deliver();
+  });
+}
+
 void WindowMessageTarget::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  closed_ = true;
-  queue_.clear();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    queue_.clear();
+    polling_ = false;
+  }
+  sinkClosed_ = true;
+  pollTimer_.Stop();
 }
 
 bool WindowMessageTarget::IsClosed() const {
@@ -33,23 +65,52 @@ bool WindowMessageTarget::IsClosed() const {
 
 void WindowMessageTarget::Deliver() {
   const auto start = std::chrono::steady_clock::now();
+  size_t progressDelivered = 0;
+  bool lastWasProgress = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (delivering_) {
+      return;  // called from a nested loop inside the sink: the outer call goes on afterwards
+    }
+    delivering_ = true;
+  }
   for (;;) {
     PostedMessage message;
+    size_t copies = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (closed_ || queue_.empty()) {
-        deliveryQueued_ = false;
+      if (closed_) {
+        delivering_ = false;
+        return;
+      }
+      if (queue_.empty()) {
+        delivering_ = false;
+        // A large file is streaming in: look again shortly rather than be woken for every few
+        // messages. Once a look finds little, the stream has stopped and posts wake us again.
+        if (lastWasProgress && progressDelivered >= kProgressBurst) {
+          polling_ = true;
+          pollTimer_.StartOnce(kProgressPollMs);
+        }
         return;
       }
       if (std::chrono::steady_clock::now() - start >= kSlice) {
-        CallAfter(&WindowMessageTarget::Deliver);  // the rest after the loop's own work
-        return;
+        delivering_ = false;
+        WakeLocked();
+        return;  // the rest after the loop's own work
       }
-      message = queue_.front();
+      Entry& front = queue_.front();
+      message = front.message;
+      copies = front.count;
       queue_.pop_front();
+    }
+    lastWasProgress = message.message == WM_TRANSFER_PROGRESS;
+    if (lastWasProgress) {
+      progressDelivered += copies;
     }
     // Outside the lock: a handler may run a nested loop (a message box); what is posted meanwhile
     // waits in order behind the message being handled.
-    sink_(message);
+    for (size_t i = 0; i < copies && !sinkClosed_; ++i) {
+      sink_(message);
+    }
   }
 }
