@@ -11,6 +11,7 @@
 #include <string>
 
 #include "transfer/transfer_error.h"
+#include "transfer/transfer_timeouts.h"
 
 namespace {
 
@@ -23,7 +24,6 @@ constexpr long kReceiveBufferSize = 256 * 1024;
 
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kLowSpeedBytesPerSecond = 1;
-constexpr long kLowSpeedSeconds = 60;
 constexpr long kMaxRedirects = 10;
 
 #ifdef CURL_WRITEFUNC_ERROR
@@ -107,7 +107,7 @@ Session OpenSession() {
   Require(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects));
   Require(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
   Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));
-  Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds));
+  Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallTimeoutSeconds()));
   // A larger receive buffer is only a hint; libcurl may refuse it.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   return session;

@@ -8,6 +8,7 @@
 #include "transfer/transfer_error.h"
 #include "ui/display_text.h"
 #include "ui/format_text.h"
+#include "ui/server_list_parser.h"
 
 namespace {
 
@@ -43,17 +44,6 @@ class DisplayComboBox : public ComboBox {
  private:
   UpdateView& view_;
 };
-
-// Strips the white space that a text line may carry at either end.
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n\v\f";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) {
-    return std::string();
-  }
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
 
 }  // namespace
 
@@ -393,24 +383,8 @@ void UpdateDialog::ParseServerList(CInetFile& task, uint32_t code) {
     return;
   }
   unsigned taken = 0;
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) {
-      end = content.size();
-    }
-    std::string line = Trim(content.substr(start, end - start));
-    start = end + 1;
-    size_t bar = line.find('|');
-    if (bar == std::string::npos || bar == 0) {
-      continue;
-    }
-    std::string name = Trim(line.substr(0, bar));
-    std::string url = Trim(line.substr(bar + 1));
-    if (name.empty() || url.empty()) {
-      continue;
-    }
-    if (serverList.AddEntry(name, url)) {
+  for (const ServerLine& line : ParseServerLines(content)) {
+    if (serverList.AddEntry(line.name, line.url)) {
       ++taken;
     }
   }
