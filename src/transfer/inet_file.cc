@@ -153,6 +153,11 @@ class Download {
     // 200 without body still creates its file and nothing else does.
     if (result == TransferOk && !Accept())
       result = result_;
+    // A file must arrive at least at the length its manifest gives: a body that announced no
+    // length ends when the connection does, so a connection dropped early would otherwise pass
+    // for success. (A longer one is taken: the server's file may be newer than its manifest.)
+    if (result == TransferOk && task_.kind == KindFile && received_ < task_.expectedSize)
+      result = ServerRefused;
     easy_ = nullptr;
 
     if (file_) {

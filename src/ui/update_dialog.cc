@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <utility>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "transfer/inet_file.h"
@@ -56,7 +57,17 @@ UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, Update
       clock_(LocalTimeNow),
       remoteCatalogue(settings_.moduleDirectory) {}
 
-UpdateDialog::~UpdateDialog() = default;
+UpdateDialog::~UpdateDialog() {
+  // Tasks still queued are cancelled and joined one by one; the temporary files of the server
+  // list and the manifest would otherwise stay behind in the temporary directory.
+  while (CInetFile* task = downloadQueue.Front()) {
+    std::string temporary = task->kind != KindFile ? task->localPath : std::string();
+    downloadQueue.RemoveAndDelete(task);
+    if (!temporary.empty()) {
+      DeleteFileAt(temporary);
+    }
+  }
+}
 
 void UpdateDialog::SetClock(std::function<std::tm()> clock) {
   clock_ = std::move(clock);
@@ -194,7 +205,8 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
     if (kind == KindFile && !fileFailed) {
       SetStatusText("更新完毕");
       AddLogLine("更新完毕", 0);
-      if (WriteWholeFile(settings_.moduleDirectory + "/version.txt", manifestText)) {
+      // Replaced whole or not at all: a full disk must not leave a cut manifest behind.
+      if (ReplaceFileContents(settings_.moduleDirectory + "/version.txt", manifestText)) {
         FinishRun();
       } else {
         AddLogLine("保存下载进度遇到异常!", 0);
@@ -382,8 +394,14 @@ void UpdateDialog::ParseServerList(CInetFile& task, uint32_t code) {
     DeleteFileAt(task.localPath);
     return;
   }
+  std::vector<ServerLine> lines = ParseServerLines(content);
+  // No one chooses among more servers than that, and neither box could show them: the last
+  // lines are kept, so the server selected at first stays the last usable line.
+  if (lines.size() > kMaxServers) {
+    lines.erase(lines.begin(), lines.end() - kMaxServers);
+  }
   unsigned taken = 0;
-  for (const ServerLine& line : ParseServerLines(content)) {
+  for (const ServerLine& line : lines) {
     if (serverList.AddEntry(line.name, line.url)) {
       ++taken;
     }
