@@ -123,7 +123,8 @@ int FuzzManifestLoad(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  uint64_t total = 0;
+  // Wide enough that no number of lengths near the largest 64-bit value can wrap.
+  unsigned __int128 total = 0;
   for (const CatalogueEntry& entry : server.Entries()) {
     FUZZ_CHECK(entry.length >= 0);
     FUZZ_CHECK(entry.version >= 0);
@@ -148,12 +149,12 @@ int FuzzManifestLoad(const uint8_t* data, size_t size) {
   const uint32_t count = server.MarkChanged(local);
   FUZZ_CHECK(count == server.Size());
   FUZZ_CHECK(count <= before);
-  uint64_t remaining = 0;
+  unsigned __int128 remaining = 0;
   for (const CatalogueEntry& entry : server.Entries()) {
     FUZZ_CHECK(entry.needsDownload);
     remaining += static_cast<uint64_t>(entry.length);
   }
-  FUZZ_CHECK(server.TotalLength() == remaining);
+  FUZZ_CHECK(server.TotalLength() == static_cast<uint64_t>(remaining));
   FUZZ_CHECK(remaining <= total);
   while (server.TakeNext()) {
   }

@@ -388,11 +388,11 @@ void UpdateDialog::FetchServerList(const std::string& url) {
 }
 
 void UpdateDialog::ParseServerList(CInetFile& task, uint32_t code) {
-  // The result code is not looked at: whatever arrived whole is used.
+  // The result code is not looked at: whatever arrived whole is used. A list that cannot be read
+  // at all (no temporary file could be made) counts as one without servers, so the user is told.
   std::string content;
   if (!ReadWholeFile(task.localPath, content)) {
-    DeleteFileAt(task.localPath);
-    return;
+    content.clear();
   }
   std::vector<ServerLine> lines = ParseServerLines(content);
   // No one chooses among more servers than that, and neither box could show them: the last

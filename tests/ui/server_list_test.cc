@@ -129,6 +129,15 @@ TEST_F(ServerListStep, MissingListGivesNoServers) {
   EXPECT_EQ(TempFilesLeft(), 0u);
 }
 
+TEST_F(ServerListStep, ListThatFindsNoTemporaryFileSaysSo) {
+  SetServerList("A|http://a\n");
+  ::setenv("TMPDIR", work_.File("missing").c_str(), 1);
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_TRUE(dialog_->WaitingForUser());
+}
+
 TEST_F(ServerListStep, LongLinesAndNamesInTheServersCodePage) {
   std::string longUrl = "http://h/" + std::string(200000, 'u');
   SetServerList("\xB2\xE2\xCA\xD4|" + longUrl + "\nPlain|http://p\n");
