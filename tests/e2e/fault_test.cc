@@ -318,6 +318,10 @@ TEST_F(FaultRun, ServerListOfGarbageWithSeparators) {
   server_.SetBody("/servers.txt", body);
   RunResult run = Run();
   EXPECT_EQ(run.status, 1);
+  // The absurd address is refused before any connection is tried.
+  ASSERT_FALSE(run.log.empty());
+  EXPECT_EQ(run.log.back().rfind("URL解析错误, 请选择其他服务器进行尝试：", 0), 0u)
+      << run.log.back();
   ExpectNothingFinished(run);
   EXPECT_TRUE(std::filesystem::is_empty(tmp_));
   ExpectRepairRun();
