@@ -70,6 +70,39 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
   return written && closed;
 }
 
+bool ReplaceFileContents(const std::string& path, const std::string& data) {
+  size_t slash = path.rfind('/');
+  std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string pattern = directory + "." + name + "-XXXXXX";
+  std::vector<char> temporary(pattern.begin(), pattern.end());
+  temporary.push_back('\0');
+  int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  struct stat old;
+  unsigned mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0644;
+  bool ok = fchmod(fd, mode) == 0;
+  size_t done = 0;
+  while (ok && done < data.size()) {
+    ssize_t written = write(fd, data.data() + done, data.size() - done);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    ok = written > 0;
+    done += ok ? static_cast<size_t>(written) : 0;
+  }
+  // On the disk before the rename, so that a crash cannot leave the new name on missing data.
+  ok = ok && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temporary.data(), path.c_str()) == 0;
+  if (!ok) {
+    unlink(temporary.data());
+  }
+  return ok;
+}
+
 bool CanOpenForReading(const std::string& path) {
   // Non-blocking, so that a FIFO in the way cannot stall the window's thread.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);

@@ -13,6 +13,12 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // Creates or empties path and writes data; false on any failure.
 bool WriteWholeFile(const std::string& path, const std::string& data);
 
+// Replaces path with a file holding data, atomically: the data goes to a new file beside it,
+// reaches the disk, and is then renamed over path. On any failure path keeps what it held (or
+// stays missing), nothing is left beside it, and the result is false. A new file gets the old
+// one's permission bits, else 0644.
+bool ReplaceFileContents(const std::string& path, const std::string& data);
+
 // True when the file can be opened for reading.
 bool CanOpenForReading(const std::string& path);
 

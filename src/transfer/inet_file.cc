@@ -12,6 +12,7 @@
 #include <string>
 
 #include "transfer/transfer_error.h"
+#include "transfer/transfer_timeouts.h"
 
 namespace {
 
@@ -24,7 +25,6 @@ constexpr long kReceiveBufferSize = 256 * 1024;
 
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kLowSpeedBytesPerSecond = 1;
-constexpr long kLowSpeedSeconds = 60;
 constexpr long kMaxRedirects = 10;
 
 #ifdef CURL_WRITEFUNC_ERROR
@@ -156,7 +156,7 @@ void Configure(Session& session) {
   Require(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects));
   Require(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
   Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));
-  Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds));
+  Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallTimeoutSeconds()));
   // A larger receive buffer is only a hint; libcurl may refuse it.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 }
@@ -202,6 +202,11 @@ class Download {
     // 200 without body still creates its file and nothing else does.
     if (result == TransferOk && !Accept())
       result = result_;
+    // A file must arrive at least at the length its manifest gives: a body that announced no
+    // length ends when the connection does, so a connection dropped early would otherwise pass
+    // for success. (A longer one is taken: the server's file may be newer than its manifest.)
+    if (result == TransferOk && task_.kind == KindFile && received_ < task_.expectedSize)
+      result = ServerRefused;
     easy_ = nullptr;
     // Handed on with its connection (libcurl keeps one only when it can be reused), and without
     // the options that point at this run's objects.

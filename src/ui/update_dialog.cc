@@ -2,12 +2,14 @@
 
 #include <climits>
 #include <utility>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "transfer/inet_file.h"
 #include "transfer/transfer_error.h"
 #include "ui/display_text.h"
 #include "ui/format_text.h"
+#include "ui/server_list_parser.h"
 
 namespace {
 
@@ -44,17 +46,6 @@ class DisplayComboBox : public ComboBox {
   UpdateView& view_;
 };
 
-// Strips the white space that a text line may carry at either end.
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n\v\f";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) {
-    return std::string();
-  }
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
-
 }  // namespace
 
 UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, UpdateSettings settings,
@@ -66,7 +57,17 @@ UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, Update
       clock_(LocalTimeNow),
       remoteCatalogue(settings_.moduleDirectory) {}
 
-UpdateDialog::~UpdateDialog() = default;
+UpdateDialog::~UpdateDialog() {
+  // Tasks still queued are cancelled and joined one by one; the temporary files of the server
+  // list and the manifest would otherwise stay behind in the temporary directory.
+  while (CInetFile* task = downloadQueue.Front()) {
+    std::string temporary = task->kind != KindFile ? task->localPath : std::string();
+    downloadQueue.RemoveAndDelete(task);
+    if (!temporary.empty()) {
+      DeleteFileAt(temporary);
+    }
+  }
+}
 
 void UpdateDialog::SetClock(std::function<std::tm()> clock) {
   clock_ = std::move(clock);
@@ -240,7 +241,8 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
     if (kind == KindFile && !fileFailed) {
       SetStatusText("更新完毕");
       AddLogLine("更新完毕", 0);
-      if (WriteWholeFile(settings_.moduleDirectory + "/version.txt", manifestText)) {
+      // Replaced whole or not at all: a full disk must not leave a cut manifest behind.
+      if (ReplaceFileContents(settings_.moduleDirectory + "/version.txt", manifestText)) {
         FinishRun();
       } else {
         AddLogLine("保存下载进度遇到异常!", 0);
@@ -428,31 +430,21 @@ void UpdateDialog::FetchServerList(const std::string& url) {
 }
 
 void UpdateDialog::ParseServerList(CInetFile& task, uint32_t code) {
-  // The result code is not looked at: whatever arrived whole is used.
+  // The result code is not looked at: whatever arrived whole is used. A list that cannot be read
+  // at all (no temporary file could be made) counts as one without servers, so the user is told.
   std::string content;
   if (!ReadWholeFile(task.localPath, content)) {
-    DeleteFileAt(task.localPath);
-    return;
+    content.clear();
+  }
+  std::vector<ServerLine> lines = ParseServerLines(content);
+  // No one chooses among more servers than that, and neither box could show them: the last
+  // lines are kept, so the server selected at first stays the last usable line.
+  if (lines.size() > kMaxServers) {
+    lines.erase(lines.begin(), lines.end() - kMaxServers);
   }
   unsigned taken = 0;
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) {
-      end = content.size();
-    }
-    std::string line = Trim(content.substr(start, end - start));
-    start = end + 1;
-    size_t bar = line.find('|');
-    if (bar == std::string::npos || bar == 0) {
-      continue;
-    }
-    std::string name = Trim(line.substr(0, bar));
-    std::string url = Trim(line.substr(bar + 1));
-    if (name.empty() || url.empty()) {
-      continue;
-    }
-    if (serverList.AddEntry(name, url)) {
+  for (const ServerLine& line : lines) {
+    if (serverList.AddEntry(line.name, line.url)) {
       ++taken;
     }
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -24,11 +25,13 @@ class UpdateDialog {
  public:
   static constexpr unsigned kTimerId = 1000;
   static constexpr unsigned kTimerPeriodMs = 100;
+  // Servers taken from one server list at most.
+  static constexpr size_t kMaxServers = 1000;
 
   // notifyWindow receives the workers' messages; it must outlive the dialog.
   UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, UpdateSettings settings,
                Launcher& launcher);
-  // Deletes every queued task; a running one is cancelled and joined.
+  // Deletes every queued task (a running one is cancelled and joined) with its temporary file.
   virtual ~UpdateDialog();
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;

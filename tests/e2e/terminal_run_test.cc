@@ -1,25 +1,14 @@
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "support/loopback_http_server.h"
-#include "support/temp_dir.h"
-
-extern char** environ;
+#include "terminal_run.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -27,175 +16,6 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
-
-const char kFailedRun[] = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
-
-// The recorded outcome of one run of the program.
-struct RunResult {
-  int status = -1;               // exit status; -1 when it did not exit normally
-  std::vector<std::string> log;  // standard output's lines without their time stamps
-  std::string out;
-  std::string err;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      end = text.size();
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-bool HasTimeStamp(const std::string& line) {
-  if (line.size() < 9) {
-    return false;
-  }
-  for (int i : {0, 1, 3, 4, 6, 7}) {
-    if (line[i] < '0' || line[i] > '9') {
-      return false;
-    }
-  }
-  return line[2] == ':' && line[5] == ':' && line[8] == ' ';
-}
-
-// An application directory holding a copy of the program and its configuration, and a loopback
-// server publishing releases. The test thread runs the program as a child process.
-class TerminalRun : public ::testing::Test {
- protected:
-  void SetUp() override {
-    program_ = app_.File("Lodestar");
-    std::filesystem::copy_file(LODESTAR_BINARY, program_);
-    ::chmod(program_.c_str(), 0755);
-    tmp_ = work_.File("tmp");
-    ::mkdir(tmp_.c_str(), 0700);
-  }
-
-  // Publishes a release under /<name>: a start script that records its arguments, and files.
-  std::string Publish(const std::string& name, const std::vector<std::string>& skip = {}) {
-    std::string root = work_.File(name);
-    std::filesystem::create_directories(root + "/data/deep");
-    auto put = [&](const std::string& relative, const std::string& content) {
-      if (std::find(skip.begin(), skip.end(), relative) == skip.end()) {
-        WriteFileBytes(root + "/" + relative + ".txt", content);
-      }
-    };
-    put("/start.sh", kStartScript);
-    put("data/readme.txt", "read me\n");
-    put("data/deep/core.bin", std::string(3000, 'c'));
-    std::string manifest =
-        "\"paths\":[\n"
-        "\"\":[\"start.sh\":{\"l\":\"" +
-        std::to_string(std::strlen(kStartScript)) +
-        "\",\"v\":\"1\",\"x\":\"1\"}],\n"
-        "\"data\":[\"readme.txt\":{\"l\":\"8\",\"v\":\"1\"}],\n"
-        "\"data/deep\":[\"core.bin\":{\"l\":\"3000\",\"v\":\"4\"}]\n"
-        "],\"head\":{\"date\":\"2024-05-01 10:00:00\"}\n";
-    WriteFileBytes(root + "/version.txt", manifest);
-    server_.ServeDirectory("/" + name, root);
-    return manifest;
-  }
-
-  void Configure(bool automatic) {
-    WriteFileBytes(app_.File("Lodestar.cfg"),
-                   "\"serverlist\":\"" + server_.Url("/servers.txt") +
-                       "\",\n\"auto\":" + (automatic ? "1" : "0") +
-                       ",\n\"exec\":\"start.sh\",\n\"param\":\"--from 'the updater'\"\n");
-  }
-
-  // Runs the program with input on its standard input; kills it after the time limit.
-  RunResult Run(const std::string& input = "",
-                std::chrono::seconds limit = std::chrono::seconds(60),
-                const std::function<void(pid_t)>& whileRunning = nullptr) {
-    std::string in = work_.File("stdin"), out = work_.File("stdout"), err = work_.File("stderr");
-    WriteFileBytes(in, input);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      std::string entry = *e;
-      if (entry.rfind("DISPLAY=", 0) != 0 && entry.rfind("WAYLAND_DISPLAY=", 0) != 0 &&
-          entry.rfind("TMPDIR=", 0) != 0) {
-        env.push_back(entry);
-      }
-    }
-    env.push_back("TMPDIR=" + tmp_);
-    std::vector<char*> envp;
-    for (std::string& entry : env) {
-      envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    char* argv[] = {program_.data(), nullptr};
-    pid_t pid = -1;
-    RunResult result;
-    int spawned = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    if (spawned != 0) {
-      return result;
-    }
-    if (whileRunning) {
-      whileRunning(pid);
-    }
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ADD_FAILURE() << "the program hangs";
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFileBytes(out);
-    result.err = ReadFileBytes(err);
-    for (const std::string& line : Lines(result.out)) {
-      EXPECT_TRUE(HasTimeStamp(line)) << line;
-      result.log.push_back(line.size() > 9 ? line.substr(9) : line);
-    }
-    return result;
-  }
-
-  // What the start script recorded once it ran; "" when it did not run within the limit.
-  std::string WaitForLaunch() {
-    std::string path = app_.File("launched.txt");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ReadFileBytes(path);
-  }
-
-  size_t FileRequests() const {
-    size_t count = 0;
-    for (const auto& request : server_.Requests()) {
-      count +=
-          request.path.find("/version.txt") == std::string::npos && request.path != "/servers.txt";
-    }
-    return count;
-  }
-
-  static constexpr const char* kStartScript =
-      "#!/bin/sh\n"
-      "for a in \"$@\"; do echo \"[$a]\"; done > \"$(dirname \"$0\")/launched.tmp\"\n"
-      "mv \"$(dirname \"$0\")/launched.tmp\" \"$(dirname \"$0\")/launched.txt\"\n";
-
-  TempDir work_;
-  TempDir app_;
-  std::string program_;
-  std::string tmp_;
-  LoopbackHttpServer server_;
-};
 
 TEST_F(TerminalRun, FirstRunInstallsEverythingAndLaunchesExecThenSecondRunIsUpToDate) {
   std::string manifest = Publish("r1");

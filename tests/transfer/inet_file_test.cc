@@ -16,6 +16,7 @@
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
 #include "transfer/transfer_error.h"
+#include "transfer/transfer_timeouts.h"
 
 namespace {
 
@@ -339,6 +340,50 @@ TEST_F(InetFileTest, BodyCutShortIsCode2) {
     RunReport report = RunToEnd(*task);
     EXPECT_EQ(report.code, ServerRefused);
     EXPECT_LT(report.ChunkTotal(), body.size());
+  }
+}
+
+// A body that ends with its connection can only be checked against the manifest's length: an
+// application file that arrives shorter was cut off; one that arrives longer is taken.
+TEST_F(InetFileTest, FileShorterThanItsManifestSaysIsCode2) {
+  const std::string body = RandomBytes(50000);
+  LoopbackHttpServer::Response dropped;
+  dropped.body = body;
+  dropped.noContentLength = true;
+  dropped.sendOnly = 20000;
+  server.SetResponse("/dropped", dropped);
+  server.SetBody("/whole", body);
+  server.SetBody("/empty", "");
+
+  struct Case {
+    const char* path;
+    int kind;
+    uint64_t expectedSize;
+    int code;
+  } cases[] = {
+      {"/dropped", KindFile, body.size(), ServerRefused},
+      {"/empty", KindFile, 10, ServerRefused},
+      {"/whole", KindFile, body.size(), TransferOk},
+      {"/whole", KindFile, body.size() - 1, TransferOk},
+      {"/dropped", KindFile, 0, TransferOk},      // no length announced
+      {"/dropped", KindManifest, 0, TransferOk},  // the server's text, as far as it came
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.expectedSize));
+    auto task = Task(c.path, c.kind);
+    task->expectedSize = c.expectedSize;
+    EXPECT_EQ(RunToEnd(*task).code, c.code);
+    EXPECT_EQ(task->GetErrorText(), kInitialText);
+  }
+}
+
+TEST(StallTimeout, SixtySecondsUnlessTheEnvironmentGivesAWholeNumberInRange) {
+  EXPECT_EQ(StallTimeoutFromText(nullptr), 60);
+  EXPECT_EQ(StallTimeoutFromText("2"), 2);
+  EXPECT_EQ(StallTimeoutFromText("86400"), 86400);
+  for (const char* text :
+       {"", "0", "-5", "+5", " 5", "5s", "1.5", "86401", "99999999999999999999"}) {
+    EXPECT_EQ(StallTimeoutFromText(text), 60) << text;
   }
 }
 

@@ -1,12 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "platform/file_system.h"
@@ -82,6 +86,49 @@ TEST_F(FileSystem, WholeFilesAndDirectoriesInTheWay) {
   EXPECT_TRUE(CanOpenForReading(dir_.File("d")));
   EXPECT_FALSE(DeleteFileAt(dir_.File("d")));
   EXPECT_FALSE(CanOpenForReading(dir_.File("missing")));
+}
+
+// Files in the directory, by name.
+std::vector<std::string> Names(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(FileSystem, ReplacingAFileIsAllOrNothing) {
+  const std::string path = dir_.File("version.txt");
+  ASSERT_TRUE(ReplaceFileContents(path, "first"));
+  EXPECT_EQ(ReadFileBytes(path), "first");
+  unsigned mode = 0;
+  ASSERT_TRUE(GetPermissionBits(path, mode));
+  EXPECT_EQ(mode, 0644u);
+  ASSERT_TRUE(SetPermissionBits(path, 0600));
+  ASSERT_TRUE(ReplaceFileContents(path, std::string("second\0", 7)));
+  EXPECT_EQ(ReadFileBytes(path), std::string("second\0", 7));
+  ASSERT_TRUE(GetPermissionBits(path, mode));
+  EXPECT_EQ(mode, 0600u);
+
+  // The disk fills up halfway (a file-size limit, with its signal ignored, fails the write).
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 4096;
+  void (*oldHandler)(int) = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool replaced = ReplaceFileContents(path, std::string(10000, 'x'));
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(replaced);
+  EXPECT_EQ(ReadFileBytes(path), std::string("second\0", 7));
+
+  // A folder in the way, and a folder that does not exist.
+  ::mkdir(dir_.File("taken").c_str(), 0755);
+  EXPECT_FALSE(ReplaceFileContents(dir_.File("taken"), "x"));
+  EXPECT_FALSE(ReplaceFileContents(dir_.File("none/version.txt"), "x"));
+  EXPECT_THAT(Names(dir_.path()), ElementsAre("taken", "version.txt"));
 }
 
 TEST_F(FileSystem, PermissionBits) {

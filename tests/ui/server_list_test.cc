@@ -45,6 +45,26 @@ TEST_F(ServerListStep, LinesAreTrimmedAndMalformedOnesSkipped) {
   EXPECT_EQ(TempFilesLeft(), 0u);
 }
 
+TEST_F(ServerListStep, OnlyTheLastThousandServersOfAHugeListAreTaken) {
+  std::string list;
+  for (int i = 0; i < 2500; ++i) {
+    list += "S" + std::to_string(i) + "|http://s/" + std::to_string(i) + "\nbroken line\n";
+  }
+  SetServerList(list);
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1000 个可选服务器"));
+  ASSERT_EQ(view_.items.size(), 1000u);
+  for (const RecordingView::Item& item : view_.items) {
+    ASSERT_NE(item.entry, nullptr);
+    EXPECT_GE(std::stoi(item.entry->name.substr(1)), 1500) << item.entry->name;
+  }
+  ASSERT_GE(view_.selected, 0);
+  EXPECT_EQ(view_.items[view_.selected].entry->name, "S2499");
+}
+
 TEST_F(ServerListStep, SortedBoxShowsAAboveBAndSelectsTheLastTakenLine) {
   SetServerList("B|http://b\nA|http://a\n");
   ASSERT_TRUE(Open(Settings()));
@@ -107,6 +127,15 @@ TEST_F(ServerListStep, MissingListGivesNoServers) {
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
   EXPECT_EQ(TempFilesLeft(), 0u);
+}
+
+TEST_F(ServerListStep, ListThatFindsNoTemporaryFileSaysSo) {
+  SetServerList("A|http://a\n");
+  ::setenv("TMPDIR", work_.File("missing").c_str(), 1);
+  ASSERT_TRUE(Open(Settings()));
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_TRUE(dialog_->WaitingForUser());
 }
 
 TEST_F(ServerListStep, LongLinesAndNamesInTheServersCodePage) {

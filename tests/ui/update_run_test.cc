@@ -186,6 +186,30 @@ TEST_F(UpdateRun, FailedManifestFetchesNameTheServerAndLeaveNoTemporaryFile) {
   EXPECT_EQ(TempFilesLeft(), 0u);
 }
 
+// Closing the window cancels the transfer in progress; the temporary file it was filling goes.
+TEST_F(UpdateRun, ClosingWhileTheListOrTheManifestArrivesLeavesNoTemporaryFile) {
+  SetUpServer({{"", "a.txt", "new"}});
+  server_.SetStalled("/s1/version.txt", "\"paths\":[", 3);
+  UpdateSettings settings = Settings();
+  settings.automatic = true;
+  ASSERT_TRUE(Open(settings));
+  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(1, std::chrono::milliseconds(0)); }));
+  EXPECT_EQ(TempFilesLeft(), 1u);
+  dialog_.reset();
+  EXPECT_EQ(TempFilesLeft(), 0u);
+  PostedMessage stale;  // the cancelled task's last word, meant for the window just closed
+  while (queue_.TryTake(stale)) {
+  }
+
+  server_.SetStalled("/servers.txt", "S1|" + server_.Url("/s1") + "\n", 3);
+  ASSERT_TRUE(Open(settings));
+  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(2, std::chrono::milliseconds(0)); }));
+  EXPECT_EQ(TempFilesLeft(), 1u);
+  dialog_.reset();
+  EXPECT_EQ(TempFilesLeft(), 0u);
+  server_.ReleaseStalls();
+}
+
 TEST_F(UpdateRun, EmptyExecFinishesWithoutLaunching) {
   SetUpServer({{"", "a.txt", "new"}});
   UpdateSettings settings = Settings();

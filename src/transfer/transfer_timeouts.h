@@ -1,0 +1,11 @@
+#pragma once
+
+// How long a transfer may go without receiving a byte before it is given up, in seconds: 60, or
+// the whole number of seconds (1 to 86400) in the environment variable
+// LODESTAR_STALL_TIMEOUT_SECONDS, read once on the first call. An operator knob for slow links,
+// and for tests that must see a stall end quickly. Any thread.
+long StallTimeoutSeconds();
+
+// The value that a setting of the variable gives; the default for anything but a whole number of
+// seconds in range (null included).
+long StallTimeoutFromText(const char* text);

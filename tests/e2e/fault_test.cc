@@ -1,0 +1,425 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "terminal_run.h"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+// One release of the application: its files by path below the application's folder, and its
+// manifest.
+struct Release {
+  std::map<std::string, std::string> files;
+  std::string manifest;
+};
+
+// Release 1 or 2 of the application. Every file but the start script differs between the two in
+// content and length; release 2 adds a file.
+Release MakeRelease(int generation) {
+  struct File {
+    std::string directory;
+    std::string name;
+    std::string content;
+    int version;
+  };
+  std::vector<File> files = {{"", "start.sh", TerminalRun::kStartScript, 1}};
+  if (generation == 1) {
+    files.push_back({"data", "readme.txt", "read me\n", 1});
+    files.push_back({"data/deep", "core.bin", std::string(3000, 'c'), 4});
+  } else {
+    files.push_back({"data", "readme.txt", "read me, release 2\n", 2});
+    files.push_back({"data", "new.txt", "new in release 2\n", 1});
+    std::string core;
+    for (int i = 0; core.size() < 200000; ++i) {
+      core += "core " + std::to_string(i) + "\n";
+    }
+    files.push_back({"data/deep", "core.bin", core, 5});
+  }
+  Release release;
+  release.manifest = "\"paths\":[\n";
+  std::string directory = "-";
+  for (const File& file : files) {
+    if (file.directory != directory) {
+      if (directory != "-") {
+        release.manifest += "],\n";
+      }
+      release.manifest += "\"" + file.directory + "\":[";
+      directory = file.directory;
+    } else {
+      release.manifest += ",";
+    }
+    release.manifest += "\"" + file.name + "\":{\"l\":\"" + std::to_string(file.content.size()) +
+                        "\",\"v\":\"" + std::to_string(file.version) + "\"" +
+                        (file.name == "start.sh" ? ",\"x\":\"1\"" : "") + "}";
+    release.files[(file.directory.empty() ? "" : file.directory + "/") + file.name] = file.content;
+  }
+  release.manifest +=
+      "]\n],\"head\":{\"date\":\"2024-06-0" + std::to_string(generation) + " 10:00:00\"}\n";
+  return release;
+}
+
+// Bytes that no reader makes sense of, the same on every run; never a "|".
+std::string Garbage(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) {
+    byte = static_cast<char>(random() & 0xFF);
+    if (byte == '|') {
+      byte = '!';
+    }
+  }
+  return bytes;
+}
+
+// The application with release 1 installed, release 2 published at /r2 (where the tests make the
+// server misbehave) and again at /good (which always behaves). Automatic mode; a stall ends a
+// transfer after 2 seconds.
+class FaultRun : public TerminalRun {
+ protected:
+  void SetUp() override {
+    TerminalRun::SetUp();
+    old_ = MakeRelease(1);
+    new_ = MakeRelease(2);
+    for (const auto& [path, content] : old_.files) {
+      std::filesystem::create_directories(std::filesystem::path(app_.File(path)).parent_path());
+      WriteFileBytes(app_.File(path), content);
+    }
+    ::chmod(app_.File("start.sh").c_str(), 0755);
+    WriteFileBytes(app_.File("version.txt"), old_.manifest);
+    PublishRelease("r2");
+    PublishRelease("good");
+    UseServer("/r2");
+    Configure(true);
+    extraEnvironment_ = {"LODESTAR_STALL_TIMEOUT_SECONDS=2"};
+  }
+
+  void PublishRelease(const std::string& name) {
+    std::string root = work_.File(name);
+    for (const auto& [path, content] : new_.files) {
+      std::string published = root + "/" + path + ".txt";
+      std::filesystem::create_directories(std::filesystem::path(published).parent_path());
+      WriteFileBytes(published, content);
+    }
+    WriteFileBytes(root + "/version.txt", new_.manifest);
+    server_.ServeDirectory("/" + name, root);
+  }
+
+  void UseServer(const std::string& prefix) {
+    server_.SetBody("/servers.txt", "Main|" + server_.Url(prefix) + "\n");
+  }
+
+  // Every application file is its old version or its new version, whole; a file that only the
+  // new release has may be missing.
+  void ExpectEveryFileOldOrNew() {
+    for (const auto& [path, content] : new_.files) {
+      auto old = old_.files.find(path);
+      if (!FileExists(app_.File(path))) {
+        EXPECT_TRUE(old == old_.files.end()) << path << " is gone";
+        continue;
+      }
+      std::string now = ReadFileBytes(app_.File(path));
+      EXPECT_TRUE(now == content || (old != old_.files.end() && now == old->second))
+          << path << " is neither version: " << now.size() << " bytes";
+    }
+  }
+
+  // ".update" files anywhere in the application's folder.
+  std::vector<std::string> Leftovers() {
+    std::vector<std::string> found;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(app_.path())) {
+      if (item.path().extension() == ".update") {
+        found.push_back(item.path().lexically_relative(app_.path()).string());
+      }
+    }
+    return found;
+  }
+
+  // A run that ended with failed downloads: it says so, leaves the old manifest, launches nothing.
+  void ExpectFailedRun(const RunResult& run, const std::vector<std::string>& failures) {
+    EXPECT_EQ(run.status, 1) << run.err;
+    for (const std::string& failure : failures) {
+      EXPECT_THAT(run.log, Contains(failure));
+    }
+    ASSERT_FALSE(run.log.empty());
+    EXPECT_EQ(run.log.back(), kFailedRun);
+    ExpectNothingFinished(run);
+  }
+
+  // The state that no run which failed, was stopped or was killed may change.
+  void ExpectNothingFinished(const RunResult& run) {
+    EXPECT_THAT(run.log, Not(Contains("更新完毕")));
+    EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), old_.manifest);
+    EXPECT_FALSE(FileExists(app_.File("launched.txt")));
+    ExpectEveryFileOldOrNew();
+  }
+
+  // A second run against a server that behaves completes and leaves every file right.
+  void ExpectRepairRun() {
+    extraEnvironment_.clear();
+    fileSizeLimit_ = -1;
+    UseServer("/good");
+    RunResult run = Run();
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_THAT(run.log, Contains("更新完毕"));
+    for (const auto& [path, content] : new_.files) {
+      EXPECT_EQ(ReadFileBytes(app_.File(path)), content) << path;
+    }
+    EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), new_.manifest);
+    EXPECT_FALSE(WaitForLaunch().empty());
+    EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  }
+
+  Release old_;
+  Release new_;
+};
+
+TEST_F(FaultRun, ConnectionDroppedInTheMiddleOfAFile) {
+  // With the length announced, and without: then only the manifest's length tells.
+  server_.SetCutShort("/r2/data/deep/core.bin.txt", new_.files["data/deep/core.bin"], 100000);
+  LoopbackHttpServer::Response unannounced;
+  unannounced.body = new_.files["data/readme.txt"];
+  unannounced.noContentLength = true;
+  unannounced.sendOnly = 7;
+  server_.SetResponse("/r2/data/readme.txt.txt", unannounced);
+
+  RunResult run = Run();
+  ExpectFailedRun(
+      run, {"下载文件失败 [readme.txt], 错误代码 [2]", "下载文件失败 [core.bin], 错误代码 [2]"});
+  EXPECT_EQ(ReadFileBytes(app_.File("data/new.txt")), new_.files["data/new.txt"]);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ServerThatStopsSendingIsGivenUpAfterTheStallTimeOut) {
+  // The stall counts once the bytes already received leave the transfer library's speed window
+  // (about five seconds).
+  server_.SetStalled("/r2/data/deep/core.bin.txt", new_.files["data/deep/core.bin"], 100000);
+
+  auto started = std::chrono::steady_clock::now();
+  RunResult run = Run();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  ExpectFailedRun(run, {"下载文件失败 [core.bin], 错误代码 [2]"});
+  EXPECT_EQ(ReadFileBytes(app_.File("data/readme.txt")), new_.files["data/readme.txt"]);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  server_.ReleaseStalls();
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ServerThatNeverAnswersForTheManifest) {
+  LoopbackHttpServer::Response silent;
+  silent.body = new_.manifest;
+  silent.stallBeforeHeaders = true;
+  server_.SetResponse("/r2/version.txt", silent);
+
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 1);
+  ASSERT_FALSE(run.log.empty());
+  EXPECT_EQ(run.log.back(), "连接服务器失败, 请选择其他服务器进行尝试：Main");
+  ExpectNothingFinished(run);
+  EXPECT_EQ(FileRequests(), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  server_.ReleaseStalls();
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ErrorStatusesForSomeFiles) {
+  server_.SetStatus("/r2/data/readme.txt.txt", 500, "broken");
+  server_.SetStatus("/r2/data/deep/core.bin.txt", 404, "not here");
+
+  RunResult run = Run();
+  ExpectFailedRun(
+      run, {"下载文件失败 [readme.txt], 错误代码 [6]", "下载文件失败 [core.bin], 错误代码 [6]"});
+  // The files that did arrive are in place; no error page was written anywhere.
+  EXPECT_EQ(ReadFileBytes(app_.File("data/new.txt")), new_.files["data/new.txt"]);
+  EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, RedirectLoop) {
+  server_.SetRedirect("/r2/data/readme.txt.txt", server_.Url("/loop"));
+  server_.SetRedirect("/loop", server_.Url("/r2/data/readme.txt.txt"));
+
+  RunResult run = Run();
+  ExpectFailedRun(run, {"下载文件失败 [readme.txt], 错误代码 [2]"});
+  EXPECT_EQ(ReadFileBytes(app_.File("data/deep/core.bin")), new_.files["data/deep/core.bin"]);
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, UnreadableManifests) {
+  const std::string garbage = Garbage(64 * 1024, 1);
+  const std::string enormousLine = "\"paths\":[\"\":[\"" + std::string(8 << 20, 'x');
+  const std::string megabytes = Garbage(4 << 20, 2);
+  for (const std::string* body : {&garbage, &enormousLine, &megabytes}) {
+    server_.SetBody("/r2/version.txt", *body);
+    RunResult run = Run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.log, Contains("获取更新文件列表成功：Main"));
+    EXPECT_THAT(run.err, HasSubstr("装载远程版本信息失败!"));
+    ExpectNothingFinished(run);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  }
+  EXPECT_EQ(FileRequests(), 0u);
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ManifestOfSeveralMegabytesIsTakenWhole) {
+  // A head member blown up to 6 MB around the real paths: nothing looks at it.
+  std::string manifest = new_.manifest;
+  manifest.insert(manifest.rfind("\"head\":{") + 8,
+                  "\"notes\":\"" + std::string(6 << 20, 'n') + "\",");
+  new_.manifest = manifest;
+  WriteFileBytes(work_.File("good/version.txt"), manifest);
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, UnusableServerLists) {
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) {
+    lines += "|http://127.0.0.1/leading-bar\nno bar at all\nname only|  \n  \t| \r\n";
+  }
+  const std::string malformed = lines;
+  const std::string garbage = Garbage(64 * 1024, 3);
+  const std::string enormousLine = std::string(8 << 20, 's');
+  const std::string megabytes = Garbage(4 << 20, 4);
+  for (const std::string* body : {&malformed, &garbage, &enormousLine, &megabytes}) {
+    server_.SetBody("/servers.txt", *body);
+    RunResult run = Run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.log, ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+    ExpectNothingFinished(run);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  }
+  EXPECT_EQ(server_.RequestCount(), 4u);
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ServerListOfGarbageWithSeparators) {
+  // Random bytes hold "|" and line breaks: some lines make servers with absurd names and
+  // addresses, and automatic mode tries the last of them.
+  std::mt19937 random(5);
+  std::string body(1 << 20, '\0');
+  for (char& byte : body) {
+    byte = static_cast<char>(random() & 0xFF);
+  }
+  server_.SetBody("/servers.txt", body);
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 1);
+  // The absurd address is refused before any connection is tried.
+  ASSERT_FALSE(run.log.empty());
+  EXPECT_EQ(run.log.back().rfind("URL解析错误, 请选择其他服务器进行尝试：", 0), 0u)
+      << run.log.back();
+  ExpectNothingFinished(run);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ServerListOfSeveralMegabytes) {
+  std::string list;
+  const std::string good = server_.Url("/good");
+  for (int i = 0; list.size() < (6 << 20); ++i) {
+    list += "Server " + std::to_string(i) + "|" + good + "/" + std::to_string(i) + "\n";
+  }
+  list += "Main|" + good + "\n";
+  server_.SetBody("/servers.txt", list);
+  extraEnvironment_.clear();
+
+  RunResult run = Run("", std::chrono::seconds(60));
+  EXPECT_EQ(run.status, 0) << run.err.substr(0, 2000);
+  ASSERT_GE(run.log.size(), 3u);
+  EXPECT_EQ(run.log[1], "获取服务器列表成功,共取得 1000 个可选服务器");
+  EXPECT_EQ(run.log[2], "正在连接：Main");
+  EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), new_.manifest);
+}
+
+TEST_F(FaultRun, DiskFillsUpDuringADownload) {
+  // The largest file the program may write is 64 KiB: the 200 KB file cannot be written whole.
+  fileSizeLimit_ = 64 * 1024;
+  RunResult run = Run();
+  ExpectFailedRun(run, {"下载文件失败 [core.bin], 错误代码 [7]"});
+  EXPECT_EQ(ReadFileBytes(app_.File("data/deep/core.bin")), old_.files["data/deep/core.bin"]);
+  EXPECT_EQ(ReadFileBytes(app_.File("data/readme.txt")), new_.files["data/readme.txt"]);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, KilledInTheMiddleOfAFileThenRunAgain) {
+  server_.SetStalled("/r2/data/deep/core.bin.txt", new_.files["data/deep/core.bin"], 100000);
+  RunResult run = Run("", std::chrono::seconds(60), [this](pid_t pid) {
+    EXPECT_TRUE(server_.WaitForStalls(1, std::chrono::seconds(20)));
+    ::kill(pid, SIGKILL);
+  });
+  EXPECT_EQ(run.status, -1);
+  ExpectNothingFinished(run);
+  EXPECT_EQ(ReadFileBytes(app_.File("data/deep/core.bin")), old_.files["data/deep/core.bin"]);
+  // The manifest was handled before the kill, and its temporary file went with it.
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  server_.ReleaseStalls();
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, KilledBetweenDeletingTheOldFileAndRenamingTheNewOne) {
+  // The state such a kill leaves: the old file gone, the new one complete under its ".update"
+  // name, the old manifest.
+  ::unlink(app_.File("data/deep/core.bin").c_str());
+  WriteFileBytes(app_.File("data/deep/core.bin.update"), new_.files["data/deep/core.bin"]);
+  ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ManifestNamingPathsOutsideTheApplicationDirectory) {
+  const std::filesystem::path app(app_.path());
+  const std::string tag = app.filename().string();
+  const std::string entry = ":{\"l\":\"4\",\"v\":\"1\"}";
+  std::string manifest =
+      "\"paths\":[\"..\":[\"escape-" + tag + ".txt\"" + entry + "],\"../escape-" + tag +
+      "\":[\"a.txt\"" + entry + "],\"data/../../escape2-" + tag + "\":[\"b.txt\"" + entry +
+      "],\"data\\\\..\\\\..\":[\"escape3-" + tag + ".txt\"" + entry + "],\"data\":[\"..\"" + entry +
+      ",\"readme.txt\":{\"l\":\"" + std::to_string(new_.files["data/readme.txt"].size()) +
+      "\",\"v\":\"2\"}]]\n";
+  WriteFileBytes(work_.File("r2/version.txt"), manifest);
+  // Whatever the server would answer for the escaping paths.
+  server_.SetFallbackHook([](const LoopbackHttpServer::Request&) {
+    LoopbackHttpServer::Response response;
+    response.body = "evil";
+    return response;
+  });
+
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.log, Contains("需更新文件总数: 1, 文件总长度: 0 KB"));
+  EXPECT_EQ(ReadFileBytes(app_.File("data/readme.txt")), new_.files["data/readme.txt"]);
+  EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
+  for (const std::string& name :
+       {"escape-" + tag + ".txt", "escape-" + tag, "escape2-" + tag, "escape3-" + tag + ".txt"}) {
+    EXPECT_FALSE(std::filesystem::exists(app.parent_path() / name)) << name;
+  }
+  EXPECT_EQ(FileRequests(), 1u);
+}
+
+TEST_F(FaultRun, InterruptedWhileTheManifestArrivesLeavesNoTemporaryFile) {
+  server_.SetStalled("/r2/version.txt", new_.manifest, 20);
+  RunResult run = Run("", std::chrono::seconds(60), [this](pid_t pid) {
+    EXPECT_TRUE(server_.WaitForStalls(1, std::chrono::seconds(20)));
+    ::kill(pid, SIGINT);
+  });
+  EXPECT_EQ(run.status, 1);
+  ExpectNothingFinished(run);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  server_.ReleaseStalls();
+  ExpectRepairRun();
+}
+
+}  // namespace
