@@ -111,6 +111,19 @@ Int AsciiToSigned(const std::string& text) {
   return value;
 }
 
+// Takes the first member holding this very value out of members; null when none does.
+template <typename Members>
+std::unique_ptr<JsonValue> DetachMember(Members& members, const JsonValue* value) {
+  for (auto it = members.begin(); it != members.end(); ++it) {
+    if (it->second.get() == value && value != nullptr) {
+      std::unique_ptr<JsonValue> held = std::move(it->second);
+      members.erase(it);
+      return held;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void JsonString::write(std::string& out, bool, int) const {
@@ -166,14 +179,7 @@ void JsonArray::add(const std::string& key, std::unique_ptr<JsonValue> value) {
 }
 
 std::unique_ptr<JsonValue> JsonArray::detach(const JsonValue* value) {
-  for (auto it = members_.begin(); it != members_.end(); ++it) {
-    if (it->second.get() == value && value != nullptr) {
-      std::unique_ptr<JsonValue> held = std::move(it->second);
-      members_.erase(it);
-      return held;
-    }
-  }
-  return nullptr;
+  return DetachMember(members_, value);
 }
 
 void JsonArray::clear() {
@@ -264,14 +270,7 @@ const JsonObjectMembers::value_type* JsonObject::Find(const std::string& key) co
 
 std::unique_ptr<JsonValue> JsonObject::detach(const JsonValue* value) {
   Sort();
-  for (auto it = members_.begin(); it != members_.end(); ++it) {
-    if (it->second.get() == value && value != nullptr) {
-      std::unique_ptr<JsonValue> held = std::move(it->second);
-      members_.erase(it);
-      return held;
-    }
-  }
-  return nullptr;
+  return DetachMember(members_, value);
 }
 
 void JsonObject::clear() {
