@@ -18,6 +18,20 @@
 
 namespace {
 
+// Appends what the peer sends next to buffer; false once the connection is closed or broken.
+bool ReceiveMore(int fd, std::string& buffer) {
+  char chunk[4096];
+  while (true) {
+    ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
+    buffer.append(chunk, static_cast<size_t>(got));
+    return true;
+  }
+}
+
 constexpr size_t kMaxHead = 64 * 1024;
 constexpr size_t kSendPiece = 64 * 1024;
 
@@ -503,7 +517,6 @@ std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
 
 void LoopbackHttpServer::Serve(int fd) {
   std::string buffer;
-  char chunk[4096];
   bool open = true;
   while (open && !stopping_) {
     size_t headEnd;
@@ -512,14 +525,10 @@ void LoopbackHttpServer::Serve(int fd) {
         open = false;
         break;
       }
-      ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got <= 0) {
+      if (!ReceiveMore(fd, buffer)) {
         open = false;
         break;
       }
-      buffer.append(chunk, static_cast<size_t>(got));
     }
     if (!open)
       break;
@@ -556,14 +565,10 @@ void LoopbackHttpServer::Serve(int fd) {
     if (!lengthText.empty())
       bodyLength = std::strtoul(lengthText.c_str(), nullptr, 10);
     while (buffer.size() < bodyLength) {
-      ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got <= 0) {
+      if (!ReceiveMore(fd, buffer)) {
         open = false;
         break;
       }
-      buffer.append(chunk, static_cast<size_t>(got));
     }
     if (!open)
       break;
