@@ -165,135 +165,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, MarkChangedTest, ::testing::ValuesIn(kCases),
                            return std::string(info.param.what);
                          });
 
-// The record of files that failed runs put in place stands in for the local manifest's entries.
-struct RecordCase {
-  const char* what;
-  std::vector<ManifestFile> server;
-  std::vector<ManifestFile> local;
-  std::vector<ManifestFile> record;
-  std::vector<std::pair<std::string, int64_t>> disk;
-  std::vector<std::string> planned;
-};
-
-void PrintTo(const RecordCase& c, std::ostream* out) {
-  *out << c.what;
-}
-
-class RecordComparisonTest : public CatalogueTest,
-                             public ::testing::WithParamInterface<RecordCase> {};
-
-TEST_P(RecordComparisonTest, RecordedEntriesCountAsCurrent) {
-  const RecordCase& c = GetParam();
+// The progress record's entries stand in for the local manifest's entries of the same paths.
+TEST_F(CatalogueTest, RecordedEntriesTakeTheLocalManifestsPlace) {
   FileCatalogue server(App());
   FileCatalogue local(App());
-  ASSERT_TRUE(LoadText(server, ManifestText(c.server), "server.txt"));
-  ASSERT_TRUE(LoadText(local, ManifestText(c.local), "local.txt"));
-  std::filesystem::copy_file(Write("record.txt", ManifestText(c.record)),
-                             App() + "version.txt.progress");
-  for (const auto& file : c.disk) {
-    MakeFileOfSize(App() + file.first, file.second);
+  // clang-format off
+  ASSERT_TRUE(LoadText(server, ManifestText({{"d/same", 3, 2}, {"d/resized", 3, 2}, {"d/higher", 3, 2},
+      {"d/lower", 3, 2}, {"/Lodestar._exe", 900, 13}, {"d/twice", 3, 2}, {"d/twice", 3, 2}}), "s"));
+  ASSERT_TRUE(LoadText(local, ManifestText({{"d/same", 5, 1}, {"d/higher", 3, 2}, {"d/twice", 3, 2},
+      {"/Lodestar._exe", 900, 12}}), "l"));
+  Write("app/version.txt.progress", ManifestText({{"D/SAME", 3, 2}, {"d/resized", 3, 2},
+      {"d/higher", 3, 3}, {"d/lower", 3, 1}, {"/lodestar._EXE", 900, 13}, {"d/twice", 3, 2}}));
+  // clang-format on
+  for (std::string name : {"same", "resized", "higher", "lower", "twice"}) {
+    MakeFileOfSize(App() + "d/" + name, name == "resized" ? 4 : 3);
   }
-
-  ProgressRecord record(App());
-  record.Begin(local);
-  uint32_t count = server.MarkChanged(local);
-
+  ProgressRecord(App()).Begin(local);
+  server.MarkChanged(local);
   std::vector<std::string> planned;
   for (const CatalogueEntry& entry : server.Entries()) {
     planned.push_back(entry.remotePath);
   }
-  EXPECT_EQ(planned, c.planned);
-  EXPECT_EQ(count, c.planned.size());
-}
-
-const RecordCase kRecordCases[] = {
-    {"RecordedNewerThanLocal", {{"d/a", 3, 2}}, {{"d/a", 5, 1}}, {{"d/a", 3, 2}}, {{"d/a", 3}}, {}},
-    {"RecordedButSizeOnDiskChanged",
-     {{"d/a", 3, 2}},
-     {{"d/a", 5, 1}},
-     {{"d/a", 3, 2}},
-     {{"d/a", 4}},
-     {"d/a.txt"}},
-    {"RecordedHigherThanServerOverridesAgreeingLocal",
-     {{"d/a", 3, 2}},
-     {{"d/a", 3, 2}},
-     {{"d/a", 3, 3}},
-     {{"d/a", 3}},
-     {"d/a.txt"}},
-    {"RecordedLowerThanServer", {{"d/a", 3, 2}}, {}, {{"d/a", 3, 1}}, {{"d/a", 3}}, {"d/a.txt"}},
-    {"RecordedInOtherCaseReplacesLocal",
-     {{"d/a", 3, 2}},
-     {{"d/a", 3, 2}},
-     {{"D/A", 3, 1}},
-     {{"d/a", 3}},
-     {"d/a.txt"}},
-    {"RecordedSelfUpdateFileNotOnDisk",
-     {{"/Lodestar._exe", 900, 13}},
-     {{"/Lodestar._exe", 900, 12}},
-     {{"/lodestar._EXE", 900, 13}},
-     {},
-     {}},
-    {"RecordedSelfUpdateFileOlder",
-     {{"/Lodestar._exe", 900, 13}},
-     {{"/Lodestar._exe", 900, 13}},
-     {{"/Lodestar._exe", 900, 12}},
-     {},
-     {"/Lodestar._exe.txt"}},
-    {"ServerListsTwiceRecordAndLocalOnce",
-     {{"d/a", 3, 2}, {"d/a", 3, 2}},
-     {{"d/a", 3, 2}},
-     {{"d/a", 3, 2}},
-     {{"d/a", 3}},
-     {"d/a.txt"}},
-    {"OtherPathsKeepTheLocalManifest",
-     {{"d/a", 3, 2}, {"d/b", 4, 1}},
-     {{"d/a", 3, 1}, {"d/b", 4, 1}},
-     {{"d/a", 3, 2}},
-     {{"d/a", 3}, {"d/b", 4}},
-     {}},
-};
-
-INSTANTIATE_TEST_SUITE_P(Cases, RecordComparisonTest, ::testing::ValuesIn(kRecordCases),
-                         [](const ::testing::TestParamInfo<RecordCase>& info) {
-                           return std::string(info.param.what);
-                         });
-
-TEST_F(CatalogueTest, SavedRecordReadsBackWithTheNewestEntryOfEachPath) {
-  std::filesystem::copy_file(
-      Write("record.txt", ManifestText({{"d/a", 3, 1}, {"/b", 2, 7}, {"d/c", 1, 1}})),
-      App() + "version.txt.progress");
-  FileCatalogue installed(App());
-  ASSERT_TRUE(LoadText(installed, ManifestText({{"D/A", 5, 2}, {"e/b", 4, 1}}), "server.txt"));
-  // A name the writer must escape, in the server's code page.
-  CatalogueEntry odd;
-  odd.name = "q\"uote \xB2\xE2";
-  odd.version = 9;
-  odd.remotePath = "e/" + odd.name + ".txt";
-  FileCatalogue local(App());
-
-  ProgressRecord record(App());
-  record.Begin(local);
-  EXPECT_FALSE(record.HasNews());
-  for (const CatalogueEntry& entry : installed.Entries()) {
-    record.Installed(entry);
-  }
-  record.Installed(odd);
-  ASSERT_TRUE(record.Save());
-  FileCatalogue saved(App());
-  ASSERT_TRUE(saved.Load(App() + "version.txt.progress"));
-  std::vector<std::pair<std::string, int>> entries;
-  for (const CatalogueEntry& entry : saved.Entries()) {
-    entries.emplace_back(entry.remotePath, entry.version);
-    EXPECT_EQ(entry.localPath, App() + "/" + DirectoryKeyOf(entry) + "/" + entry.name);
-  }
-  EXPECT_EQ(
-      entries,
-      (std::vector<std::pair<std::string, int>>{
-          {"D/A.txt", 2}, {"/b.txt", 7}, {"d/c.txt", 1}, {"e/b.txt", 1}, {odd.remotePath, 9}}));
-
-  EXPECT_TRUE(record.Drop());
-  EXPECT_FALSE(record.Present());
-  EXPECT_TRUE(record.Drop());
+  EXPECT_EQ(planned, (std::vector<std::string>{"d/resized.txt", "d/higher.txt", "d/lower.txt",
+                                               "d/twice.txt"}));
 }
 
 }  // namespace

