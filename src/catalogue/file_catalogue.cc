@@ -1,6 +1,8 @@
 #include "catalogue/file_catalogue.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "catalogue/local_entry_index.h"
@@ -134,6 +136,22 @@ uint32_t FileCatalogue::MarkChanged(FileCatalogue& local) {
     }
   }
   return count;
+}
+
+void FileCatalogue::Overlay(FileCatalogue& newer) {
+  if (&newer == this) {
+    return;
+  }
+  LockGuard guard(&lock_);
+  LockGuard newerGuard(&newer.lock_);
+  std::unordered_set<std::string_view, FoldedHash, FoldedEqual> paths;
+  for (const auto& entry : newer.entries_) {
+    paths.insert(entry->remotePath);
+  }
+  entries_.remove_if([&paths](const std::unique_ptr<CatalogueEntry>& entry) {
+    return paths.count(entry->remotePath) != 0;
+  });
+  entries_.splice(entries_.begin(), newer.entries_);
 }
 
 uint64_t FileCatalogue::TotalLength() {

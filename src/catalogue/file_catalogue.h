@@ -28,6 +28,9 @@ class FileCatalogue {
   // Keeps only the entries that need a download (marked), consuming the local entries it matches;
   // returns how many stay.
   uint32_t MarkChanged(FileCatalogue& local);
+  // Takes every entry of newer, in its order, ahead of this catalogue's entries, and drops this
+  // catalogue's entries of the same paths (case-blind): newer knows better. newer is left empty.
+  void Overlay(FileCatalogue& newer);
   // Sum of the lengths of the marked entries, 64 bits wide so that large files add up.
   uint64_t TotalLength();
   // Removes and hands over the first entry; null when empty.

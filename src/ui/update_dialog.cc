@@ -55,7 +55,8 @@ UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, Update
       settings_(std::move(settings)),
       launcher_(launcher),
       clock_(LocalTimeNow),
-      remoteCatalogue(settings_.moduleDirectory) {}
+      remoteCatalogue(settings_.moduleDirectory),
+      progress_(settings_.moduleDirectory) {}
 
 UpdateDialog::~UpdateDialog() {
   // Tasks still queued are cancelled and joined one by one; the temporary files of the server
@@ -66,6 +67,10 @@ UpdateDialog::~UpdateDialog() {
     if (!temporary.empty()) {
       DeleteFileAt(temporary);
     }
+  }
+  // Closed in the middle of a run: what did arrive need not be fetched again.
+  if (progress_.HasNews()) {
+    progress_.Save();
   }
 }
 
@@ -236,18 +241,22 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
     }
   }
 
+  fileEntries_.erase(lParam);
   downloadQueue.RemoveAndDelete(lParam);
   if (downloadQueue.Size() == 0) {
     if (kind == KindFile && !fileFailed) {
       SetStatusText("更新完毕");
       AddLogLine("更新完毕", 0);
-      // Replaced whole or not at all: a full disk must not leave a cut manifest behind.
-      if (ReplaceFileContents(settings_.moduleDirectory + "/version.txt", manifestText)) {
+      if (SaveServerManifest()) {
         FinishRun();
       } else {
         AddLogLine("保存下载进度遇到异常!", 0);
       }
     } else if (kind == KindFile) {
+      // The next run fetches only what is still missing.
+      if (progress_.HasNews() && !progress_.Save()) {
+        AddLogLine("保存下载进度遇到异常!", 0);
+      }
       const char* text = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
       SetStatusText(text);
       AddLogLine(text, 0);
@@ -276,6 +285,7 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
   AddLogLine(FormatText("获取更新文件列表成功：%s", DisplayText(task.serverName).c_str()), 0);
   FileCatalogue localCatalogue(settings_.moduleDirectory);
   localCatalogue.Load(settings_.moduleDirectory + "/version.txt");
+  progress_.Begin(localCatalogue);
   std::string text;
   if (ReadWholeFile(task.localPath, text)) {
     manifestText.swap(text);
@@ -287,6 +297,11 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
     totalBytes = remoteCatalogue.TotalLength();
     if (fileCount == 0) {
       AddLogLine("你当前的版本是最新的", 0);
+      // Earlier runs' files complete the installation: the server's manifest now describes it.
+      // Nothing was put in place by this run, so a failure here keeps a true picture.
+      if (progress_.Present() && !SaveServerManifest()) {
+        AddLogLine("保存下载进度遇到异常!", 0);
+      }
       FinishRun();
     } else {
       AddLogLine(FormatText("需更新文件总数: %u, 文件总长度: %llu KB", fileCount,
@@ -311,6 +326,7 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
       file->runAfter = entry->runAfter;
       file->runParameters = entry->runParameters;
       file->executable = entry->executable;
+      fileEntries_.emplace(file.get(), std::move(*entry));
       QueueTask(std::move(file));
     }
   }
@@ -359,6 +375,7 @@ void UpdateDialog::FinishFile(CInetFile& task, int oldMode) {
     AddLogLine(FormatText("重命名文件失败 [%s]", DisplayText(task.displayName).c_str()), 0);
     return;
   }
+  RecordInstalled(task);
   SetStatusText(FormatText("下载文件成功 [%s]", DisplayText(task.displayName).c_str()));
   if (task.runAfter) {
     launcher_.Launch(task.localPath, task.runParameters);
@@ -366,6 +383,22 @@ void UpdateDialog::FinishFile(CInetFile& task, int oldMode) {
   if (task.registerAfter) {
     launcher_.Launch("regsvr32", "/s " + task.localPath);
   }
+}
+
+void UpdateDialog::RecordInstalled(const CInetFile& task) {
+  auto entry = fileEntries_.find(&task);
+  if (entry != fileEntries_.end()) {
+    progress_.Installed(entry->second);
+  }
+}
+
+bool UpdateDialog::SaveServerManifest() {
+  // The record goes first: a crash before the manifest is saved then leaves the old manifest
+  // alone, which has files fetched again but never skips one wrongly. A record that cannot be
+  // deleted would outlive the manifest it completes, so the manifest is not saved either.
+  // Replaced whole or not at all: a full disk must not leave a cut manifest behind.
+  return progress_.Drop() &&
+         ReplaceFileContents(settings_.moduleDirectory + "/version.txt", manifestText);
 }
 
 void UpdateDialog::FinishRun() {

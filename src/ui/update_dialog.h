@@ -6,8 +6,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "catalogue/file_catalogue.h"
+#include "catalogue/progress_record.h"
 #include "platform/launch.h"
 #include "transfer/download_queue.h"
 #include "transfer/lock_guard.h"
@@ -73,6 +75,11 @@ class UpdateDialog {
   // Puts one downloaded file in place; oldMode holds the replaced file's permission bits, or -1.
   void FinishFile(CInetFile& task, int oldMode);
   void FinishRun();
+  // Notes in the progress record that task's file now stands in place.
+  void RecordInstalled(const CInetFile& task);
+  // A clean run's bookkeeping: the progress record goes, the server's manifest becomes the local
+  // one. False when either fails.
+  bool SaveServerManifest();
   bool FileExists(const std::string& path);
   // Shows tip on the tray icon when it differs from the tip shown.
   void SetTrayTip(std::string tip);
@@ -93,6 +100,9 @@ class UpdateDialog {
   ServerList serverList;
   FileCatalogue remoteCatalogue;
   std::string manifestText;
+  ProgressRecord progress_;
+  // The plan entry each queued file task was made from, until the task has been handled.
+  std::unordered_map<const CInetFile*, CatalogueEntry> fileEntries_;
   uint32_t fileCount = 0;
   uint64_t totalBytes = 0;  // 64-bit: runs of 4 GiB and more count right
   uint64_t bytesDone = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "catalogue/file_catalogue.h"
+#include "catalogue/progress_record.h"
 #include "catalogue_fixture.h"
 
 namespace {
@@ -163,5 +164,30 @@ INSTANTIATE_TEST_SUITE_P(Cases, MarkChangedTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<CompareCase>& info) {
                            return std::string(info.param.what);
                          });
+
+// The progress record's entries stand in for the local manifest's entries of the same paths.
+TEST_F(CatalogueTest, RecordedEntriesTakeTheLocalManifestsPlace) {
+  FileCatalogue server(App());
+  FileCatalogue local(App());
+  // clang-format off
+  ASSERT_TRUE(LoadText(server, ManifestText({{"d/same", 3, 2}, {"d/resized", 3, 2}, {"d/higher", 3, 2},
+      {"d/lower", 3, 2}, {"/Lodestar._exe", 900, 13}, {"d/twice", 3, 2}, {"d/twice", 3, 2}}), "s"));
+  ASSERT_TRUE(LoadText(local, ManifestText({{"d/same", 5, 1}, {"d/higher", 3, 2}, {"d/twice", 3, 2},
+      {"/Lodestar._exe", 900, 12}}), "l"));
+  Write("app/version.txt.progress", ManifestText({{"D/SAME", 3, 2}, {"d/resized", 3, 2},
+      {"d/higher", 3, 3}, {"d/lower", 3, 1}, {"/lodestar._EXE", 900, 13}, {"d/twice", 3, 2}}));
+  // clang-format on
+  for (std::string name : {"same", "resized", "higher", "lower", "twice"}) {
+    MakeFileOfSize(App() + "d/" + name, name == "resized" ? 4 : 3);
+  }
+  ProgressRecord(App()).Begin(local);
+  server.MarkChanged(local);
+  std::vector<std::string> planned;
+  for (const CatalogueEntry& entry : server.Entries()) {
+    planned.push_back(entry.remotePath);
+  }
+  EXPECT_EQ(planned, (std::vector<std::string>{"d/resized.txt", "d/higher.txt", "d/lower.txt",
+                                               "d/twice.txt"}));
+}
 
 }  // namespace

@@ -178,6 +178,7 @@ class FaultRun : public TerminalRun {
       EXPECT_EQ(ReadFileBytes(app_.File(path)), content) << path;
     }
     EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), new_.manifest);
+    EXPECT_FALSE(FileExists(app_.File("version.txt.progress")));
     EXPECT_FALSE(WaitForLaunch().empty());
     EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
     EXPECT_TRUE(std::filesystem::is_empty(tmp_));
@@ -420,6 +421,26 @@ TEST_F(FaultRun, InterruptedWhileTheManifestArrivesLeavesNoTemporaryFile) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp_));
   server_.ReleaseStalls();
   ExpectRepairRun();
+}
+
+TEST_F(FaultRun, ServerUnderLoadConvergesOverRuns) {
+  // 503 for two files, then for one: each run fetches only what is still missing.
+  server_.SetStatus("/r2/data/readme.txt.txt", 503, "busy");
+  server_.SetStatus("/r2/data/deep/core.bin.txt", 503, "busy");
+  RunResult run = Run();
+  ExpectFailedRun(
+      run, {"下载文件失败 [readme.txt], 错误代码 [6]", "下载文件失败 [core.bin], 错误代码 [6]"});
+  EXPECT_EQ(FileRequests(), 3u);
+
+  LoopbackHttpServer::Response readme;
+  readme.file = work_.File("r2/data/readme.txt.txt");
+  server_.SetResponse("/r2/data/readme.txt.txt", readme);
+  run = Run();
+  ExpectFailedRun(run, {"下载文件失败 [core.bin], 错误代码 [6]"});
+  EXPECT_EQ(FileRequests(), 5u);
+
+  ExpectRepairRun();
+  EXPECT_EQ(FileRequests(), 6u);
 }
 
 }  // namespace

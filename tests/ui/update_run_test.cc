@@ -80,6 +80,7 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   EXPECT_EQ(ReadFileBytes(AppFile("three.txt")), "third");
   EXPECT_FALSE(FileExists(AppFile("two.txt")));
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
+  EXPECT_TRUE(FileExists(AppFile("version.txt.progress")));
   EXPECT_FALSE(view_.ended);
   EXPECT_THAT(launcher_.launches, IsEmpty());
   EXPECT_TRUE(view_.buttonEnabled);
@@ -91,12 +92,13 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   EXPECT_EQ(view_.logClears, clears + 1);
   EXPECT_EQ(view_.status, "");
   ASSERT_TRUE(PumpUntilIdle());
-  // The old local manifest still rules: every file is fetched again.
+  // The files that the failed run put in place are recorded: only the missing one is fetched.
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 3, 文件总长度: 0 KB", "更新完毕"));
+                                            "需更新文件总数: 1, 文件总长度: 0 KB", "更新完毕"));
   EXPECT_EQ(view_.status, "更新完毕");
   EXPECT_EQ(ReadFileBytes(AppFile("two.txt")), "second");
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  EXPECT_FALSE(FileExists(AppFile("version.txt.progress")));
   EXPECT_TRUE(view_.ended);
   EXPECT_EQ(launcher_.launches.size(), 1u);
 }
@@ -133,6 +135,30 @@ TEST_F(UpdateRun, FailedRenameKeepsTheDownloadAndStillFinishes) {
   EXPECT_STREQ(target, "nowhere");
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
   EXPECT_TRUE(view_.ended);
+}
+
+// Earlier runs' recorded files complete the installation: the server's manifest is saved.
+TEST_F(UpdateRun, UpToDateThroughTheRecordSavesTheManifestAndDropsTheRecord) {
+  std::string manifest = SetUpServer({{"", "a.txt", "new", 2}});
+  WriteFileBytes(AppFile("version.txt"), ManifestText({{"", "a.txt", "old", 1}}));
+  WriteFileBytes(AppFile("version.txt.progress"), manifest);
+  WriteFileBytes(AppFile("a.txt"), "new");
+  OpenAndUpdate(Settings());
+  EXPECT_EQ(view_.LogTexts().back(), "你当前的版本是最新的");
+  EXPECT_TRUE(view_.ended);
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
+  EXPECT_FALSE(FileExists(AppFile("version.txt.progress")));
+}
+
+// A record that cannot be deleted would outlive the manifest it completes: nothing is saved.
+TEST_F(UpdateRun, RecordThatCannotBeDeletedKeepsTheOldManifest) {
+  SetUpServer({{"", "a.txt", "new"}});
+  ::mkdir(AppFile("version.txt.progress").c_str(), 0755);
+  WriteFileBytes(AppFile("version.txt.progress/inside"), "x");
+  OpenAndUpdate(Settings());
+  EXPECT_EQ(view_.LogTexts().back(), "保存下载进度遇到异常!");
+  EXPECT_FALSE(FileExists(AppFile("version.txt")));
+  EXPECT_FALSE(view_.ended);
 }
 
 TEST_F(UpdateRun, UnwritableLocalManifestLeavesTheWindowOpen) {
