@@ -156,17 +156,41 @@ std::string MinisignKeyIdText(std::string_view keyId) {
   return text;
 }
 
-SignatureCheck VerifyMinisignSignature(const MinisignPublicKey& key, std::string_view content,
-                                       std::string_view signatureFile,
-                                       VerifiedSignature& verified) {
-  std::vector<std::string_view> lines = Lines(signatureFile);
-  std::string line;
-  std::string global;
+namespace {
+
+// The four lines of a signature file, decoded: false when it is none.
+bool ReadSignatureFile(std::string_view text, std::string& line, std::string_view& comment,
+                       std::string& global) {
+  std::vector<std::string_view> lines = Lines(text);
   if (lines.size() != 4 || !StartsWith(lines[0], kUntrusted) || !DecodeBase64(lines[1], line) ||
       line.size() != kSignatureLineBytes || !StartsWith(lines[2], kTrusted) ||
       !DecodeBase64(lines[3], global) || global.size() != kEd25519SignatureBytes) {
-    return SignatureCheck::kMalformed;
+    return false;
   }
+  comment = lines[2].substr(kTrusted.size());
+  return true;
+}
+
+}  // namespace
+
+bool ReadMinisignTrustedComment(std::string_view signatureFile, std::string& comment) {
+  std::string line;
+  std::string_view text;
+  std::string global;
+  if (!ReadSignatureFile(signatureFile, line, text, global))
+    return false;
+  comment = std::string(text);
+  return true;
+}
+
+SignatureCheck VerifyMinisignSignature(const MinisignPublicKey& key, std::string_view content,
+                                       std::string_view signatureFile,
+                                       VerifiedSignature& verified) {
+  std::string line;
+  std::string_view comment;
+  std::string global;
+  if (!ReadSignatureFile(signatureFile, line, comment, global))
+    return SignatureCheck::kMalformed;
   std::string_view algorithm = std::string_view(line).substr(0, 2);
   if (algorithm != kPrehashed && algorithm != kEd25519)
     return SignatureCheck::kMalformed;
@@ -176,7 +200,6 @@ SignatureCheck VerifyMinisignSignature(const MinisignPublicKey& key, std::string
   std::string signature = line.substr(2 + kKeyIdBytes);
   if (!Ed25519Verify(key.publicKey, SignedMessage(algorithm, content), signature))
     return SignatureCheck::kBadSignature;
-  std::string_view comment = lines[2].substr(kTrusted.size());
   if (!Ed25519Verify(key.publicKey, signature + std::string(comment), global))
     return SignatureCheck::kBadTrustedComment;
   int64_t timestamp = -1;

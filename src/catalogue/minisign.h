@@ -43,6 +43,10 @@ struct VerifiedSignature {
 SignatureCheck VerifyMinisignSignature(const MinisignPublicKey& key, std::string_view content,
                                        std::string_view signatureFile, VerifiedSignature& verified);
 
+// The trusted comment of a signature file, unchecked (to look at, not to trust); false when the
+// text is no signature file.
+bool ReadMinisignTrustedComment(std::string_view signatureFile, std::string& comment);
+
 // The number after "timestamp:" in a trusted comment of tab-separated fields, as minisign
 // writes it ("timestamp:1700000000\tfile:version.txt\thashed"); false when there is none, it is
 // no plain decimal number, or there are two.
