@@ -35,6 +35,8 @@ constexpr const char* kUsage =
     "                     OUT_DIR/version.txt.minisig (check it with: minisign -V -p PUBFILE\n"
     "                     -m OUT_DIR/version.txt); once a release is signed, every later\n"
     "                     publish into OUT_DIR must be signed too\n"
+    "  --unsigned         publish over a signed release without signing (its old signature is\n"
+    "                     removed; sign the new version.txt with minisign -S afterwards)\n"
     "  --keygen DIR       write a new key pair, DIR/lodestar.pub and DIR/lodestar.key, in\n"
     "                     minisign's formats, and print the public key line for Lodestar.cfg\n"
     "  -q, --quiet        print only the summary\n"
@@ -96,6 +98,8 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc)
         return UsageError(arg + (arg == "--sign" ? " needs a KEYFILE" : " needs a DIR"));
       (arg == "--sign" ? keyFile : keygenDir) = argv[++i];
+    } else if (!optionsEnded && arg == "--unsigned") {
+      options.allowUnsigned = true;
     } else if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
@@ -113,6 +117,8 @@ int main(int argc, char** argv) {
   }
   if (count < 2)
     return UsageError("APP_DIR and OUT_DIR are required");
+  if (options.allowUnsigned && !keyFile.empty())
+    return UsageError("--sign and --unsigned exclude each other");
   options.appDir = positional[0];
   options.outDir = positional[1];
   // Changes go with the summary to standard output; warnings to standard error.

@@ -287,6 +287,13 @@ TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatNeverGoBack) {
   EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
   EXPECT_EQ(ReadTestFile(Out("a.txt.txt")), "two");
 
+  // Asked for, an unsigned publish goes through and takes the stale signature away.
+  PublishOptions unsignedOptions = Options();
+  unsignedOptions.allowUnsigned = true;
+  Publish(unsignedOptions);
+  EXPECT_EQ(ReadTestFile(Out("a.txt.txt")), "three");
+  EXPECT_FALSE(PathExists(Out("version.txt.minisig")));
+
   // A publish that died between the manifest's rename and the signature's: the next one puts
   // the staged signature in place.
   WriteTestFile(Out(std::string(StagingArea::kFolderName) + "/version.txt.minisig"), "staged");

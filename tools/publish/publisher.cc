@@ -230,16 +230,24 @@ std::map<std::string, int> RetiredVersions(const PreviousRelease& previous,
   return retired;
 }
 
-// A release served with a signature must not go on without one: every client that checks
-// signatures would refuse it.
-void CheckSigningContinues(const PublishOptions& options, const std::string& outDir) {
+// A release served with a signature goes on without one only when asked: every client that
+// checks signatures refuses an unsigned manifest. The old signature then leaves with the flip.
+void CheckSigningContinues(const PublishOptions& options, const std::string& outDir,
+                           StagingArea& staging) {
   struct stat status {};
-  if (!options.signingKey && LinkStatus(JoinPath(outDir, StagingArea::kSignatureName), status)) {
+  if (options.signingKey || !LinkStatus(JoinPath(outDir, StagingArea::kSignatureName), status)) {
+    return;
+  }
+  if (!options.allowUnsigned) {
     throw PublishError(std::string("the release in '") + outDir + "' is signed (" +
                        StagingArea::kSignatureName +
-                       "); sign this one too with --sign KEYFILE, or delete that file to stop "
-                       "signing");
+                       "); sign this one too with --sign KEYFILE, or give --unsigned to publish "
+                       "it without a signature (to sign it with minisign afterwards)");
   }
+  Log(options,
+      "warning: the release is published without a signature; clients that check "
+      "signatures refuse it until it is signed");
+  staging.StageRemoval(StagingArea::kSignatureName);
 }
 
 // The signature's timestamp: clients refuse one below the last they accepted, so it never goes
@@ -301,7 +309,7 @@ PublishSummary Publish(const PublishOptions& options) {
   summary.recovered = staging.Recover();
   if (summary.recovered)
     Log(options, "rolled back an interrupted publish");
-  CheckSigningContinues(options, outDir);
+  CheckSigningContinues(options, outDir, staging);
   PreviousRelease previous = PreviousRelease::Read(JoinPath(outDir, kManifestName));
 
   std::set<std::string> current =

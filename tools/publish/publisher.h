@@ -19,6 +19,8 @@ struct PublishOptions {
   PublishLog log;                     // one line per change and per warning; may be empty
   // Signs the manifest into version.txt.minisig when given.
   std::optional<MinisignSecretKey> signingKey;
+  // Without a key, publishes over a signed release too, removing its signature with the flip.
+  bool allowUnsigned = false;
   // Called after the new copies are in place and before the manifest flips (tests inject
   // failures here).
   std::function<void()> beforeFlip;
