@@ -78,7 +78,12 @@ void WriteNewFile(const std::string& path, const std::string& data, mode_t mode)
   if (!fd.valid())
     throw PublishError(SystemErrorText("create", path, errno));
   fd = UniqueFd();
-  WriteFileDurably(path, data);
+  try {
+    WriteFileDurably(path, data);
+  } catch (const PublishError&) {
+    unlink(path.c_str());
+    throw;
+  }
 }
 
 }  // namespace
@@ -113,7 +118,12 @@ std::string WriteNewKeyPair(const std::string& directory, const PasswordCost& co
 
   MakeDirectories(directory);
   WriteNewFile(secretPath, secretFile, 0600);
-  WriteNewFile(publicPath, publicFile, 0644);
+  try {
+    WriteNewFile(publicPath, publicFile, 0644);
+  } catch (const PublishError&) {
+    unlink(secretPath.c_str());  // half a pair would only block the next attempt
+    throw;
+  }
   return publicFile.substr(publicFile.find('\n') + 1,
                            publicFile.size() - publicFile.find('\n') - 2);
 }

@@ -9,13 +9,14 @@
 // Puts a new release in place so that the served release stays whole until the manifest flips.
 // Everything is prepared in a staging folder inside the output folder (same file system, so
 // renames are atomic): the new copies, a hard link to each copy they will replace, a marker for
-// each copy that is new, and the manifest last. The commit renames the copies into place, then
-// the manifest over version.txt, then its signature (when signed) over version.txt.minisig. A
-// failure before that last rename (or a crash, found by the next publish) puts the old copies back,
-// so the served manifest never names a file whose content it does not describe. Copies that leave
-// the release are recorded too and removed only after the flip (by the next publish, if this one
-// dies first), and a signature that missed its rename after the flip is put in place by the next
-// publish. Publishing thread; one publish per output folder at a time.
+// each copy that is new, and the manifest (then its signature) last. The commit renames the copies
+// into place, then the manifest over version.txt, then its signature (when signed) over
+// version.txt.minisig. A failure before the manifest's rename (or a crash, found by the next
+// publish) puts the old copies back, so the served manifest never names a file whose content it
+// does not describe. Copies that leave the release are recorded too and removed only after the flip
+// (by the next publish, if this one dies first), and a signature that missed its rename after the
+// flip is put in place by the next publish. Publishing thread; one publish per output folder at a
+// time.
 class StagingArea {
  public:
   static constexpr const char* kFolderName = ".lodestar-staging";
