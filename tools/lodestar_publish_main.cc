@@ -7,11 +7,13 @@
 
 #include "publish/publish_error.h"
 #include "publish/publisher.h"
+#include "publish/signing_key.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR\n"
+    "       lodestar-publish --keygen DIR\n"
     "\n"
     "Publishes the release in APP_DIR for Lodestar clients. Writes a copy of every file to\n"
     "OUT_DIR/<folder>/<name>.txt and the manifest OUT_DIR/version.txt, which is put in place\n"
@@ -29,8 +31,19 @@ constexpr const char* kUsage =
     "  --exclude PATTERN  also leave out files and folders whose path below APP_DIR or whose\n"
     "                     name matches the glob PATTERN (e.g. '*.log', 'cache', 'docs/*');\n"
     "                     may be given many times\n"
+    "  --sign KEYFILE     sign the manifest with the minisign secret key KEYFILE into\n"
+    "                     OUT_DIR/version.txt.minisig (check it with: minisign -V -p PUBFILE\n"
+    "                     -m OUT_DIR/version.txt); once a release is signed, every later\n"
+    "                     publish into OUT_DIR must be signed too\n"
+    "  --unsigned         publish over a signed release without signing (its old signature is\n"
+    "                     removed; sign the new version.txt with minisign -S afterwards)\n"
+    "  --keygen DIR       write a new key pair, DIR/lodestar.pub and DIR/lodestar.key, in\n"
+    "                     minisign's formats, and print the public key line for Lodestar.cfg\n"
     "  -q, --quiet        print only the summary\n"
     "  -h, --help         print this help\n"
+    "\n"
+    "A secret key's password is read from LODESTAR_KEY_PASSWORD when it is set, else asked on the\n"
+    "terminal (for --keygen, an empty password stores the key without one).\n"
     "\n"
     "Exit status: 0 published, 1 the publish failed (the release served before stays whole),\n"
     "2 wrong usage.\n";
@@ -41,6 +54,23 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
+void Warn(const std::string& line) {
+  std::cerr << "lodestar-publish: " << line << "\n";
+}
+
+int MakeKeys(const std::string& directory) {
+  try {
+    std::string line = WriteNewKeyPair(directory, PasswordCost(), Warn);
+    std::cout << "wrote " << directory << "/lodestar.pub and " << directory
+              << "/lodestar.key (keep this one secret)\n"
+              << "for Lodestar.cfg:  pubkey:\"" << line << "\"\n";
+    return 0;
+  } catch (const PublishError& error) {
+    Warn(error.what());
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +79,8 @@ int main(int argc, char** argv) {
   std::string positional[2];
   int count = 0;
   bool optionsEnded = false;
+  std::string keyFile;
+  std::string keygenDir;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (!optionsEnded && (arg == "-h" || arg == "--help")) {
@@ -62,6 +94,12 @@ int main(int argc, char** argv) {
       options.excludes.push_back(argv[++i]);
     } else if (!optionsEnded && arg.rfind("--exclude=", 0) == 0) {
       options.excludes.push_back(arg.substr(std::strlen("--exclude=")));
+    } else if (!optionsEnded && (arg == "--sign" || arg == "--keygen")) {
+      if (i + 1 >= argc)
+        return UsageError(arg + (arg == "--sign" ? " needs a KEYFILE" : " needs a DIR"));
+      (arg == "--sign" ? keyFile : keygenDir) = argv[++i];
+    } else if (!optionsEnded && arg == "--unsigned") {
+      options.allowUnsigned = true;
     } else if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
@@ -72,8 +110,15 @@ int main(int argc, char** argv) {
       positional[count++] = arg;
     }
   }
+  if (!keygenDir.empty()) {
+    if (count > 0 || !keyFile.empty())
+      return UsageError("--keygen DIR takes nothing else");
+    return MakeKeys(keygenDir);
+  }
   if (count < 2)
     return UsageError("APP_DIR and OUT_DIR are required");
+  if (options.allowUnsigned && !keyFile.empty())
+    return UsageError("--sign and --unsigned exclude each other");
   options.appDir = positional[0];
   options.outDir = positional[1];
   // Changes go with the summary to standard output; warnings to standard error.
@@ -86,12 +131,19 @@ int main(int argc, char** argv) {
   };
 
   try {
+    // The key first: a wrong password must fail before anything is staged.
+    if (!keyFile.empty())
+      options.signingKey = OpenSecretKey(keyFile);
     PublishSummary summary = Publish(options);
     std::cout << "published " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
               << summary.bytes << " bytes) to " << options.outDir << ": "
               << summary.changed + summary.added << " changed (" << summary.added << " new, "
               << summary.changed << " updated), " << summary.unchanged << " unchanged, "
               << summary.removed << " removed\n";
+    if (options.signingKey) {
+      std::cout << "signed version.txt with key " << MinisignKeyIdText(options.signingKey->keyId)
+                << " (timestamp " << summary.signedAt << ")\n";
+    }
     return 0;
   } catch (const PublishError& error) {
     std::cerr << "lodestar-publish: " << error.what() << "\n";

@@ -15,4 +15,5 @@ struct CatalogueEntry {
   std::string remotePath;  // directory key + "/" + name + ".txt"
   bool needsDownload = false;
   bool executable = false;  // "x" reads as 1
+  std::string hash;  // "h": SHA-256 of the content, 64 lower-case hex digits; "" when not given
 };

@@ -22,6 +22,21 @@ int64_t ReadLength(const JsonObject& file) {
   return text != nullptr ? AsciiToInt64(*text) : -1;
 }
 
+// "h" in lower case when it is 64 hex digits of either case; "" otherwise, as when it is absent.
+std::string ReadHash(const JsonObject& file) {
+  const std::string* text = file.getString("h");
+  if (text == nullptr || text->size() != 64)
+    return {};
+  std::string hash = *text;
+  for (char& c : hash) {
+    if (c >= 'A' && c <= 'F')
+      c = static_cast<char>(c - 'A' + 'a');
+    else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+      return {};
+  }
+  return hash;
+}
+
 }  // namespace
 
 FileCatalogue::FileCatalogue(std::string moduleDirectory) : root_(std::move(moduleDirectory)) {
@@ -88,6 +103,7 @@ bool FileCatalogue::Load(const std::string& path) {
       entry->length = length;
       entry->version = version;
       entry->executable = executable == 1;
+      entry->hash = ReadHash(*object);
       entry->localPath.reserve(prefix.size() + name.size());
       entry->localPath.append(prefix).append(name);
       entry->remotePath.reserve(key.size() + name.size() + 5);

@@ -130,6 +130,29 @@ TEST_F(LoadTest, NumbersReadLikeAtoiWithSixtyFourBitLengths) {
   }
 }
 
+// "h" is kept in lower case when it is 64 hex digits; anything else reads as no hash at all.
+TEST_F(LoadTest, ContentHashIsKeptOnlyWhenWellFormed) {
+  const std::string lower(64, 'a');
+  const struct {
+    std::string h;
+    std::string expected;
+  } cases[] = {
+      {"\"" + lower + "\"", lower},
+      {"\"" + std::string(32, 'A') + std::string(32, '9') + "\"",
+       std::string(32, 'a') + std::string(32, '9')},
+      {"\"" + lower.substr(1) + "\"", ""},
+      {"\"" + lower + "0\"", ""},
+      {"\"" + lower.substr(1) + "g\"", ""},
+      {"{}", ""},
+  };
+  for (const auto& c : cases) {
+    FileCatalogue catalogue(App());
+    ASSERT_TRUE(LoadText(catalogue, R"("paths":["":["f":{"l":"1","v":"1","h":)" + c.h + "}]]"));
+    ASSERT_EQ(catalogue.Size(), 1u) << c.h;
+    EXPECT_EQ(catalogue.Entries()[0].hash, c.expected) << c.h;
+  }
+}
+
 TEST_F(LoadTest, UnsafeKeysAndNamesAreSkippedAndCreateNothing) {
   FileCatalogue catalogue(App());
   ASSERT_TRUE(LoadText(

@@ -44,6 +44,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::vector<std
     return result;
   }
   if (child == 0) {
+    setsid();  // no controlling terminal: nothing may stop to ask for a password
     int input = open("/dev/null", O_RDONLY);
     dup2(input, 0);
     dup2(output, 1);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "catalogue/file_catalogue.h"
+#include "platform/crypto.h"
 #include "publish/publisher.h"
 #include "scratch_folder.h"
 
@@ -51,6 +52,9 @@ TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
     ASSERT_EQ(release.count(path), 1u);
     EXPECT_EQ(entry->length, static_cast<int64_t>(release.at(path).size()));
     EXPECT_EQ(ReadTestFile(scratch / ("out/" + entry->remotePath)), release.at(path));
+    Sha256 content;
+    content.Update(release.at(path).data(), release.at(path).size());
+    EXPECT_EQ(entry->hash, content.HexDigest());
     EXPECT_EQ(entry->localPath.substr(entry->localPath.size() - entry->name.size()), entry->name);
     loaded[path] = release.at(path);
   }

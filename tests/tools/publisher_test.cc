@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "catalogue/minisign.h"
 #include "publish/publish_error.h"
 #include "publish/staging_area.h"
 #include "scratch_folder.h"
@@ -231,6 +232,73 @@ TEST_F(PublisherTest, FailingBeforeTheFlipKeepsTheOldReleaseWhole) {
   EXPECT_FALSE(retry.recovered);
   EXPECT_EQ(Version("sub/change.txt"), "2");
   EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version two!");
+}
+
+TEST_F(PublisherTest, ListsTheSha256OfEveryFileNewOrUnchanged) {
+  const std::string kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  const std::string kEmpty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  WriteTestFile(App("abc.txt"), "abc");
+  WriteTestFile(App("sub/empty"), "");
+  Run();
+  EXPECT_EQ(Listed()["abc.txt"].h, kAbc);
+  EXPECT_EQ(Listed()["sub/empty"].h, kEmpty);
+  WriteTestFile(App("sub/empty"), "abc");
+  Run();  // abc.txt unchanged: hashed while compared; sub/empty hashed while copied
+  EXPECT_EQ(Listed()["abc.txt"].h, kAbc);
+  EXPECT_EQ(Listed()["sub/empty"].h, kAbc);
+}
+
+TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatNeverGoBack) {
+  std::string publicFile, secretFile, error;
+  SealedMinisignKey sealed;
+  MinisignSecretKey key;
+  MinisignPublicKey publicKey;
+  ASSERT_TRUE(MakeMinisignKeyPair("", PasswordCost(), publicFile, secretFile, error));
+  ASSERT_TRUE(ParseMinisignSecretKeyFile(secretFile, sealed, error));
+  ASSERT_TRUE(UnsealMinisignSecretKey(sealed, "", key, error));
+  ASSERT_TRUE(ParseMinisignPublicKey(publicFile, publicKey));
+  auto signedAt = [&] {
+    VerifiedSignature verified;
+    EXPECT_EQ(VerifyMinisignSignature(publicKey, ReadTestFile(Out("version.txt")),
+                                      ReadTestFile(Out("version.txt.minisig")), verified),
+              SignatureCheck::kValid);
+    return verified.timestamp;
+  };
+
+  WriteTestFile(App("a.txt"), "one");
+  PublishOptions options = Options();
+  options.signingKey = key;
+  options.publishTime = 1800000000;
+  EXPECT_EQ(Publish(options).signedAt, 1800000000);
+  EXPECT_EQ(signedAt(), 1800000000);
+
+  // A clock set back must not make clients refuse the release as a rollback.
+  WriteTestFile(App("a.txt"), "two");
+  options.publishTime = 1700000000;
+  Publish(options);
+  EXPECT_EQ(signedAt(), 1800000000);
+  EXPECT_THAT(log_, HasSubstr("the clock is behind"));
+
+  // Unsigned on top of signed would leave every checking client stuck: refused, nothing served
+  // changes.
+  std::string manifest = ReadTestFile(Out("version.txt"));
+  WriteTestFile(App("a.txt"), "three");
+  EXPECT_THROW(Run(), PublishError);
+  EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
+  EXPECT_EQ(ReadTestFile(Out("a.txt.txt")), "two");
+
+  // Asked for, an unsigned publish goes through and takes the stale signature away.
+  PublishOptions unsignedOptions = Options();
+  unsignedOptions.allowUnsigned = true;
+  Publish(unsignedOptions);
+  EXPECT_EQ(ReadTestFile(Out("a.txt.txt")), "three");
+  EXPECT_FALSE(PathExists(Out("version.txt.minisig")));
+
+  // A publish that died between the manifest's rename and the signature's: the next one puts
+  // the staged signature in place.
+  WriteTestFile(Out(std::string(StagingArea::kFolderName) + "/version.txt.minisig"), "staged");
+  EXPECT_FALSE(StagingArea(Out("")).Recover());
+  EXPECT_EQ(ReadTestFile(Out("version.txt.minisig")), "staged");
 }
 
 // Runs a publish in a child process that dies (no unwinding, as if the machine went down)

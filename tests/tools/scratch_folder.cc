@@ -76,7 +76,7 @@ std::map<std::string, ListedFile> ReadManifest(const std::string& path, std::str
         return value != nullptr ? *value : std::string();
       };
       std::string name = folder.key.empty() ? member.key : folder.key + "/" + member.key;
-      files[name] = ListedFile{text("l"), text("v"), text("d"), text("x")};
+      files[name] = ListedFile{text("l"), text("v"), text("d"), text("x"), text("h")};
     }
   }
   return files;

@@ -30,7 +30,7 @@ bool PathExists(const std::string& path);
 
 // One file as a manifest lists it, every field as text ("" when absent).
 struct ListedFile {
-  std::string l, v, d, x;
+  std::string l, v, d, x, h;
 };
 
 // The files of the manifest at path by "key/name" (the name alone at the top), read with the

@@ -15,6 +15,8 @@ std::unique_ptr<JsonValue> FileObject(const ReleaseFile& file) {
   object->add("l", Text(std::to_string(file.length)));
   object->add("v", Text(std::to_string(file.version)));
   object->add("d", Text(std::to_string(file.fileTime)));
+  if (!file.hash.empty())
+    object->add("h", Text(file.hash));
   if (file.executable)
     object->add("x", Text("1"));
   return object;

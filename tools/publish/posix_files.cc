@@ -119,7 +119,7 @@ void MakeDirectories(const std::string& path) {
     throw PublishError("cannot create the folder '" + path + "': " + error.message());
 }
 
-void CopyToFile(int source, uint64_t length, const std::string& target) {
+void CopyToFile(int source, uint64_t length, const std::string& target, Sha256* hash) {
   UniqueFd out = CreateForWriting(target);
   std::vector<char> buffer(kChunk);
   uint64_t done = 0;
@@ -130,6 +130,8 @@ void CopyToFile(int source, uint64_t length, const std::string& target) {
     if (got == 0)
       break;
     WriteAll(out.get(), buffer.data(), static_cast<size_t>(got), target);
+    if (hash != nullptr)
+      hash->Update(buffer.data(), static_cast<size_t>(got));
     done += static_cast<uint64_t>(got);
     if (done > length)
       break;
@@ -140,7 +142,7 @@ void CopyToFile(int source, uint64_t length, const std::string& target) {
   FinishWriting(std::move(out), target);
 }
 
-bool SameContent(int a, int b, uint64_t length) {
+bool SameContent(int a, int b, uint64_t length, Sha256* hashA) {
   std::vector<char> left(kChunk);
   std::vector<char> right(kChunk);
   uint64_t done = 0;
@@ -156,6 +158,8 @@ bool SameContent(int a, int b, uint64_t length) {
       return false;
     if (gotLeft == 0)
       return false;  // shorter than announced
+    if (hashA != nullptr)
+      hashA->Update(left.data(), static_cast<size_t>(gotLeft));
     done += static_cast<uint64_t>(gotLeft);
   }
   return true;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/crypto.h"
+
 // The file calls the publisher builds on. Each throws PublishError with the path and the system's
 // reason; none retries. Publishing thread.
 
@@ -41,11 +43,12 @@ void MakeDirectories(const std::string& path);
 
 // Creates or empties target, copies exactly `length` bytes of source from offset 0 into it and
 // flushes it to disk. Fails when the source holds another length than announced (it changed
-// while being published).
-void CopyToFile(int source, uint64_t length, const std::string& target);
+// while being published). The copied bytes go through hash when one is given.
+void CopyToFile(int source, uint64_t length, const std::string& target, Sha256* hash = nullptr);
 
 // True when both descriptors hold the same bytes from offset 0 (their sizes already equal).
-bool SameContent(int a, int b, uint64_t length);
+// The bytes of a go through hashA when one is given.
+bool SameContent(int a, int b, uint64_t length, Sha256* hashA = nullptr);
 
 // Creates or empties path, writes data and flushes it to disk.
 void WriteFileDurably(const std::string& path, const std::string& data);

@@ -83,6 +83,11 @@ void CheckLayout(const ReleaseTree& release) {
     }
   }
   for (const std::string& folder : folders) {
+    if (folder == StagingArea::kSignatureName) {
+      throw PublishError(
+          std::string("the release holds a folder named '") + StagingArea::kSignatureName +
+          "' at the top, the name of the manifest's signature; rename or exclude it");
+    }
     if (folder == StagingArea::kFolderName ||
         folder.compare(0, std::string(StagingArea::kFolderName).size() + 1,
                        std::string(StagingArea::kFolderName) + "/") == 0) {
@@ -174,6 +179,7 @@ std::set<std::string> StageChanges(const PublishOptions& options, const std::str
       file.length = static_cast<uint64_t>(status.st_size);
 
       const PublishedFile* before = previous.Find(path);
+      Sha256 servedHash;
       if (before != nullptr) {
         UniqueFd served(open(JoinPath(outDir, copy).c_str(), O_RDONLY | O_CLOEXEC));
         struct stat servedStatus {};
@@ -181,8 +187,9 @@ std::set<std::string> StageChanges(const PublishOptions& options, const std::str
         if (before->executable == file.executable && before->length == status.st_size &&
             served.valid() && fstat(served.get(), &servedStatus) == 0 &&
             S_ISREG(servedStatus.st_mode) && servedStatus.st_size == status.st_size &&
-            SameContent(source.get(), served.get(), file.length)) {
+            SameContent(source.get(), served.get(), file.length, &servedHash)) {
           file.version = before->version;
+          file.hash = servedHash.HexDigest();
           ++summary.unchanged;
           continue;
         }
@@ -191,7 +198,9 @@ std::set<std::string> StageChanges(const PublishOptions& options, const std::str
       if (highest == INT_MAX)
         throw PublishError("'" + path + "' has run out of version numbers");
       file.version = highest + 1;
-      staging.StageFile(copy, source.get(), file.length);
+      Sha256 copyHash;
+      staging.StageFile(copy, source.get(), file.length, &copyHash);
+      file.hash = copyHash.HexDigest();
       if (before != nullptr) {
         ++summary.changed;
         Log(options, "changed  " + path + " (v" + std::to_string(file.version) + ")");
@@ -219,6 +228,55 @@ std::map<std::string, int> RetiredVersions(const PreviousRelease& previous,
   for (const std::string& path : current)
     retired.erase(path);
   return retired;
+}
+
+// A release served with a signature goes on without one only when asked: every client that
+// checks signatures refuses an unsigned manifest. The old signature then leaves with the flip.
+void CheckSigningContinues(const PublishOptions& options, const std::string& outDir,
+                           StagingArea& staging) {
+  struct stat status {};
+  if (options.signingKey || !LinkStatus(JoinPath(outDir, StagingArea::kSignatureName), status)) {
+    return;
+  }
+  if (!options.allowUnsigned) {
+    throw PublishError(std::string("the release in '") + outDir + "' is signed (" +
+                       StagingArea::kSignatureName +
+                       "); sign this one too with --sign KEYFILE, or give --unsigned to publish "
+                       "it without a signature (to sign it with minisign afterwards)");
+  }
+  Log(options,
+      "warning: the release is published without a signature; clients that check "
+      "signatures refuse it until it is signed");
+  staging.StageRemoval(StagingArea::kSignatureName);
+}
+
+// The signature's timestamp: clients refuse one below the last they accepted, so it never goes
+// back behind the release served now, even when this machine's clock does.
+int64_t SigningTime(const PublishOptions& options, const std::string& outDir, std::time_t when) {
+  std::string previous;
+  std::string comment;
+  int64_t before = 0;
+  if (ReadFileIfPresent(JoinPath(outDir, StagingArea::kSignatureName), previous) &&
+      ReadMinisignTrustedComment(previous, comment) && TrustedCommentTimestamp(comment, before) &&
+      before > static_cast<int64_t>(when)) {
+    Log(options, "warning: the clock is behind the signed release served now; its timestamp " +
+                     std::to_string(before) + " is used");
+    return before;
+  }
+  return static_cast<int64_t>(when);
+}
+
+// Signs the manifest and stages the signature; throws when the key cannot sign.
+int64_t StageSignature(const PublishOptions& options, const std::string& outDir, std::time_t when,
+                       const std::string& manifest, StagingArea& staging) {
+  int64_t timestamp = SigningTime(options, outDir, when);
+  std::string signature = SignWithMinisignKey(
+      *options.signingKey, manifest,
+      "timestamp:" + std::to_string(timestamp) + "\tfile:" + kManifestName + "\thashed");
+  if (signature.empty())
+    throw PublishError("the secret key cannot make a valid signature (is it damaged?)");
+  staging.StageSignature(signature);
+  return timestamp;
 }
 
 }  // namespace
@@ -251,6 +309,7 @@ PublishSummary Publish(const PublishOptions& options) {
   summary.recovered = staging.Recover();
   if (summary.recovered)
     Log(options, "rolled back an interrupted publish");
+  CheckSigningContinues(options, outDir, staging);
   PreviousRelease previous = PreviousRelease::Read(JoinPath(outDir, kManifestName));
 
   std::set<std::string> current =
@@ -258,7 +317,10 @@ PublishSummary Publish(const PublishOptions& options) {
   std::map<std::string, int> retired = RetiredVersions(previous, current);
   StageLeftovers(options, previous, current, staging, summary);
   std::time_t when = options.publishTime != 0 ? options.publishTime : std::time(nullptr);
-  staging.StageManifest(ManifestText(release, FormatLocalDate(when), retired));
+  std::string manifest = ManifestText(release, FormatLocalDate(when), retired);
+  staging.StageManifest(manifest);
+  if (options.signingKey)
+    summary.signedAt = StageSignature(options, outDir, when, manifest, staging);
   staging.Commit(options.beforeFlip);
   if (options.afterFlip)
     options.afterFlip();

@@ -13,6 +13,7 @@ struct ReleaseFile {
   // Filled while publishing:
   uint64_t length = 0;
   int version = 0;
+  std::string hash;  // SHA-256 of the content, 64 lower-case hex digits
 };
 
 // One folder of a release that the manifest lists.

@@ -17,6 +17,7 @@ constexpr const char* kBackup = "backup";    // hard links to the copies they re
 constexpr const char* kCreated = "created";  // markers: copies that did not exist before
 constexpr const char* kRemove = "remove";    // markers: copies to remove after the flip
 constexpr const char* kManifest = "version.txt";
+constexpr const char* kSignature = StagingArea::kSignatureName;
 
 std::string ParentOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -61,6 +62,7 @@ bool StagingArea::Recover() {
   if (unflipped) {
     RollBack();
   } else {
+    PlaceSignature();
     RemoveRecorded();
   }
   RemoveTreeQuietly(root_);
@@ -74,13 +76,14 @@ std::string StagingArea::Staged(const char* part, const std::string& relative) c
   return JoinPath(JoinPath(root_, part), relative);
 }
 
-void StagingArea::StageFile(const std::string& relative, int source, uint64_t length) {
+void StagingArea::StageFile(const std::string& relative, int source, uint64_t length,
+                            Sha256* hash) {
   created_ = true;
   std::string target = JoinPath(outDir_, relative);
   std::string copy = Staged(kNew, relative);
   MakeDirectories(ParentOf(copy));
   MakeDirectories(ParentOf(target));  // a new folder alone changes nothing that is served
-  CopyToFile(source, length, copy);
+  CopyToFile(source, length, copy, hash);
 
   struct stat status {};
   if (LinkStatus(target, status)) {
@@ -117,6 +120,19 @@ void StagingArea::StageManifest(const std::string& text) {
   WriteFileDurably(JoinPath(root_, kManifest), text);
 }
 
+void StagingArea::StageSignature(const std::string& text) {
+  created_ = true;
+  MakeDirectories(root_);
+  WriteFileDurably(JoinPath(root_, kSignature), text);
+}
+
+void StagingArea::PlaceSignature() {
+  struct stat status {};
+  std::string staged = JoinPath(root_, kSignature);
+  if (LinkStatus(staged, status))
+    RenameOrThrow(staged, JoinPath(outDir_, kSignature));
+}
+
 void StagingArea::Commit(const std::function<void()>& beforeFlip) {
   try {
     for (const std::string& relative : staged_) {
@@ -132,6 +148,9 @@ void StagingArea::Commit(const std::function<void()>& beforeFlip) {
     throw;
   }
   flipped_ = true;
+  // Right after the manifest: until then clients see the new manifest with the old signature,
+  // refuse it, and succeed on their next run.
+  PlaceSignature();
   SyncDirectory(outDir_);
 }
 
