@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/lock_guard.h"
 #include "catalogue/catalogue_entry.h"
-#include "transfer/lock_guard.h"
 
 // The entries of one manifest, in manifest order. Every operation holds the catalogue's own lock;
 // used on the window's thread.
