@@ -1,22 +1,53 @@
-# lodestar_library(NAME DIR [PUBLIC deps...] [PRIVATE deps...])
-# One static library per subsystem folder, made of every .cc directly in DIR.
+# lodestar_optional_package(OPTION PACKAGE [find_package arguments...])
+# OPTION ON requires the package, OFF leaves it out, AUTO takes it when it is found and says so
+# when it is not. Afterwards <PACKAGE>_FOUND tells whether it is there.
+macro(lodestar_optional_package option package)
+  if("${${option}}" STREQUAL "AUTO")
+    find_package(${package} ${ARGN} QUIET)
+    if(NOT ${package}_FOUND)
+      message(STATUS "${package} not found: building without it (-D${option}=ON requires it)")
+    endif()
+  elseif(${option})
+    find_package(${package} ${ARGN} REQUIRED)
+  else()
+    set(${package}_FOUND FALSE)
+  endif()
+endmacro()
+
+# lodestar_headers(TARGET SCOPE)
+# Gives TARGET an include root of its own in the build tree holding links to the headers directly
+# in the current folder, under the folder's path below its top folder: src/ui/wx/x.h is included
+# as "ui/wx/x.h", tools/publish/x.h as "publish/x.h". A target sees the headers of the libraries
+# it links and no others, so including a header of a library that is not named fails to build.
+# One link per header rather than per folder: a folder's subfolders may be libraries of their own.
+function(lodestar_headers target scope)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "^[^/]+/(.*)$" "\\1" prefix ${folder})
+  set(root ${PROJECT_BINARY_DIR}/include/${target})
+  file(REMOVE_RECURSE ${root})
+  file(MAKE_DIRECTORY ${root}/${prefix})
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  foreach(header ${headers})
+    get_filename_component(name ${header} NAME)
+    file(CREATE_LINK ${header} ${root}/${prefix}/${name} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# lodestar_library(NAME [PUBLIC deps...] [PRIVATE deps...])
+# One static library per folder, made of every .cc directly in it (main.cc aside), exposing the
+# folder's headers. PUBLIC: the libraries its headers include; PRIVATE: those only its .cc use.
 function(lodestar_library name)
   cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
   list(FILTER sources EXCLUDE REGEX "/main\\.cc$")
-  if(sources)
-    add_library(${name} STATIC ${sources})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
-  else()
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE ${ARG_PUBLIC})
-  endif()
+  add_library(${name} STATIC ${sources})
+  lodestar_headers(${name} PUBLIC)
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
 endfunction()
 
 # lodestar_test(NAME SOURCES files... LIBS libs... [LABELS labels...])
-# A GoogleTest executable whose cases ctest lists one by one.
+# A GoogleTest executable whose cases ctest lists one by one. It sees the headers of LIBS.
 # Label "thread" marks suites that also run under ThreadSanitizer.
 function(lodestar_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})

@@ -16,12 +16,6 @@ namespace {
 // The self-update file: the comparison trusts the local manifest for it and never looks at disk.
 constexpr std::string_view kSelfUpdateName = "Lodestar._exe";
 
-// "l" as a signed 64-bit number read like atoi; -1 when it is missing or no text.
-int64_t ReadLength(const JsonObject& file) {
-  const std::string* text = file.getString("l");
-  return text != nullptr ? AsciiToInt64(*text) : -1;
-}
-
 // "h" in lower case when it is 64 hex digits of either case; "" otherwise, as when it is absent.
 std::string ReadHash(const JsonObject& file) {
   const std::string* text = file.getString("h");
@@ -38,6 +32,14 @@ std::string ReadHash(const JsonObject& file) {
 }
 
 }  // namespace
+
+bool ReadLengthAndVersion(const JsonObject& file, int64_t& length, int& version) {
+  const std::string* text = file.getString("l");
+  length = text != nullptr ? AsciiToInt64(*text) : -1;
+  version = -1;
+  file.getInt("v", version);
+  return length >= 0 && version >= 0;
+}
 
 FileCatalogue::FileCatalogue(std::string moduleDirectory) : root_(std::move(moduleDirectory)) {
   std::replace(root_.begin(), root_.end(), '\\', '/');
@@ -89,10 +91,9 @@ bool FileCatalogue::Load(const std::string& path) {
       if (object == nullptr || !IsSafeFileName(name)) {
         continue;
       }
-      int64_t length = ReadLength(*object);
-      int version = -1;
-      object->getInt("v", version);
-      if (length < 0 || version < 0) {
+      int64_t length = 0;
+      int version = 0;
+      if (!ReadLengthAndVersion(*object, length, version)) {
         continue;
       }
       int executable = 0;

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/lock_guard.h"
 #include "catalogue/catalogue_entry.h"
-#include "transfer/lock_guard.h"
+
+class JsonObject;
 
 // The entries of one manifest, in manifest order. Every operation holds the catalogue's own lock;
 // used on the window's thread.
@@ -45,6 +47,10 @@ class FileCatalogue {
   std::list<std::unique_ptr<CatalogueEntry>> entries_;
 };
 
-// The file-size probe: opens the file for reading and takes its size; false when it cannot be
-// opened or is no regular file.
+// The length ("l") and version ("v") of a file a manifest lists: "l" a 64-bit number, "v" an int,
+// both read from text like atoi. False when either is missing or negative: the file is skipped.
+bool ReadLengthAndVersion(const JsonObject& file, int64_t& length, int& version);
+
+// The file-size probe: the size of a regular file this process may read, taken without opening
+// it; false when the file is missing, no regular file, or not readable.
 bool ProbeFileSize(const std::string& path, int64_t& size);

@@ -95,6 +95,13 @@ bool JsonReader::read(const std::string& text) {
       if (p == end) {
         break;
       }
+      ++column_;
+      if (*p == quote) {
+        states_.pop_back();
+      } else {
+        states_.push_back(kEscape);
+      }
+      continue;
     }
     const char ch = *p;
     ++column_;
@@ -103,32 +110,25 @@ bool JsonReader::read(const std::string& text) {
       *cursor_++ = ch;
       continue;
     }
+    // Outside quotes from here on.
     switch (ch) {
       case '"':
-      case '\'': {
-        const unsigned char quoted = ch == '"' ? kDoubleQuoted : kSingleQuoted;
-        if (state == quoted) {
-          states_.pop_back();
-        } else if (state == kSingleQuoted || state == kDoubleQuoted) {
-          *cursor_++ = ch;
-        } else if (state == kValue || state == kKey) {
-          states_.push_back(quoted);
+      case '\'':
+        if (state == kValue || state == kKey) {
+          states_.push_back(ch == '"' ? kDoubleQuoted : kSingleQuoted);
         } else {
           return false;
         }
         break;
-      }
       case '\\':
-        if (state >= kValue) {
+        if (state == kValue || state == kKey) {
           states_.push_back(kEscape);
         } else {
           return false;
         }
         break;
       case ',':
-        if (state == kSingleQuoted || state == kDoubleQuoted) {
-          *cursor_++ = ch;
-        } else if (state == kValue || state == kKey) {
+        if (state == kValue || state == kKey) {
           if (!finishToken(',')) {
             return false;
           }
@@ -141,9 +141,7 @@ bool JsonReader::read(const std::string& text) {
         }
         break;
       case ':':
-        if (state == kSingleQuoted || state == kDoubleQuoted) {
-          *cursor_++ = ch;
-        } else if (state == kKey) {
+        if (state == kKey) {
           keys_.push().assign(tokenStart_, tokenLength());
           endToken();
           states_.back() = kValue;
@@ -153,30 +151,18 @@ bool JsonReader::read(const std::string& text) {
         break;
       case '[':
       case '{':
-        if (state == kSingleQuoted || state == kDoubleQuoted) {
-          *cursor_++ = ch;
-        } else if (state == kValue) {
-          if (!openContainer(ch)) {
-            return false;
-          }
-        } else {
+        if (state != kValue || !openContainer(ch)) {
           return false;
         }
         break;
       case ']':
       case '}':
-        if (state == kSingleQuoted || state == kDoubleQuoted) {
-          *cursor_++ = ch;
-        } else if (!closeContainer(ch)) {
+        if (!closeContainer(ch)) {
           return false;
         }
         break;
       default:
-        if (state == kSingleQuoted || state == kDoubleQuoted) {
-          *cursor_++ = ch;
-        } else {
-          putChar(ch, state);
-        }
+        putChar(ch, state);
         break;
     }
   }

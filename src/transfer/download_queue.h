@@ -4,7 +4,7 @@
 #include <list>
 #include <memory>
 
-#include "transfer/lock_guard.h"
+#include "base/lock_guard.h"
 
 class CInetFile;
 

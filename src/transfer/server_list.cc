@@ -25,18 +25,6 @@ bool ServerList::AddEntry(const std::string& name, const std::string& url) {
   }
 }
 
-void ServerList::FillComboBox(ComboBox& comboBox) {
-  LockGuard guard(&lock_);
-  for (const auto& entry : entries_) {
-    // A sorted box puts the item where it belongs; the returned index is where it went.
-    int index = comboBox.AddString(entry->name);
-    if (index < 0)
-      continue;  // the box refused the item
-    comboBox.SetItemData(index, entry.get());
-    comboBox.SetCurSel(index);
-  }
-}
-
 void ServerList::RemoveAndDelete(ServerEntry* entry) {
   LockGuard guard(&lock_);
   if (!entry)

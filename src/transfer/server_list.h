@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "transfer/lock_guard.h"
+#include "base/lock_guard.h"
 
 // One update server as the server list names it.
 struct ServerEntry {
@@ -15,16 +15,6 @@ struct ServerEntry {
 
   std::string name;  // shown in the combo box
   std::string url;   // base URL, no trailing "/"
-};
-
-// The part of a combo box that filling it needs. A sorted box returns the sorted index of the new
-// item, so data and selection go to the index that AddString returned. Window's thread.
-class ComboBox {
- public:
-  virtual ~ComboBox() = default;
-  virtual int AddString(const std::string& text) = 0;
-  virtual void SetItemData(int index, ServerEntry* entry) = 0;
-  virtual void SetCurSel(int index) = 0;
 };
 
 // The servers read from the server list, owned in file order. Every operation holds the list's
@@ -39,8 +29,21 @@ class ServerList {
   // Appends a non-null entry; false for null.
   bool Add(std::unique_ptr<ServerEntry> entry);
   bool AddEntry(const std::string& name, const std::string& url);
-  // For each entry in order: add its name, attach the entry, select the new item.
-  void FillComboBox(ComboBox& comboBox);
+  // For each entry in order: add its name to the box, attach the entry to the index AddString
+  // returned (a sorted box puts the item where it belongs), select that item. The box is any
+  // type with AddString(const std::string&) -> int (negative: refused), SetItemData(int,
+  // ServerEntry*) and SetCurSel(int).
+  template <typename Box>
+  void FillComboBox(Box& comboBox) {
+    LockGuard guard(&lock_);
+    for (const auto& entry : entries_) {
+      int index = comboBox.AddString(entry->name);
+      if (index < 0)
+        continue;  // the box refused the item
+      comboBox.SetItemData(index, entry.get());
+      comboBox.SetCurSel(index);
+    }
+  }
   void RemoveAndDelete(ServerEntry* entry);
   size_t Size();
   void DeleteAll();

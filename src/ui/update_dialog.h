@@ -8,11 +8,11 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/lock_guard.h"
 #include "catalogue/file_catalogue.h"
 #include "catalogue/progress_record.h"
 #include "platform/launch.h"
 #include "transfer/download_queue.h"
-#include "transfer/lock_guard.h"
 #include "transfer/messages.h"
 #include "transfer/server_list.h"
 #include "ui/update_settings.h"

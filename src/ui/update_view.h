@@ -4,6 +4,7 @@
 #include <string>
 
 #include "transfer/server_list.h"
+#include "ui/combo_box.h"
 
 // The window's controls as the update driver draws through them. Each front end implements it;
 // tests record it. Called on the window's thread only.

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "catalogue/minisign.h"
+#include "publish/previous_release.h"
 #include "publish/publish_error.h"
 #include "publish/staging_area.h"
 #include "scratch_folder.h"
@@ -105,6 +106,24 @@ TEST_F(PublisherTest, ExecuteBitAndCaseOnlyRenamesRaiseTheVersion) {
   EXPECT_EQ(files["run.sh"].x, "1");
   EXPECT_EQ(files["README"].v, "2");
   EXPECT_EQ(files.count("Readme"), 0u);
+}
+
+TEST_F(PublisherTest, ReadsListedFilesAsClientsDo) {
+  // Lengths past a 32-bit int must match the file's size on the next publish; what clients skip
+  // (a missing or negative l or v) carries no version over.
+  WriteTestFile(Out("version.txt"),
+                "\"paths\":[\"\":[\"two.bin\":{\"l\":\"2147483648\",\"v\":\"3\"},"
+                "\"five.bin\":{\"l\":\"5000000000\",\"v\":\"2\"},"
+                "\"negative.bin\":{\"l\":\"-1\",\"v\":\"7\"},"
+                "\"unversioned.bin\":{\"l\":\"1\"}]]\n");
+  PreviousRelease release = PreviousRelease::Read(Out("version.txt"));
+  ASSERT_NE(release.Find("two.bin"), nullptr);
+  EXPECT_EQ(release.Find("two.bin")->length, int64_t{2147483648});
+  ASSERT_NE(release.Find("five.bin"), nullptr);
+  EXPECT_EQ(release.Find("five.bin")->length, int64_t{5000000000});
+  EXPECT_EQ(release.Find("negative.bin"), nullptr);
+  EXPECT_EQ(release.Find("unversioned.bin"), nullptr);
+  EXPECT_EQ(release.HighestVersion("TWO.BIN"), 3);
 }
 
 TEST_F(PublisherTest, RecordsTheLastWriteTimeAndTheLocalDate) {

@@ -119,13 +119,13 @@ TEST(DownloadQueue, RemovingARunningTaskCancelsAndWaitsForIt) {
 
 // A combo box that keeps its items sorted, as the window's server box does: the index of a new
 // item is where it landed, and item data travel with their items.
-class SortedComboBox : public ComboBox {
+class SortedComboBox {
  public:
   struct Item {
     std::string text;
     ServerEntry* data = nullptr;
   };
-  int AddString(const std::string& text) override {
+  int AddString(const std::string& text) {
     auto at =
         std::upper_bound(items.begin(), items.end(), text,
                          [](const std::string& t, const Item& item) { return t < item.text; });
@@ -135,19 +135,19 @@ class SortedComboBox : public ComboBox {
       ++selected;
     return index;
   }
-  void SetItemData(int index, ServerEntry* entry) override { items.at(index).data = entry; }
-  void SetCurSel(int index) override { selected = index; }
+  void SetItemData(int index, ServerEntry* entry) { items.at(index).data = entry; }
+  void SetCurSel(int index) { selected = index; }
 
   std::vector<Item> items;
   int selected = -1;
 };
 
 // A box that accepts nothing.
-class FullComboBox : public ComboBox {
+class FullComboBox {
  public:
-  int AddString(const std::string&) override { return -1; }
-  void SetItemData(int, ServerEntry*) override { ++calls; }
-  void SetCurSel(int) override { ++calls; }
+  int AddString(const std::string&) { return -1; }
+  void SetItemData(int, ServerEntry*) { ++calls; }
+  void SetCurSel(int) { ++calls; }
   int calls = 0;
 };
 

@@ -2,19 +2,11 @@
 
 #include <algorithm>
 
+#include "catalogue/file_catalogue.h"
 #include "json/json_value.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
 #include "publish/release_tree.h"
-
-std::string FoldCase(const std::string& path) {
-  std::string folded = path;
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
 
 PreviousRelease PreviousRelease::Read(const std::string& manifestPath) {
   PreviousRelease release;
@@ -39,11 +31,10 @@ PreviousRelease PreviousRelease::Read(const std::string& manifestPath) {
     for (JsonCursor cursor = files->members(); cursor.hasNext();) {
       JsonMember member = cursor.next();
       const JsonObject* file = asObject(member.value);
-      int version = -1;
-      int length = -1;
-      // Clients skip what lacks a non-negative l or v; so does the carry-over.
-      if (file == nullptr || !file->getInt("v", version) || !file->getInt("l", length) ||
-          version < 0 || length < 0) {
+      int64_t length = 0;
+      int version = 0;
+      // What clients skip, the carry-over skips too.
+      if (file == nullptr || !ReadLengthAndVersion(*file, length, version)) {
         continue;
       }
       std::string path = ReleasePath(folder.key, member.key);
@@ -82,11 +73,11 @@ const PublishedFile* PreviousRelease::Find(const std::string& path) const {
 }
 
 int PreviousRelease::HighestVersion(const std::string& path) const {
-  auto found = highestFolded_.find(FoldCase(path));
+  auto found = highestFolded_.find(path);
   return found == highestFolded_.end() ? 0 : found->second;
 }
 
 void PreviousRelease::Remember(const std::string& path, int version) {
-  int& highest = highestFolded_[FoldCase(path)];
+  int& highest = highestFolded_[path];
   highest = std::max(highest, version);
 }

@@ -1,15 +1,19 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include "catalogue/path_folding.h"
 
 // A file that the served manifest lists.
 struct PublishedFile {
   std::string key;
   std::string name;
   int version = 0;
-  int length = 0;
+  int64_t length = 0;
   bool executable = false;
 };
 
@@ -38,8 +42,6 @@ class PreviousRelease {
   std::vector<PublishedFile> files_;
   std::map<std::string, size_t> byPath_;
   std::map<std::string, int> retired_;
-  std::map<std::string, int> highestFolded_;
+  // By path without regard to ASCII case.
+  std::unordered_map<std::string, int, FoldedHash, FoldedEqual> highestFolded_;
 };
-
-// The path with ASCII letters in lower case.
-std::string FoldCase(const std::string& path);
