@@ -66,6 +66,54 @@ ParsedUrl ParseHttpUrl(const std::string& text) {
   return url;
 }
 
+// The value of a header line when it is the named header ("name:" in any case), trimmed.
+bool HeaderValue(const char* line, size_t length, const char* name, std::string& value) {
+  const size_t nameLength = std::strlen(name);
+  if (length <= nameLength || strncasecmp(line, name, nameLength) != 0)
+    return false;
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  size_t begin = nameLength;
+  size_t end = length;
+  while (begin < end && blank(line[begin]))
+    ++begin;
+  while (end > begin && blank(line[end - 1]))
+    --end;
+  value.assign(line + begin, end - begin);
+  return true;
+}
+
+// Whether a Content-Encoding value names only codings that libcurl undoes and that we take
+// (gzip and deflate); "identity" changes nothing. Sets encoded when any real coding is named.
+bool KnownEncodings(const std::string& value, bool& encoded) {
+  size_t begin = 0;
+  while (begin <= value.size()) {
+    size_t end = value.find(',', begin);
+    if (end == std::string::npos)
+      end = value.size();
+    std::string token = value.substr(begin, end - begin);
+    token.erase(0, token.find_first_not_of(" \t"));
+    token.erase(token.find_last_not_of(" \t") + 1);
+    if (strcasecmp(token.c_str(), "gzip") == 0 || strcasecmp(token.c_str(), "x-gzip") == 0 ||
+        strcasecmp(token.c_str(), "deflate") == 0) {
+      encoded = true;
+    } else if (!token.empty() && strcasecmp(token.c_str(), "identity") != 0) {
+      return false;
+    }
+    begin = end + 1;
+  }
+  return true;
+}
+
+// A Content-Length value as a number; false when it is none.
+bool ParseLength(const std::string& text, uint64_t& length) {
+  if (text.empty() || text.size() > 19 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  length = std::stoull(text);
+  return true;
+}
+
 // One session: an easy handle with our request headers. It outlives a run: the handle keeps the
 // run's connection open for the next run to the same server.
 struct Session {
@@ -85,8 +133,10 @@ Session NewSession() {
   session.easy.reset(curl_easy_init());
   if (!session.easy)
     throw std::bad_alloc();
+  // "Accept-Encoding:" with no value keeps libcurl's own header off the request: nothing invites
+  // an encoding, yet a server that encodes anyway is decoded (see Configure).
   for (const char* header : {"Accept: */*", "User-Agent: Lodestar_Quorrin",
-                             "Cache-Control: no-cache", "Pragma: no-cache"}) {
+                             "Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding:"}) {
     curl_slist* list = curl_slist_append(session.headers.get(), header);
     if (!list)
       throw std::bad_alloc();
@@ -157,6 +207,7 @@ void Configure(Session& session) {
   Require(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
   Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));
   Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallTimeoutSeconds()));
+  Require(curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""));
   // A larger receive buffer is only a hint; libcurl may refuse it.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 }
@@ -202,10 +253,7 @@ class Download {
     // 200 without body still creates its file and nothing else does.
     if (result == TransferOk && !Accept())
       result = result_;
-    // A file must arrive at least at the length its manifest gives: a body that announced no
-    // length ends when the connection does, so a connection dropped early would otherwise pass
-    // for success. (A longer one is taken: the server's file may be newer than its manifest.)
-    if (result == TransferOk && task_.kind == KindFile && received_ < task_.expectedSize)
+    if (result == TransferOk && !LengthAccepted())
       result = ServerRefused;
     easy_ = nullptr;
     // Handed on with its connection (libcurl keeps one only when it can be reused), and without
@@ -237,6 +285,13 @@ class Download {
       result_ = FileRequestFailed;
       return false;
     }
+    // Nothing encoded in a way we can't undo is ever written; a body whose announced length
+    // already contradicts the manifest is refused before its file is touched.
+    if (!encodingKnown_ || (task_.sizeRequired && !encoded_ && lengthAnnounced_ &&
+                            announcedLength_ != task_.expectedSize)) {
+      result_ = ServerRefused;
+      return false;
+    }
     file_ = std::fopen(outputPath_.c_str(), "wbe");
     if (!file_) {
       result_ = LocalFileCreateFailed;
@@ -256,8 +311,22 @@ class Download {
       return length;  // trailers after the body
     if (self->result_ != TransferOk)
       return 0;
+    std::string value;
     if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
       self->redirecting_ = false;
+      self->encodingKnown_ = true;
+      self->encoded_ = false;
+      self->chunked_ = false;
+      self->lengthAnnounced_ = false;
+    } else if (HeaderValue(data, length, "content-encoding:", value)) {
+      if (!KnownEncodings(value, self->encoded_))
+        self->encodingKnown_ = false;
+    } else if (HeaderValue(data, length, "transfer-encoding:", value)) {
+      self->chunked_ = true;  // the length, if any, is not the body's
+      self->lengthAnnounced_ = false;
+    } else if (HeaderValue(data, length, "content-length:", value)) {
+      if (!self->chunked_)
+        self->lengthAnnounced_ = ParseLength(value, self->announcedLength_);
     } else if (length >= 1 && length <= 2 && (data[0] == '\r' || data[0] == '\n')) {
       // End of one response's headers: final unless interim (1xx) or a redirect to follow.
       long status = 0;
@@ -296,6 +365,10 @@ class Download {
   bool Write(const char* data, size_t length) {
     if (!Accept())
       return false;
+    if (task_.sizeRequired && length > task_.expectedSize - received_) {
+      result_ = ServerRefused;  // longer than the manifest says: not one byte more is written
+      return false;
+    }
     if (std::fwrite(data, 1, length, file_) != length) {
       result_ = LocalFileCreateFailed;
       return false;
@@ -319,6 +392,15 @@ class Download {
     return true;
   }
 
+  // A file must arrive at exactly the length its manifest gives when that is required, and
+  // otherwise at least at a length announced: a body that announced no length ends when the
+  // connection does, so a connection dropped early would otherwise pass for success.
+  bool LengthAccepted() const {
+    if (task_.sizeRequired)
+      return received_ == task_.expectedSize;
+    return task_.kind != KindFile || received_ >= task_.expectedSize;
+  }
+
   // Called at least once a second, also while connecting or while the server is silent, so a
   // cancel is seen without waiting for data.
   static int OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t,
@@ -340,7 +422,13 @@ class Download {
   FILE* file_ = nullptr;
   uint64_t received_ = 0;
   bool redirecting_ = false;  // the current response names a Location to follow
-  int result_ = TransferOk;   // the first failure a callback saw
+  // What the current response's headers said about its body.
+  bool encodingKnown_ = true;  // no coding but gzip, deflate or identity named
+  bool encoded_ = false;       // gzip or deflate named: libcurl decodes
+  bool chunked_ = false;
+  bool lengthAnnounced_ = false;
+  uint64_t announcedLength_ = 0;
+  int result_ = TransferOk;  // the first failure a callback saw
 };
 
 }  // namespace

@@ -44,6 +44,7 @@ class CInetFile : public WorkerThread {
   int startCount = 0;
   std::atomic<uint64_t> bytesReceived{0};
   uint64_t expectedSize = 0;  // 0: none announced
+  bool sizeRequired = false;  // the body must be exactly expectedSize bytes
   bool registerAfter = false;
   bool runAfter = false;
   std::string runParameters;

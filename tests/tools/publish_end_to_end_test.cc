@@ -1,9 +1,14 @@
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -53,6 +58,38 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
   EXPECT_THAT(ok.output, HasSubstr("published 1 file (1 bytes)"));
   EXPECT_TRUE(PathExists(scratch / "out/keep.txt.txt"));
   EXPECT_FALSE(PathExists(scratch / "out/skip.log.txt"));
+}
+
+// A loopback port that nothing listens on right now.
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+bool WaitForListener(int port) {
+  for (int i = 0; i < 250; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (connected)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
 }
 
 // Publishes a release, lets the real client install it from a loopback server, then publishes
@@ -152,6 +189,92 @@ TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
   EXPECT_TRUE(IsExecutable(Client("run.sh")));
   EXPECT_THAT(FileRequests(), ::testing::UnorderedElementsAre("/release//run.sh.txt",
                                                               "/release/lib/new one.txt.txt"));
+}
+
+// Names with every printable ASCII byte a release may hold reach real web servers as those
+// names: the client installs the release from each, byte for byte.
+TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
+  std::map<std::string, std::string> release = {
+      {"run.sh", "#!/bin/sh\ncd \"$(dirname \"$0\")\" && printf '%s|' \"$@\" > ran.txt\n"},
+      {"%41", "not A"},
+      {"%2F", "not a slash"},
+      {"d !\"#$%&'()*+,;=?@[]^`{|}~/x ?#%25 ", "odd folder"},
+  };
+  for (char c = ' '; c <= '~'; ++c) {
+    if (c != '/' && c != '\\')
+      release[std::string("n") + c + "e"] = std::string(1 + c % 7, c);
+  }
+  for (const auto& [path, content] : release)
+    WriteTestFile(App(path), content, path == "run.sh" ? 0755 : 0644);
+  Publish();
+
+  const std::string root = scratch_.path();
+  struct Server {
+    const char* name;
+    const char* binary;
+    std::function<std::vector<std::string>(int port)> command;
+  } servers[] = {
+      {"nginx", "/usr/sbin/nginx",
+       [&](int port) {
+         const std::string p = std::to_string(port);
+         WriteTestFile(root + "/nginx/tmp/.keep", "");
+         WriteTestFile(root + "/nginx.conf", "daemon off; master_process off; pid " + root +
+                                                 "/nginx/pid;\n"
+                                                 "error_log " +
+                                                 root +
+                                                 "/nginx/error.log;\n"
+                                                 "events { worker_connections 64; }\n"
+                                                 "http { access_log off; client_body_temp_path " +
+                                                 root +
+                                                 "/nginx/tmp;\n"
+                                                 "  proxy_temp_path " +
+                                                 root + "/nginx/tmp; fastcgi_temp_path " + root +
+                                                 "/nginx/tmp;\n"
+                                                 "  uwsgi_temp_path " +
+                                                 root + "/nginx/tmp; scgi_temp_path " + root +
+                                                 "/nginx/tmp;\n"
+                                                 "  server { listen 127.0.0.1:" +
+                                                 p + "; root " + root + "; } }\n");
+         return std::vector<std::string>{"/usr/sbin/nginx",         "-p", root + "/nginx",     "-e",
+                                         root + "/nginx/error.log", "-c", root + "/nginx.conf"};
+       }},
+      {"lighttpd", "/usr/sbin/lighttpd",
+       [&](int port) {
+         WriteTestFile(root + "/lighttpd.conf", "server.document-root = \"" + root +
+                                                    "\"\nserver.bind = \"127.0.0.1\"\n"
+                                                    "server.port = " +
+                                                    std::to_string(port) + "\n");
+         return std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", root + "/lighttpd.conf"};
+       }},
+      {"busybox httpd", "/usr/bin/busybox",
+       [&](int port) {
+         return std::vector<std::string>{"/usr/bin/busybox",
+                                         "httpd",
+                                         "-f",
+                                         "-p",
+                                         "127.0.0.1:" + std::to_string(port),
+                                         "-h",
+                                         root};
+       }},
+  };
+  for (const Server& server : servers) {
+    SCOPED_TRACE(server.name);
+    if (!PathExists(server.binary)) {
+      ADD_FAILURE() << server.binary << " is missing: run scripts/setup";
+      continue;
+    }
+    const int port = FreePort();
+    BackgroundChild running(server.command(port));
+    ASSERT_TRUE(running.started());
+    ASSERT_TRUE(WaitForListener(port));
+    server_.SetBody("/servers.txt", std::string(server.name) +
+                                        "|http://127.0.0.1:" + std::to_string(port) + "/out\n");
+    for (const auto& [path, content] : release)
+      std::filesystem::remove(Client(path));
+    std::filesystem::remove(Client("version.txt"));
+    Update();
+    ExpectInstalled(release);
+  }
 }
 
 }  // namespace
