@@ -17,6 +17,7 @@
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
+#include "transfer/http_download.h"
 #include "transfer/transfer_error.h"
 #include "transfer/transfer_timeouts.h"
 #include "transfer/url_path.h"
@@ -415,9 +416,80 @@ TEST_F(InetFileTest, FileLengthsAgainstTheManifest) {
   }
 }
 
+// One download on the test's own thread, into a sink that records what it was given.
+struct RecordingSink : DownloadSink {
+  bool Open(uint64_t startOffset) override {
+    ++opens;
+    body.clear();
+    return startOffset == 0;
+  }
+  bool Write(const char* data, size_t length) override {
+    ++writes;
+    body.append(data, length);
+    return true;
+  }
+  bool Close() override {
+    ++closes;
+    return true;
+  }
+  std::string body;
+  int opens = 0;
+  int writes = 0;
+  int closes = 0;
+};
+
+struct RecordingProgress : DownloadProgress {
+  bool OnChunk(uint32_t chunkBytes, uint64_t total) override {
+    chunks.push_back(chunkBytes);
+    received = total;
+    return chunks.size() != stopAfter;
+  }
+  bool StopRequested() override { return false; }
+  std::vector<uint32_t> chunks;
+  uint64_t received = 0;
+  size_t stopAfter = SIZE_MAX;
+};
+
+class HttpDownloadTest : public testing::Test {
+ protected:
+  // A GET of path that must bring exactly expectedSize bytes (any number when negative).
+  int Get(const std::string& path, int64_t expectedSize = -1) {
+    HttpRequest request;
+    request.url = server.Url(path);
+    request.exactSize = expectedSize >= 0;
+    request.expectedSize = expectedSize >= 0 ? static_cast<uint64_t>(expectedSize) : 0;
+    return NewHttpDownload()->Get(request, sink, progress);
+  }
+
+  LoopbackHttpServer server;
+  RecordingSink sink;
+  RecordingProgress progress;
+};
+
+// Each block that arrives is written in one call, however many chunks it is reported in; a
+// chunk report can stop the download.
+TEST_F(HttpDownloadTest, BlocksAreWrittenWholeAndReportedInChunks) {
+  const std::string body = RandomBytes(3 * 1024 * 1024 + 5);
+  server.SetBody("/big", body);
+  EXPECT_EQ(Get("/big", static_cast<int64_t>(body.size())), TransferOk);
+  EXPECT_TRUE(sink.body == body);
+  EXPECT_EQ(sink.opens, 1);
+  EXPECT_EQ(sink.closes, 1);
+  EXPECT_EQ(progress.chunks.size(), (body.size() + 1023) / 1024);
+  EXPECT_LT(sink.writes * 8, static_cast<int>(progress.chunks.size()));
+  EXPECT_EQ(progress.received, body.size());
+
+  sink = RecordingSink();
+  progress = RecordingProgress();
+  progress.stopAfter = 3;
+  EXPECT_EQ(Get("/big"), Cancelled);
+  EXPECT_EQ(progress.chunks.size(), 3u);
+  EXPECT_EQ(sink.closes, 1);
+}
+
 // Nothing invites an encoding; a server that sends gzip or deflate anyway is decoded, any other
 // coding is refused before a file is created.
-TEST_F(InetFileTest, EncodedBodiesAreDecodedOrRefused) {
+TEST_F(HttpDownloadTest, EncodedBodiesAreDecodedOrRefused) {
   const std::string body = RandomBytes(30000, 5) + std::string(30000, 'z');
   struct Case {
     const char* encoding;
@@ -443,33 +515,27 @@ TEST_F(InetFileTest, EncodedBodiesAreDecodedOrRefused) {
     response.body = c.sent;
     response.chunked = c.chunked;
     server.SetResponse("/encoded", response);
-    auto task = Task("/encoded", KindFile);
-    task->expectedSize = body.size();
-    task->sizeRequired = true;
-    ::unlink((task->localPath + ".update").c_str());
-    RunReport report = RunToEnd(*task);
-    EXPECT_EQ(report.code, c.code);
+    sink = RecordingSink();
+    EXPECT_EQ(Get("/encoded", body.size()), c.code);
     if (c.code == TransferOk) {
-      EXPECT_TRUE(ReadFileBytes(task->localPath + ".update") == body);
-      EXPECT_EQ(report.ChunkTotal(), body.size());
+      EXPECT_TRUE(sink.body == body);
+      EXPECT_EQ(progress.received, body.size());
     } else if (std::string(c.encoding) != "gzip") {
-      EXPECT_FALSE(FileExists(task->localPath + ".update"));
+      EXPECT_EQ(sink.opens, 0);
     }
+    EXPECT_EQ(sink.closes, sink.opens);
   }
   // The decoded length is what the manifest's length is held against.
   LoopbackHttpServer::Response gzipped;
   gzipped.headers = {{"Content-Encoding", "gzip"}};
   gzipped.body = CompressedBody(body, true);
   server.SetResponse("/encoded", gzipped);
-  auto task = Task("/encoded", KindFile);
-  task->expectedSize = body.size() - 1;
-  task->sizeRequired = true;
-  EXPECT_EQ(RunToEnd(*task).code, ServerRefused);
+  EXPECT_EQ(Get("/encoded", body.size() - 1), ServerRefused);
   // The status is looked at first.
   gzipped.status = 404;
   gzipped.headers = {{"Content-Encoding", "br"}};
   server.SetResponse("/encoded", gzipped);
-  EXPECT_EQ(RunToEnd(*task).code, FileRequestFailed);
+  EXPECT_EQ(Get("/encoded", body.size()), FileRequestFailed);
   ASSERT_GE(server.RequestCount(), 1u);
   EXPECT_FALSE(server.Requests()[0].HasHeader("Accept-Encoding"));
 }
