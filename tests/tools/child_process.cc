@@ -98,13 +98,6 @@ BackgroundChild::BackgroundChild(const std::vector<std::string>& argv) {
 BackgroundChild::~BackgroundChild() {
   if (pid_ <= 0)
     return;
-  kill(pid_, SIGTERM);
-  int status = 0;
-  for (int i = 0; i < 250; ++i) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_)
-      return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
   kill(pid_, SIGKILL);
-  waitpid(pid_, &status, 0);
+  waitpid(pid_, nullptr, 0);
 }

@@ -15,8 +15,8 @@ struct ChildResult {
 ChildResult RunChild(const std::vector<std::string>& argv,
                      const std::vector<std::string>& unset = {}, int timeoutSeconds = 60);
 
-// A program left running in the background (a web server, say), its output thrown away; ended
-// with SIGTERM (SIGKILL after five seconds) when the object goes. Test thread only.
+// A program left running in the background (a web server, say), its output thrown away; killed
+// when the object goes. Test thread only.
 class BackgroundChild {
  public:
   explicit BackgroundChild(const std::vector<std::string>& argv);

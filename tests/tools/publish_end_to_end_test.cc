@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -60,36 +61,24 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
   EXPECT_FALSE(PathExists(scratch / "out/skip.log.txt"));
 }
 
-// A loopback port that nothing listens on right now.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+// A loopback port that nothing listened on a moment ago, once a server answers there; 0 if none.
+int ServerPort(const std::function<std::vector<std::string>(const std::string&)>& command,
+               std::unique_ptr<BackgroundChild>& server) {
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t size = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
   close(fd);
-  return port;
-}
-
-bool WaitForListener(int port) {
-  for (int i = 0; i < 250; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  server = std::make_unique<BackgroundChild>(command(std::to_string(ntohs(address.sin_port))));
+  for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    bool listening = connect(fd, reinterpret_cast<sockaddr*>(&address), size) == 0;
     close(fd);
-    if (connected)
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (listening)
+      return ntohs(address.sin_port);
   }
-  return false;
+  return 0;
 }
 
 // Publishes a release, lets the real client install it from a loopback server, then publishes
@@ -209,69 +198,41 @@ TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
   Publish();
 
   const std::string root = scratch_.path();
-  struct Server {
-    const char* name;
-    const char* binary;
-    std::function<std::vector<std::string>(int port)> command;
-  } servers[] = {
-      {"nginx", "/usr/sbin/nginx",
-       [&](int port) {
-         const std::string p = std::to_string(port);
-         WriteTestFile(root + "/nginx/tmp/.keep", "");
-         WriteTestFile(root + "/nginx.conf", "daemon off; master_process off; pid " + root +
-                                                 "/nginx/pid;\n"
-                                                 "error_log " +
-                                                 root +
-                                                 "/nginx/error.log;\n"
-                                                 "events { worker_connections 64; }\n"
-                                                 "http { access_log off; client_body_temp_path " +
-                                                 root +
-                                                 "/nginx/tmp;\n"
-                                                 "  proxy_temp_path " +
-                                                 root + "/nginx/tmp; fastcgi_temp_path " + root +
-                                                 "/nginx/tmp;\n"
-                                                 "  uwsgi_temp_path " +
-                                                 root + "/nginx/tmp; scgi_temp_path " + root +
-                                                 "/nginx/tmp;\n"
-                                                 "  server { listen 127.0.0.1:" +
-                                                 p + "; root " + root + "; } }\n");
-         return std::vector<std::string>{"/usr/sbin/nginx",         "-p", root + "/nginx",     "-e",
-                                         root + "/nginx/error.log", "-c", root + "/nginx.conf"};
-       }},
-      {"lighttpd", "/usr/sbin/lighttpd",
-       [&](int port) {
-         WriteTestFile(root + "/lighttpd.conf", "server.document-root = \"" + root +
-                                                    "\"\nserver.bind = \"127.0.0.1\"\n"
-                                                    "server.port = " +
-                                                    std::to_string(port) + "\n");
-         return std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", root + "/lighttpd.conf"};
-       }},
-      {"busybox httpd", "/usr/bin/busybox",
-       [&](int port) {
-         return std::vector<std::string>{"/usr/bin/busybox",
-                                         "httpd",
-                                         "-f",
-                                         "-p",
-                                         "127.0.0.1:" + std::to_string(port),
-                                         "-h",
-                                         root};
-       }},
-  };
-  for (const Server& server : servers) {
-    SCOPED_TRACE(server.name);
-    if (!PathExists(server.binary)) {
-      ADD_FAILURE() << server.binary << " is missing: run scripts/setup";
-      continue;
-    }
-    const int port = FreePort();
-    BackgroundChild running(server.command(port));
-    ASSERT_TRUE(running.started());
-    ASSERT_TRUE(WaitForListener(port));
-    server_.SetBody("/servers.txt", std::string(server.name) +
-                                        "|http://127.0.0.1:" + std::to_string(port) + "/out\n");
+  WriteTestFile(root + "/nginx/conf", "");
+  const std::string nginx = "daemon off; master_process off; pid " + root + "/nginx/pid;" +
+                            " events {} http { access_log off; client_body_temp_path " + root +
+                            "/nginx; server { root " + root + "; listen 127.0.0.1:";
+  const std::map<std::string, std::function<std::vector<std::string>(const std::string&)>> servers =
+      {
+          {"nginx",
+           [&](const std::string& port) {
+             WriteTestFile(root + "/nginx/conf", nginx + port + "; } }");
+             return std::vector<std::string>{"/usr/sbin/nginx", "-p", root + "/nginx",     "-e",
+                                             "stderr",          "-c", root + "/nginx/conf"};
+           }},
+          {"lighttpd",
+           [&](const std::string& port) {
+             WriteTestFile(root + "/lighttpd.conf", "server.document-root = \"" + root +
+                                                        "\"\nserver.bind = \"127.0.0.1\"\n"
+                                                        "server.port = " +
+                                                        port + "\n");
+             return std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f",
+                                             root + "/lighttpd.conf"};
+           }},
+          {"busybox httpd",
+           [&](const std::string& port) {
+             return std::vector<std::string>{"/usr/bin/busybox",  "httpd", "-f", "-p",
+                                             "127.0.0.1:" + port, "-h",    root};
+           }},
+      };
+  for (const auto& [name, command] : servers) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<BackgroundChild> running;
+    const int port = ServerPort(command, running);
+    ASSERT_NE(port, 0) << "is it installed? (scripts/setup)";
+    server_.SetBody("/servers.txt", name + "|http://127.0.0.1:" + std::to_string(port) + "/out\n");
     for (const auto& [path, content] : release)
       std::filesystem::remove(Client(path));
-    std::filesystem::remove(Client("version.txt"));
     Update();
     ExpectInstalled(release);
   }
