@@ -53,7 +53,7 @@ class HttpDownload {
   virtual int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) = 0;
 };
 
-// The implementation this build has (libcurl on POSIX).
+// The implementation this build was made with.
 std::unique_ptr<HttpDownload> NewHttpDownload();
 
 // Closes the connections that finished downloads keep open for the next ones. Called when the

@@ -82,7 +82,7 @@ void CInetFile::Run() {
   } catch (const CInetFileException& e) {
     result = e.code;
   } catch (...) {
-    result = ServerRefused;  // no memory, or a window that could not take a message
+    result = ServerRefused;  // no memory for the request
   }
   // The connection and the file are released by now; this is the run's last act on the task.
   if (notifyWindow) {
