@@ -18,7 +18,7 @@ enum TransferKind : int {
 // StartTransfer and reads them again on the messages; Run is the worker's.
 class CInetFile : public WorkerThread {
  public:
-  // Carries a result code from the middle of a run to its end.
+  // Carries a result code out of the middle of a run to its end (see RaiseError).
   class CInetFileException {
    public:
     explicit CInetFileException(int errorCode) : code(errorCode) {}
@@ -44,6 +44,7 @@ class CInetFile : public WorkerThread {
   int startCount = 0;
   std::atomic<uint64_t> bytesReceived{0};
   uint64_t expectedSize = 0;  // 0: none announced
+  bool sizeRequired = false;  // the body must be exactly expectedSize bytes
   bool registerAfter = false;
   bool runAfter = false;
   std::string runParameters;
@@ -53,9 +54,10 @@ class CInetFile : public WorkerThread {
   void Run() override;
 
  private:
+  // Sets errorText for the code, then throws it; for code deep inside a run that must end it.
   [[noreturn]] void RaiseError(int code);
+  // Sets errorText from the table for the codes whose text the window shows (1, 6 and 7).
+  void NoteError(int code);
+  // The GET into the output file; returns the result code.
+  int Download();
 };
-
-// Closes the connection that finished transfers keep open for the next one. Called when the
-// HTTP layer shuts down; no transfer may be running.
-void CloseKeptConnections();

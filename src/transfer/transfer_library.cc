@@ -2,7 +2,7 @@
 
 #include <curl/curl.h>
 
-#include "transfer/inet_file.h"
+#include "transfer/http_download.h"
 
 bool InitializeTransfers() {
   return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "transfer/inet_file.h"
 #include "transfer/transfer_error.h"
+#include "transfer/url_path.h"
 #include "ui/display_text.h"
 #include "ui/format_text.h"
 #include "ui/server_list_parser.h"
@@ -317,11 +318,12 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
       auto file = std::make_unique<CInetFile>();
       file->kind = KindFile;
       file->notifyWindow = &notifyWindow_;
-      file->url = server->url + "/" + entry->remotePath;
+      file->url = server->url + "/" + EncodeUrlPath(entry->remotePath);
       file->localPath = entry->localPath;
       file->serverName = task.serverName;
       file->displayName = entry->name;
       file->expectedSize = entry->length > 0 ? static_cast<uint64_t>(entry->length) : 0;
+      file->sizeRequired = true;
       file->registerAfter = entry->registerAfter;
       file->runAfter = entry->runAfter;
       file->runParameters = entry->runParameters;

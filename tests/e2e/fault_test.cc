@@ -205,6 +205,19 @@ TEST_F(FaultRun, ConnectionDroppedInTheMiddleOfAFile) {
   ExpectRepairRun();
 }
 
+TEST_F(FaultRun, FilesOfAnotherLengthThanTheManifestSays) {
+  // Complete responses, one byte longer and one shorter: refused before any .update file.
+  server_.SetBody("/r2/data/readme.txt.txt", new_.files["data/readme.txt"] + "!");
+  server_.SetBody("/r2/data/deep/core.bin.txt", new_.files["data/deep/core.bin"].substr(1));
+
+  RunResult run = Run();
+  ExpectFailedRun(
+      run, {"下载文件失败 [readme.txt], 错误代码 [2]", "下载文件失败 [core.bin], 错误代码 [2]"});
+  EXPECT_EQ(ReadFileBytes(app_.File("data/new.txt")), new_.files["data/new.txt"]);
+  EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
+  ExpectRepairRun();
+}
+
 TEST_F(FaultRun, ServerThatStopsSendingIsGivenUpAfterTheStallTimeOut) {
   // The stall counts once the bytes already received leave the transfer library's speed window
   // (about five seconds).

@@ -14,6 +14,10 @@
 #include <utility>
 #include <vector>
 
+// The bytes of body as a response with "Content-Encoding: gzip" (gzip true) or "deflate" (the
+// zlib format) carries them.
+std::string CompressedBody(const std::string& body, bool gzip);
+
 // A small HTTP/1.1 server on 127.0.0.1 (ephemeral port) for tests: the test sets what each path
 // answers, the server records every request and can misbehave on purpose (short bodies, broken
 // chunking, stalls). Its own threads serve; every public operation may be called from any thread.

@@ -79,3 +79,26 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::vector<std
   close(output);
   return result;
 }
+
+BackgroundChild::BackgroundChild(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    execve(args[0], args.data(), environ);
+    _exit(127);
+  }
+}
+
+BackgroundChild::~BackgroundChild() {
+  if (pid_ <= 0)
+    return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}

@@ -1,10 +1,16 @@
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -55,6 +61,26 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
   EXPECT_THAT(ok.output, HasSubstr("published 1 file (1 bytes)"));
   EXPECT_TRUE(PathExists(scratch / "out/keep.txt.txt"));
   EXPECT_FALSE(PathExists(scratch / "out/skip.log.txt"));
+}
+
+// A loopback port that nothing listened on a moment ago, once a server answers there; 0 if none.
+int ServerPort(const std::function<std::vector<std::string>(const std::string&)>& command,
+               std::unique_ptr<BackgroundChild>& server) {
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t size = sizeof address;
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  server = std::make_unique<BackgroundChild>(command(std::to_string(ntohs(address.sin_port))));
+  for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    bool listening = connect(fd, reinterpret_cast<sockaddr*>(&address), size) == 0;
+    close(fd);
+    if (listening)
+      return ntohs(address.sin_port);
+  }
+  return 0;
 }
 
 // Publishes a release, lets the real client install it from a loopback server, then publishes
@@ -253,6 +279,64 @@ TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
   EXPECT_TRUE(IsExecutable(Client("run.sh")));
   EXPECT_THAT(FileRequests(), ::testing::UnorderedElementsAre("/release//run.sh.txt",
                                                               "/release/lib/new one.txt.txt"));
+}
+
+// Names with every printable ASCII byte a release may hold reach real web servers as those
+// names: the client installs the release from each, byte for byte.
+TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
+  std::map<std::string, std::string> release = {
+      {"run.sh", "#!/bin/sh\ncd \"$(dirname \"$0\")\" && printf '%s|' \"$@\" > ran.txt\n"},
+      {"%41", "not A"},
+      {"%2F", "not a slash"},
+      {"d !\"#$%&'()*+,;=?@[]^`{|}~/x ?#%25 ", "odd folder"},
+  };
+  for (char c = ' '; c <= '~'; ++c) {
+    if (c != '/' && c != '\\')
+      release[std::string("n") + c + "e"] = std::string(1 + c % 7, c);
+  }
+  for (const auto& [path, content] : release)
+    WriteTestFile(App(path), content, path == "run.sh" ? 0755 : 0644);
+  Publish();
+
+  const std::string root = scratch_.path();
+  WriteTestFile(root + "/nginx/conf", "");
+  const std::string nginx = "daemon off; master_process off; pid " + root + "/nginx/pid;" +
+                            " events {} http { access_log off; client_body_temp_path " + root +
+                            "/nginx; server { root " + root + "; listen 127.0.0.1:";
+  const std::map<std::string, std::function<std::vector<std::string>(const std::string&)>> servers =
+      {
+          {"nginx",
+           [&](const std::string& port) {
+             WriteTestFile(root + "/nginx/conf", nginx + port + "; } }");
+             return std::vector<std::string>{"/usr/sbin/nginx", "-p", root + "/nginx",     "-e",
+                                             "stderr",          "-c", root + "/nginx/conf"};
+           }},
+          {"lighttpd",
+           [&](const std::string& port) {
+             WriteTestFile(root + "/lighttpd.conf", "server.document-root = \"" + root +
+                                                        "\"\nserver.bind = \"127.0.0.1\"\n"
+                                                        "server.port = " +
+                                                        port + "\n");
+             return std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f",
+                                             root + "/lighttpd.conf"};
+           }},
+          {"busybox httpd",
+           [&](const std::string& port) {
+             return std::vector<std::string>{"/usr/bin/busybox",  "httpd", "-f", "-p",
+                                             "127.0.0.1:" + port, "-h",    root};
+           }},
+      };
+  for (const auto& [name, command] : servers) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<BackgroundChild> running;
+    const int port = ServerPort(command, running);
+    ASSERT_NE(port, 0) << "is it installed? (scripts/setup)";
+    server_.SetBody("/servers.txt", name + "|http://127.0.0.1:" + std::to_string(port) + "/out\n");
+    for (const auto& [path, content] : release)
+      std::filesystem::remove(Client(path));
+    Update();
+    ExpectInstalled(release);
+  }
 }
 
 }  // namespace

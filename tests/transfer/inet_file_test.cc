@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -15,8 +17,10 @@
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
+#include "transfer/http_download.h"
 #include "transfer/transfer_error.h"
 #include "transfer/transfer_timeouts.h"
+#include "transfer/url_path.h"
 
 namespace {
 
@@ -231,6 +235,17 @@ TEST_F(InetFileTest, SpacesAndNonAsciiInPathsAreSentEncoded) {
   EXPECT_EQ(ReadFileBytes(task->localPath), "named");
   ASSERT_EQ(server.RequestCount(), 1u);
   EXPECT_EQ(server.Requests()[0].target, "/dir/a%20b/%e6%96%87%e4%bb%b6.txt");
+
+  // A path encoded in advance goes out byte for byte: neither encoded again nor decoded.
+  const std::string name = "/d/a%20b ?#%&+;=@[]\x7f\xe6\x96\x87.txt";
+  const std::string encoded = "/d/a%2520b%20%3F%23%25%26%2B%3B%3D%40%5B%5D%7F%E6%96%87.txt";
+  EXPECT_EQ(EncodeUrlPath(name), encoded);
+  server.SetBody(name, "odd");
+  task->url = server.Url(encoded);
+  EXPECT_EQ(RunToEnd(*task).code, TransferOk);
+  EXPECT_EQ(ReadFileBytes(task->localPath), "odd");
+  EXPECT_EQ(server.Requests().back().target, encoded);
+  EXPECT_EQ(EncodeUrlPath("AZaz09-._~/x"), "AZaz09-._~/x");
 }
 
 TEST_F(InetFileTest, SendsOneGetWithExactlyTheExpectedHeaders) {
@@ -343,9 +358,10 @@ TEST_F(InetFileTest, BodyCutShortIsCode2) {
   }
 }
 
-// A body that ends with its connection can only be checked against the manifest's length: an
-// application file that arrives shorter was cut off; one that arrives longer is taken.
-TEST_F(InetFileTest, FileShorterThanItsManifestSaysIsCode2) {
+// A body that ends with its connection can only be checked against the manifest's length. A task
+// that requires it takes exactly that length and refuses an announced length that differs before
+// its file is created; one that doesn't refuses only a file that arrives shorter.
+TEST_F(InetFileTest, FileLengthsAgainstTheManifest) {
   const std::string body = RandomBytes(50000);
   LoopbackHttpServer::Response dropped;
   dropped.body = body;
@@ -354,27 +370,165 @@ TEST_F(InetFileTest, FileShorterThanItsManifestSaysIsCode2) {
   server.SetResponse("/dropped", dropped);
   server.SetBody("/whole", body);
   server.SetBody("/empty", "");
+  server.SetChunked("/chunked", body, 4000);
 
   struct Case {
     const char* path;
     int kind;
+    bool sizeRequired;
     uint64_t expectedSize;
     int code;
+    bool fileCreated;
   } cases[] = {
-      {"/dropped", KindFile, body.size(), ServerRefused},
-      {"/empty", KindFile, 10, ServerRefused},
-      {"/whole", KindFile, body.size(), TransferOk},
-      {"/whole", KindFile, body.size() - 1, TransferOk},
-      {"/dropped", KindFile, 0, TransferOk},      // no length announced
-      {"/dropped", KindManifest, 0, TransferOk},  // the server's text, as far as it came
+      {"/dropped", KindFile, false, body.size(), ServerRefused, true},
+      {"/empty", KindFile, false, 10, ServerRefused, true},
+      {"/whole", KindFile, false, body.size(), TransferOk, true},
+      {"/whole", KindFile, false, body.size() - 1, TransferOk, true},
+      {"/dropped", KindFile, false, 0, TransferOk, true},      // no length announced
+      {"/dropped", KindManifest, false, 0, TransferOk, true},  // the text, as far as it came
+      {"/whole", KindFile, true, body.size(), TransferOk, true},
+      {"/whole", KindFile, true, body.size() - 1, ServerRefused, false},
+      {"/whole", KindFile, true, body.size() + 1, ServerRefused, false},
+      {"/whole", KindFile, true, 0, ServerRefused, false},
+      {"/empty", KindFile, true, 0, TransferOk, true},
+      {"/chunked", KindFile, true, body.size(), TransferOk, true},
+      {"/chunked", KindFile, true, body.size() - 1000, ServerRefused, true},
+      {"/chunked", KindFile, true, body.size() + 1, ServerRefused, true},
+      {"/dropped", KindFile, true, 20000, TransferOk, true},
+      {"/dropped", KindFile, true, 19999, ServerRefused, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.expectedSize));
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.sizeRequired) + " " +
+                 std::to_string(c.expectedSize));
     auto task = Task(c.path, c.kind);
     task->expectedSize = c.expectedSize;
-    EXPECT_EQ(RunToEnd(*task).code, c.code);
+    task->sizeRequired = c.sizeRequired;
+    const std::string output = task->localPath + (c.kind == KindFile ? ".update" : "");
+    ::unlink(output.c_str());
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, c.code);
     EXPECT_EQ(task->GetErrorText(), kInitialText);
+    EXPECT_EQ(FileExists(output), c.fileCreated);
+    if (c.sizeRequired) {
+      EXPECT_LE(ReadFileBytes(output).size(), c.expectedSize);  // never a byte beyond it
+    }
   }
+}
+
+// One download on the test's own thread, into a sink that records what it was given.
+struct RecordingSink : DownloadSink {
+  bool Open(uint64_t startOffset) override {
+    body.clear();
+    ++opens;
+    return startOffset == 0;
+  }
+  bool Write(const char* data, size_t length) override {
+    body.append(data, length);
+    return ++writes > 0;
+  }
+  bool Close() override { return ++closes > 0; }
+  std::string body;
+  int opens = 0, writes = 0, closes = 0;
+};
+
+struct RecordingProgress : DownloadProgress {
+  bool OnChunk(uint32_t chunkBytes, uint64_t total) override {
+    chunks.push_back(chunkBytes);
+    received = total;
+    return chunks.size() != stopAfter;
+  }
+  bool StopRequested() override { return false; }
+  std::vector<uint32_t> chunks;
+  uint64_t received = 0;
+  size_t stopAfter = SIZE_MAX;
+};
+
+class HttpDownloadTest : public testing::Test {
+ protected:
+  // A GET of path that must bring exactly expectedSize bytes (any number when negative).
+  int Get(const std::string& path, int64_t expectedSize = -1) {
+    HttpRequest request;
+    request.url = server.Url(path);
+    request.exactSize = expectedSize >= 0;
+    request.expectedSize = expectedSize >= 0 ? static_cast<uint64_t>(expectedSize) : 0;
+    return NewHttpDownload()->Get(request, sink, progress);
+  }
+
+  LoopbackHttpServer server;
+  RecordingSink sink;
+  RecordingProgress progress;
+};
+
+// Each block that arrives is written in one call, however many chunks it is reported in; a
+// chunk report can stop the download.
+TEST_F(HttpDownloadTest, BlocksAreWrittenWholeAndReportedInChunks) {
+  const std::string body = RandomBytes(3 * 1024 * 1024 + 5);
+  server.SetBody("/big", body);
+  EXPECT_EQ(Get("/big", static_cast<int64_t>(body.size())), TransferOk);
+  EXPECT_TRUE(sink.body == body);
+  EXPECT_EQ(sink.opens, 1);
+  EXPECT_EQ(sink.closes, 1);
+  EXPECT_EQ(progress.chunks.size(), (body.size() + 1023) / 1024);
+  EXPECT_LT(sink.writes * 8, static_cast<int>(progress.chunks.size()));
+  EXPECT_EQ(progress.received, body.size());
+
+  sink = RecordingSink();
+  progress = RecordingProgress();
+  progress.stopAfter = 3;
+  EXPECT_EQ(Get("/big"), Cancelled);
+  EXPECT_EQ(progress.chunks.size(), 3u);
+  EXPECT_EQ(sink.closes, 1);
+}
+
+// Nothing invites an encoding; a server that sends gzip or deflate anyway is decoded, any other
+// coding is refused before a file is created.
+TEST_F(HttpDownloadTest, EncodedBodiesAreDecodedOrRefused) {
+  const std::string body = RandomBytes(30000, 5) + std::string(30000, 'z');
+  struct Case {
+    const char* encoding;
+    std::string sent;
+    bool chunked;
+    int code;
+  } cases[] = {
+      {"gzip", CompressedBody(body, true), false, TransferOk},
+      {"x-gzip", CompressedBody(body, true), true, TransferOk},
+      {"deflate", CompressedBody(body, false), false, TransferOk},
+      {"GZIP, identity", CompressedBody(body, true), false, TransferOk},
+      {"identity", body, false, TransferOk},
+      {"br", CompressedBody(body, true), false, ServerRefused},
+      {"zstd", body, true, ServerRefused},
+      {"compress", body, false, ServerRefused},
+      {"gzip, br", body, false, ServerRefused},
+      {"gzip", "not gzip at all", false, ServerRefused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    LoopbackHttpServer::Response response;
+    response.headers = {{"Content-Encoding", c.encoding}};
+    response.body = c.sent;
+    response.chunked = c.chunked;
+    server.SetResponse("/encoded", response);
+    sink = RecordingSink();
+    EXPECT_EQ(Get("/encoded", body.size()), c.code);
+    if (c.code == TransferOk) {
+      EXPECT_TRUE(sink.body == body);
+      EXPECT_EQ(progress.received, body.size());
+    } else if (std::string(c.encoding) != "gzip") {
+      EXPECT_EQ(sink.opens, 0);
+    }
+    EXPECT_EQ(sink.closes, sink.opens);
+  }
+  // The decoded length is what the manifest's length is held against.
+  LoopbackHttpServer::Response gzipped;
+  gzipped.headers = {{"Content-Encoding", "gzip"}};
+  gzipped.body = CompressedBody(body, true);
+  server.SetResponse("/encoded", gzipped);
+  EXPECT_EQ(Get("/encoded", body.size() - 1), ServerRefused);
+  // The status is looked at first.
+  gzipped.status = 404;
+  gzipped.headers = {{"Content-Encoding", "br"}};
+  server.SetResponse("/encoded", gzipped);
+  EXPECT_EQ(Get("/encoded", body.size()), FileRequestFailed);
 }
 
 TEST(StallTimeout, SixtySecondsUnlessTheEnvironmentGivesAWholeNumberInRange) {

@@ -1,0 +1,63 @@
+#include "transfer/body_receiver.h"
+
+#include <algorithm>
+
+#include "transfer/transfer_error.h"
+
+namespace {
+
+// Each chunk gets one progress report.
+constexpr size_t kChunkSize = 1024;
+
+}  // namespace
+
+BodyReceiver::~BodyReceiver() {
+  if (open_)
+    sink_.Close();
+}
+
+int BodyReceiver::Begin(int64_t announcedLength) {
+  if (open_)
+    return TransferOk;
+  // Refused before the target is touched.
+  if (request_.exactSize && announcedLength >= 0 &&
+      static_cast<uint64_t>(announcedLength) != request_.expectedSize) {
+    return ServerRefused;
+  }
+  if (!sink_.Open(0))
+    return LocalFileCreateFailed;
+  open_ = true;
+  received_ = 0;
+  return TransferOk;
+}
+
+int BodyReceiver::Take(const char* data, size_t length) {
+  if (request_.exactSize && length > request_.expectedSize - received_)
+    return ServerRefused;  // longer than required: not one byte more is written
+  if (!sink_.Write(data, length))
+    return LocalFileCreateFailed;
+  while (length > 0) {
+    const size_t chunk = std::min(length, kChunkSize);
+    length -= chunk;
+    received_ += chunk;
+    if (!progress_.OnChunk(static_cast<uint32_t>(chunk), received_))
+      return Cancelled;
+  }
+  return TransferOk;
+}
+
+int BodyReceiver::Finish(int result) {
+  // A body that announced no length ends when the connection does, so a connection dropped
+  // early would otherwise pass for success.
+  if (result == TransferOk && (request_.exactSize ? received_ != request_.expectedSize
+                                                  : received_ < request_.expectedSize)) {
+    result = ServerRefused;
+  }
+  if (open_) {
+    open_ = false;
+    // Every byte must be in place before success is reported.
+    if (!sink_.Close() && result == TransferOk)
+      result = LocalFileCreateFailed;
+  }
+  return result;
+}

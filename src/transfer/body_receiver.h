@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "transfer/http_download.h"
+
+// The body's way from an HTTP implementation to its sink, the same for every implementation:
+// opens the sink for an accepted response, holds the body to the request's length, writes each
+// block as it came in one call and reports it in chunks of at most 1024 bytes. One per Get, on
+// its thread.
+class BodyReceiver {
+ public:
+  BodyReceiver(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress)
+      : request_(request), sink_(sink), progress_(progress) {}
+  BodyReceiver(const BodyReceiver&) = delete;
+  BodyReceiver& operator=(const BodyReceiver&) = delete;
+  ~BodyReceiver();
+
+  // The final response is a 200 whose body (as the sink will get it) is announced to have
+  // announcedLength bytes, or -1 when unknown. TransferOk once the sink is open; ServerRefused
+  // when the announced length contradicts the request (the sink is not opened);
+  // LocalFileCreateFailed.
+  int Begin(int64_t announcedLength);
+  bool begun() const { return open_; }
+  // One block of the body: TransferOk, ServerRefused (beyond an exact length; nothing of it is
+  // written), LocalFileCreateFailed or Cancelled.
+  int Take(const char* data, size_t length);
+  // Ends the body with the run's outcome so far and returns the final one: the length is held
+  // to the request and the sink closed.
+  int Finish(int result);
+  uint64_t received() const { return received_; }
+
+ private:
+  const HttpRequest& request_;
+  DownloadSink& sink_;
+  DownloadProgress& progress_;
+  uint64_t received_ = 0;
+  bool open_ = false;
+};

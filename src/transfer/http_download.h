@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Where a download's body goes: the ".update" file, or anything else that takes bytes in order
+// (a sink that also hashes them, say). Used only by the thread that runs the download.
+class DownloadSink {
+ public:
+  virtual ~DownloadSink() = default;
+  // The final response is accepted; its body goes to startOffset on (0: from the beginning, an
+  // existing target is truncated). False when the target can't be opened.
+  virtual bool Open(uint64_t startOffset) = 0;
+  // One block as it arrived, in one call. False when it could not be written.
+  virtual bool Write(const char* data, size_t length) = 0;
+  // Called once after a successful Open, whatever the outcome: every byte written is to be in
+  // place afterwards. False when that failed.
+  virtual bool Close() = 0;
+};
+
+// Hears how a download goes and may stop it. Used only by the thread that runs the download.
+class DownloadProgress {
+ public:
+  virtual ~DownloadProgress() = default;
+  // chunkBytes (1 to 1024) of the body have been written; received counts the body so far.
+  // False stops the download.
+  virtual bool OnChunk(uint32_t chunkBytes, uint64_t received) = 0;
+  // Asked now and then while nothing arrives (connecting, a silent server). True stops it.
+  virtual bool StopRequested() = 0;
+};
+
+// One GET as its caller wants it.
+struct HttpRequest {
+  std::string url;  // http scheme only
+  // The body must have at least this many bytes, or exactly this many with exactSize.
+  uint64_t expectedSize = 0;
+  bool exactSize = false;
+};
+
+// One HTTP download: a GET of one http URL with our request headers into a sink, synchronous on
+// the caller's thread. Only a 200 is taken; redirects to http URLs are followed; a body that
+// comes gzip- or deflate-encoded is decoded, another encoding refused. Connections are kept for
+// later downloads to the same server (shared by every object). One Get at a time per object.
+class HttpDownload {
+ public:
+  virtual ~HttpDownload() = default;
+  // TransferOk, or UrlParseFailed (before any connection), ServerRefused (the HTTP layer failed,
+  // the body broke off or has another length than required, or came in an unknown encoding),
+  // FileRequestFailed (a status other than 200; the sink is not opened), LocalFileCreateFailed
+  // (the sink failed) or Cancelled (progress stopped it).
+  virtual int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) = 0;
+};
+
+// The implementation this build was made with.
+std::unique_ptr<HttpDownload> NewHttpDownload();
+
+// Closes the connections that finished downloads keep open for the next ones. Called when the
+// HTTP layer shuts down; no download may be running.
+void CloseKeptConnections();

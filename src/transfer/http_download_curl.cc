@@ -1,0 +1,391 @@
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "transfer/body_receiver.h"
+#include "transfer/http_download.h"
+#include "transfer/transfer_error.h"
+#include "transfer/transfer_timeouts.h"
+
+namespace {
+
+// What libcurl reads from the socket at once (its default is 16 KiB).
+constexpr long kReceiveBufferSize = 256 * 1024;
+
+constexpr long kConnectTimeoutSeconds = 30;
+constexpr long kLowSpeedBytesPerSecond = 1;
+constexpr long kMaxRedirects = 10;
+
+#ifdef CURL_WRITEFUNC_ERROR
+constexpr size_t kRefuseBody = CURL_WRITEFUNC_ERROR;
+#else
+constexpr size_t kRefuseBody = 0;
+#endif
+
+struct EasyCleanup {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct UrlCleanup {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using ParsedUrl = std::unique_ptr<CURLU, UrlCleanup>;
+using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
+
+// The URL split into its parts when it is an http URL; null for any other scheme or text that
+// is no URL. Spaces and bytes outside ASCII are percent-encoded, as a browser would send them.
+ParsedUrl ParseHttpUrl(const std::string& text) {
+  ParsedUrl url(curl_url());
+  if (!url)
+    throw std::bad_alloc();
+  if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_ALLOW_SPACE | CURLU_URLENCODE) !=
+      CURLUE_OK) {
+    return nullptr;
+  }
+  char* scheme = nullptr;
+  if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK)
+    return nullptr;
+  bool http = std::strcmp(scheme, "http") == 0;
+  curl_free(scheme);
+  if (!http)
+    return nullptr;
+  return url;
+}
+
+// The value of a header line when it is the named header ("name:" in any case), trimmed.
+bool HeaderValue(const char* line, size_t length, const char* name, std::string& value) {
+  const size_t nameLength = std::strlen(name);
+  if (length <= nameLength || strncasecmp(line, name, nameLength) != 0)
+    return false;
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  size_t begin = nameLength;
+  size_t end = length;
+  while (begin < end && blank(line[begin]))
+    ++begin;
+  while (end > begin && blank(line[end - 1]))
+    --end;
+  value.assign(line + begin, end - begin);
+  return true;
+}
+
+// Whether a Content-Encoding value names only codings that libcurl undoes and that we take
+// (gzip and deflate); "identity" changes nothing. Sets encoded when any real coding is named.
+bool KnownEncodings(const std::string& value, bool& encoded) {
+  size_t begin = 0;
+  while (begin <= value.size()) {
+    size_t end = value.find(',', begin);
+    if (end == std::string::npos)
+      end = value.size();
+    std::string token = value.substr(begin, end - begin);
+    token.erase(0, token.find_first_not_of(" \t"));
+    token.erase(token.find_last_not_of(" \t") + 1);
+    if (strcasecmp(token.c_str(), "gzip") == 0 || strcasecmp(token.c_str(), "x-gzip") == 0 ||
+        strcasecmp(token.c_str(), "deflate") == 0) {
+      encoded = true;
+    } else if (!token.empty() && strcasecmp(token.c_str(), "identity") != 0) {
+      return false;
+    }
+    begin = end + 1;
+  }
+  return true;
+}
+
+// A Content-Length value as a number; false when it is none.
+bool ParseLength(const std::string& text, uint64_t& length) {
+  if (text.empty() || text.size() > 19 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  length = std::stoull(text);
+  return true;
+}
+
+// One session: an easy handle with our request headers. It outlives a run: the handle keeps the
+// run's connection open for the next run to the same server.
+struct Session {
+  HeaderList headers;  // declared first: outlives the handle that points at it
+  EasyHandle easy;
+};
+
+// An option libcurl refuses (no memory, or a library without it) ends the run like any other
+// failure of the HTTP layer.
+void Require(CURLcode code) {
+  if (code != CURLE_OK)
+    throw std::runtime_error(curl_easy_strerror(code));
+}
+
+Session NewSession() {
+  Session session;
+  session.easy.reset(curl_easy_init());
+  if (!session.easy)
+    throw std::bad_alloc();
+  // "Accept-Encoding:" with no value keeps libcurl's own header off the request: nothing invites
+  // an encoding, yet a server that encodes anyway is decoded (see Configure).
+  for (const char* header : {"Accept: */*", "User-Agent: Lodestar_Quorrin",
+                             "Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding:"}) {
+    curl_slist* list = curl_slist_append(session.headers.get(), header);
+    if (!list)
+      throw std::bad_alloc();
+    session.headers.release();
+    session.headers.reset(list);
+  }
+  return session;
+}
+
+// The session a finished run left behind, handed to the next run so that consecutive transfers
+// reuse its connection. Runs that overlap get sessions of their own; one is kept. Any thread.
+class SessionPool {
+ public:
+  Session Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (kept_.easy)
+        return std::move(kept_);
+    }
+    return NewSession();
+  }
+
+  void Keep(Session session) {
+    Session dropped;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!kept_.easy)
+      kept_ = std::move(session);
+    else
+      dropped = std::move(session);
+  }
+
+  void Clear() {
+    Session dropped;
+    std::lock_guard<std::mutex> lock(mutex_);
+    dropped = std::move(kept_);
+  }
+
+ private:
+  std::mutex mutex_;
+  Session kept_;
+};
+
+// Never destroyed: a worker may still give a session back while the process winds down, and
+// the HTTP layer's shutdown empties it (CloseKeptConnections).
+SessionPool& Sessions() {
+  static SessionPool* pool = new SessionPool;
+  return *pool;
+}
+
+// Sets a session's handle up for a single uncached GET of an http URL, with our headers,
+// time-outs and protocol limits; whatever an earlier run set is forgotten, its open connections
+// are not.
+void Configure(Session& session) {
+  CURL* easy = session.easy.get();
+  curl_easy_reset(easy);
+  Require(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+#if LIBCURL_VERSION_NUM >= 0x075500
+  Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http"));
+  Require(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http"));
+#else
+  Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP)));
+  Require(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP)));
+#endif
+  Require(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
+  Require(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, session.headers.get()));
+  Require(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+  Require(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects));
+  Require(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
+  Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));
+  Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallTimeoutSeconds()));
+  Require(curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""));
+  // A larger receive buffer is only a hint; libcurl may refuse it.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+}
+
+// One Get: settles the final response, hands its body to the receiver and turns libcurl's
+// outcome into a result code. Lives on the caller's stack; libcurl calls it back on that thread.
+class CurlGet {
+ public:
+  CurlGet(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress)
+      : request_(request), progress_(progress), body_(request, sink, progress) {}
+  CurlGet(const CurlGet&) = delete;
+  CurlGet& operator=(const CurlGet&) = delete;
+
+  int Perform() {
+    ParsedUrl url = ParseHttpUrl(request_.url);
+    if (!url)
+      return UrlParseFailed;
+    Session session = Sessions().Take();
+    Configure(session);
+    easy_ = session.easy.get();
+    Require(curl_easy_setopt(easy_, CURLOPT_CURLU, url.get()));
+    Require(curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlGet::OnHeader));
+    Require(curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this));
+    Require(curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlGet::OnBody));
+    Require(curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this));
+    Require(curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &CurlGet::OnProgress));
+    Require(curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this));
+    Require(curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L));
+
+    CURLcode performed = curl_easy_perform(easy_);
+    int result = result_;
+    if (result == TransferOk && performed != CURLE_OK) {
+      result = performed == CURLE_ABORTED_BY_CALLBACK ? Cancelled : ServerRefused;
+    }
+    // Normally the end of the final headers settled the status; if it didn't, settle it now so a
+    // 200 without body still opens its sink and nothing else does.
+    if (result == TransferOk && !Accept())
+      result = result_;
+    easy_ = nullptr;
+    // Handed on with its connection (libcurl keeps one only when it can be reused), and without
+    // the options that point at this run's objects.
+    curl_easy_reset(session.easy.get());
+    Sessions().Keep(std::move(session));
+    return body_.Finish(result);
+  }
+
+ private:
+  // Checks the final response once it has its headers and opens the sink for a 200 in a known
+  // encoding. False (with result_ set) when the run must end.
+  bool Accept() {
+    if (body_.begun())
+      return true;
+    if (result_ != TransferOk)
+      return false;
+    long status = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200) {
+      result_ = FileRequestFailed;
+      return false;
+    }
+    // Nothing in an encoding we can't undo is ever written.
+    if (!encodingKnown_) {
+      result_ = ServerRefused;
+      return false;
+    }
+    // An encoded body's announced length is not the length it is written with.
+    result_ =
+        body_.Begin(lengthAnnounced_ && !encoded_ ? static_cast<int64_t>(announcedLength_) : -1);
+    return result_ == TransferOk;
+  }
+
+  // Header lines of every response, interim and redirects included, then trailers.
+  static size_t OnHeader(char* data, size_t size, size_t count, void* context) {
+    auto* self = static_cast<CurlGet*>(context);
+    const size_t length = size * count;
+    if (self->body_.begun())
+      return length;  // trailers after the body
+    if (self->result_ != TransferOk)
+      return 0;
+    std::string value;
+    if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+      self->redirecting_ = false;
+      self->encodingKnown_ = true;
+      self->encoded_ = false;
+      self->chunked_ = false;
+      self->lengthAnnounced_ = false;
+    } else if (HeaderValue(data, length, "content-encoding:", value)) {
+      if (!KnownEncodings(value, self->encoded_))
+        self->encodingKnown_ = false;
+    } else if (HeaderValue(data, length, "transfer-encoding:", value)) {
+      self->chunked_ = true;  // the length, if any, is not the body's
+      self->lengthAnnounced_ = false;
+    } else if (HeaderValue(data, length, "content-length:", value)) {
+      if (!self->chunked_)
+        self->lengthAnnounced_ = ParseLength(value, self->announcedLength_);
+    } else if (length >= 1 && length <= 2 && (data[0] == '\r' || data[0] == '\n')) {
+      // End of one response's headers: final unless interim (1xx) or a redirect to follow.
+      long status = 0;
+      curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &status);
+      if (status >= 100 && status < 200)
+        return length;
+      if (status >= 300 && status < 400 && self->redirecting_)
+        return length;
+      return self->Accept() ? length : 0;
+    } else if (length > 9 && strncasecmp(data, "location:", 9) == 0) {
+      for (size_t i = 9; i < length; ++i) {
+        if (data[i] != ' ' && data[i] != '\t' && data[i] != '\r' && data[i] != '\n') {
+          self->redirecting_ = true;
+          break;
+        }
+      }
+    }
+    return length;
+  }
+
+  // Body bytes as libcurl hands them over (up to its buffer size at once), decoded: written in
+  // one call, reported chunk by chunk. Nothing may be thrown across libcurl.
+  static size_t OnBody(char* data, size_t size, size_t count, void* context) {
+    auto* self = static_cast<CurlGet*>(context);
+    const size_t length = size * count;
+    try {
+      if (!self->Accept())
+        return kRefuseBody;
+      self->result_ = self->body_.Take(data, length);
+      return self->result_ == TransferOk ? length : kRefuseBody;
+    } catch (...) {
+      if (self->result_ == TransferOk)
+        self->result_ = ServerRefused;
+      return kRefuseBody;
+    }
+  }
+
+  // Called at least once a second, also while connecting or while the server is silent, so a
+  // stop is seen without waiting for data.
+  static int OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t,
+                        curl_off_t) {
+    auto* self = static_cast<CurlGet*>(context);
+    try {
+      if (!self->progress_.StopRequested())
+        return 0;
+    } catch (...) {
+      if (self->result_ == TransferOk)
+        self->result_ = ServerRefused;
+      return 1;
+    }
+    // The whole announced body is in: let the run end as the success it is.
+    if (self->body_.begun() && downloadTotal > 0 && downloaded >= downloadTotal)
+      return 0;
+    if (self->result_ == TransferOk)
+      self->result_ = Cancelled;
+    return 1;
+  }
+
+  const HttpRequest& request_;
+  DownloadProgress& progress_;
+  BodyReceiver body_;
+  CURL* easy_ = nullptr;
+  bool redirecting_ = false;  // the current response names a Location to follow
+  // What the current response's headers said about its body.
+  bool encodingKnown_ = true;  // no coding but gzip, deflate or identity named
+  bool encoded_ = false;       // gzip or deflate named: libcurl decodes
+  bool chunked_ = false;
+  bool lengthAnnounced_ = false;
+  uint64_t announcedLength_ = 0;
+  int result_ = TransferOk;  // the first failure a callback saw
+};
+
+// HTTP downloads over libcurl easy handles, with the kept session of SessionPool.
+class CurlHttpDownload final : public HttpDownload {
+ public:
+  int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) override {
+    try {
+      return CurlGet(request, sink, progress).Perform();
+    } catch (...) {
+      return ServerRefused;  // an option libcurl refused, or no memory
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<HttpDownload> NewHttpDownload() {
+  return std::make_unique<CurlHttpDownload>();
+}
+
+void CloseKeptConnections() {
+  Sessions().Clear();
+}
