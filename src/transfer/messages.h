@@ -66,7 +66,8 @@ class MessageQueue : public MessageTarget {
 
   // pollAfter: progress messages taken in a row after which the owner looks for more every
   // kPollInterval instead of being woken for each (a wake-up per KiB would cost more than the
-  // download itself). Small when a wake-up is dear compared with a look, large when not.
+  // download itself). 1 for an owner that looks by a timed wait; more where each look is an event
+  // of its own, so that a small file's few messages start no polling.
   explicit MessageQueue(size_t pollAfter = 1);
   MessageQueue(const MessageQueue&) = delete;
   MessageQueue& operator=(const MessageQueue&) = delete;
