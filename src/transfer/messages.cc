@@ -4,33 +4,39 @@
 
 namespace {
 
-// How late a progress message may be seen while a transfer is reporting. Completion and every
-// other message wake the waiter at once.
-constexpr std::chrono::milliseconds kProgressSlice(10);
+using Clock = std::chrono::steady_clock;
+
+// Copies of one message a delivery takes at a time: it looks at the clock between takes.
+constexpr size_t kCopiesPerTake = 4096;
+
+bool SameMessage(const PostedMessage& a, const PostedMessage& b) {
+  return a.message == b.message && a.wParam == b.wParam && a.lParam == b.lParam;
+}
 
 }  // namespace
 
+MessageQueue::MessageQueue(size_t pollAfter) : pollAfter_(std::max<size_t>(pollAfter, 1)) {}
+
 void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
-  bool wake;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_)
       return;
-    // A progress message wakes nobody while a waiter looks in short slices anyway, and a waiter
-    // sleeping until woken does so only on an empty queue. Every other message (a transfer's end)
-    // wakes at once, also a waiter that sleeps a slice over unannounced progress.
-    if (message == WM_TRANSFER_PROGRESS)
-      wake = queue_.empty() && pollingWaiters_ == 0;
-    else
-      wake = queue_.empty() || pollingWaiters_ > 0;
-    if (message == WM_TRANSFER_PROGRESS && !queue_.empty() &&
-        queue_.back().message.message == message && queue_.back().message.wParam == wParam &&
-        queue_.back().message.lParam == lParam) {
+    const PostedMessage posted{message, wParam, lParam};
+    const bool progress = message == WM_TRANSFER_PROGRESS;
+    if (progress && !queue_.empty() && SameMessage(queue_.back().message, posted))
       ++queue_.back().count;
-    } else {
-      queue_.push_back(Entry{PostedMessage{message, wParam, lParam}, 1});
-    }
+    else
+      queue_.push_back(Entry{posted, 1});
     ++pending_;
+    // An owner that looks every poll interval finds progress by itself; anything else (a
+    // transfer's end) wakes it at once.
+    if (!awake_ && !(progress && polling_)) {
+      awake_ = true;
+      wake = true;
+      Wake();
+    }
   }
   if (wake)
     arrived_.notify_all();
@@ -47,30 +53,20 @@ void MessageQueue::Close() {
 }
 
 bool MessageQueue::IsClosed() const {
-  std::lock_guard<std::mutex> lock(mutex_);
   return closed_;
 }
 
-bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+bool MessageQueue::Wait(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
   std::unique_lock<std::mutex> lock(mutex_);
-  while (queue_.empty() && !closed_) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline)
-      return false;
-    if (progressFlowing_) {
-      ++pollingWaiters_;
-      arrived_.wait_until(lock, std::min(deadline, now + kProgressSlice));
-      --pollingWaiters_;
-      // A whole slice without anything: the flow has stopped, so sleep until woken from now on.
-      if (queue_.empty() && std::chrono::steady_clock::now() >= now + kProgressSlice)
-        progressFlowing_ = false;
-    } else {
-      arrived_.wait_until(lock, deadline);
-    }
-  }
-  if (queue_.empty())
-    return false;  // closed
+  return WaitLocked(lock, deadline);
+}
+
+bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!WaitLocked(lock, deadline))
+    return false;
   TakeFront(out, 1);
   return true;
 }
@@ -91,6 +87,77 @@ size_t MessageQueue::Pending() const {
   return pending_;
 }
 
+DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseconds slice) {
+  const auto start = Clock::now();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (delivering_)
+      return DeliveryEnd::Busy;
+    delivering_ = true;
+    awake_ = true;
+  }
+  bool tookAny = false;
+  for (;;) {
+    PostedMessage message;
+    size_t copies = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (closed_) {
+        delivering_ = false;
+        Asleep(false);
+        return DeliveryEnd::Stopped;
+      }
+      if (queue_.empty()) {
+        delivering_ = false;
+        if (!tookAny)
+          progressRun_ = 0;  // a look that found nothing: the stream has stopped
+        const bool polling = progressRun_ >= pollAfter_;
+        Asleep(polling);
+        return polling ? DeliveryEnd::Polling : DeliveryEnd::Empty;
+      }
+      if (tookAny && Clock::now() - start >= slice) {
+        delivering_ = false;
+        return DeliveryEnd::More;  // the rest after the loop's own work
+      }
+      copies = TakeFront(message, kCopiesPerTake);
+      tookAny = true;
+    }
+    // Outside the lock: a handler may run a nested loop (a message box); what is posted meanwhile
+    // waits in order behind the message being handled.
+    for (size_t handled = 0; handled < copies && !closed_; ++handled) {
+      if (!handler(message)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        PutBackLocked(message, copies - handled - 1);
+        delivering_ = false;
+        Asleep(false);
+        return DeliveryEnd::Stopped;
+      }
+    }
+  }
+}
+
+bool MessageQueue::WaitLocked(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
+  while (queue_.empty() && !closed_) {
+    const auto now = Clock::now();
+    if (now >= deadline)
+      return false;
+    const bool polling = progressRun_ >= pollAfter_;
+    Asleep(polling);
+    if (polling) {
+      arrived_.wait_until(lock, std::min(deadline, now + kPollInterval));
+      // A whole interval without anything: the stream has stopped, so sleep until woken.
+      if (queue_.empty() && Clock::now() >= now + kPollInterval)
+        progressRun_ = 0;
+    } else {
+      arrived_.wait_until(lock, deadline);
+    }
+  }
+  if (queue_.empty())
+    return false;  // closed
+  awake_ = true;
+  return true;
+}
+
 size_t MessageQueue::TakeFront(PostedMessage& out, size_t most) {
   Entry& front = queue_.front();
   out = front.message;
@@ -99,6 +166,24 @@ size_t MessageQueue::TakeFront(PostedMessage& out, size_t most) {
   if (front.count == 0)
     queue_.pop_front();
   pending_ -= taken;
-  progressFlowing_ = out.message == WM_TRANSFER_PROGRESS;
+  if (out.message == WM_TRANSFER_PROGRESS)
+    progressRun_ += taken;
+  else
+    progressRun_ = 0;
   return taken;
+}
+
+void MessageQueue::PutBackLocked(const PostedMessage& message, size_t copies) {
+  if (copies == 0 || closed_)
+    return;
+  if (!queue_.empty() && SameMessage(queue_.front().message, message))
+    queue_.front().count += copies;
+  else
+    queue_.push_front(Entry{message, copies});
+  pending_ += copies;
+}
+
+void MessageQueue::Asleep(bool polling) {
+  awake_ = false;
+  polling_ = polling;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 class CInetFile;
@@ -40,14 +42,42 @@ class MessageTarget {
   virtual void Post(unsigned message, uint32_t wParam, CInetFile* lParam) = 0;
 };
 
-// A message target with its own queue, drained by the loop of the thread that owns it
-// (the terminal front end, tests). Post from any thread; Wait and TryTake on the owner's thread.
+// How a Deliver call ended.
+enum class DeliveryEnd {
+  Empty,    // everything was handed over; the next post wakes the owner
+  Polling,  // everything was handed over while progress streams in: the owner looks again
+            // within kPollInterval by itself, and only other messages wake it
+  More,     // the time slice is used up: the owner calls Deliver again after its own work
+  Stopped,  // the handler asked to stop, or the queue was closed; the next post wakes the owner
+  Busy,     // called from inside a running Deliver (a nested loop); the outer call goes on
+};
+
+// The window's message queue, shared by every front end: Post from any thread; the owner's thread
+// (the window's) takes the messages in posting order by Wait, TryTake or Deliver. A front end
+// whose loop cannot sleep in Wait overrides Wake to have its loop call Deliver.
 class MessageQueue : public MessageTarget {
  public:
+  // Handles one message on the owner's thread; false stops the delivery after it.
+  using Handler = std::function<bool(const PostedMessage&)>;
+
+  // How late the owner may look for progress while a transfer streams; every other message
+  // wakes it at once.
+  static constexpr std::chrono::milliseconds kPollInterval{10};
+
+  // pollAfter: progress messages taken in a row after which the owner looks for more every
+  // kPollInterval instead of being woken for each (a wake-up per KiB would cost more than the
+  // download itself). 1 for an owner that looks by a timed wait; more where each look is an event
+  // of its own, so that a small file's few messages start no polling.
+  explicit MessageQueue(size_t pollAfter = 1);
+  MessageQueue(const MessageQueue&) = delete;
+  MessageQueue& operator=(const MessageQueue&) = delete;
+
   void Post(unsigned message, uint32_t wParam, CInetFile* lParam) override;
-  // Drops every queued message and every later Post.
+  // Drops every queued message and every later Post; a running Deliver hands over no more.
   void Close();
   bool IsClosed() const;
+  // Waits up to timeout until a message is queued; false when none came or the queue is closed.
+  bool Wait(std::chrono::milliseconds timeout);
   // Takes the oldest message, waiting up to timeout; false when none came.
   bool Wait(PostedMessage& out, std::chrono::milliseconds timeout);
   bool TryTake(PostedMessage& out);
@@ -56,26 +86,44 @@ class MessageQueue : public MessageTarget {
   // handles each copy as a message of its own.
   size_t TryTakeRepeated(PostedMessage& out, size_t most);
   size_t Pending() const;
+  // Hands the queued messages to handler one copy at a time, oldest first, until the queue is
+  // empty, the handler returns false or slice has passed. What a stopped handler leaves stays
+  // queued. Owner's thread; the handler may run a nested loop that calls Deliver again.
+  DeliveryEnd Deliver(const Handler& handler, std::chrono::milliseconds slice);
+
+ protected:
+  // Tells the owner's loop that messages wait, for a loop that does not sleep in Wait. Called by
+  // Post on the posting thread with the queue's lock held, once until the owner has looked again:
+  // it must not block nor call into the queue.
+  virtual void Wake() {}
 
  private:
-  // Equal progress messages posted in a row are kept as one entry with a count: a fast transfer
-  // costs no memory per message while the loop catches up.
+  // Equal progress messages of one task posted in a row are kept as one entry with a count: a
+  // fast transfer costs no memory per message while the owner catches up.
   struct Entry {
     PostedMessage message;
     size_t count = 1;
   };
 
-  // Takes up to most copies of the front message; the caller holds mutex_ and the queue is not
-  // empty.
+  // Waits until a message is queued or the deadline passes; the caller holds lock.
+  bool WaitLocked(std::unique_lock<std::mutex>& lock,
+                  std::chrono::steady_clock::time_point deadline);
+  // Takes up to most copies of the front message; mutex_ is held and the queue is not empty.
   size_t TakeFront(PostedMessage& out, size_t most);
+  // Puts copies of a message taken but not handled back at the front; mutex_ is held.
+  void PutBackLocked(const PostedMessage& message, size_t copies);
+  // The owner stops looking: the next post wakes it, or only a non-progress post when it polls;
+  // mutex_ is held.
+  void Asleep(bool polling);
 
+  const size_t pollAfter_;
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<Entry> queue_;
-  size_t pending_ = 0;  // messages in all, copies counted
-  bool closed_ = false;
-  // A transfer is reporting: waiters look for progress in short slices instead of being woken
-  // for every message (a wake-up per KiB would cost more than the download itself).
-  bool progressFlowing_ = false;
-  int pollingWaiters_ = 0;
+  size_t pending_ = 0;               // messages in all, copies counted
+  std::atomic<bool> closed_{false};  // written under mutex_; Deliver reads it between copies
+  bool awake_ = false;      // the owner will look without being woken (it is looking, or was woken)
+  bool polling_ = false;    // the owner looks every kPollInterval: progress needs no wake-up
+  size_t progressRun_ = 0;  // progress messages taken since another message was taken
+  bool delivering_ = false;
 };

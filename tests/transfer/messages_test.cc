@@ -135,6 +135,75 @@ TEST(MessageQueue, MessagesAfterAPauseInProgressStillArrive) {
   }
 }
 
+// Counts the wake-ups a front end whose loop cannot sleep in Wait would get.
+class CountingQueue : public MessageQueue {
+ public:
+  using MessageQueue::MessageQueue;
+  int wakes = 0;
+
+ protected:
+  void Wake() override { ++wakes; }
+};
+
+// Deliver hands every copy over in order; a handler that stops leaves the rest queued, and a
+// nested call leaves the work to the outer one.
+TEST(MessageQueue, DeliverHandsOverCopiesAndKeepsWhatAStoppedHandlerLeft) {
+  MessageQueue queue;
+  CInetFile* task = reinterpret_cast<CInetFile*>(&queue);  // only compared, never used
+  for (int i = 0; i < 5; ++i)
+    queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
+  queue.Post(WM_TRANSFER_DONE, 0, task);
+  std::vector<uint32_t> seen;
+  DeliveryEnd nested = DeliveryEnd::Empty;
+  auto handler = [&](const PostedMessage& message) {
+    nested = queue.Deliver([](const PostedMessage&) { return true; }, milliseconds(100));
+    seen.push_back(message.wParam);
+    return seen.size() != 2;
+  };
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
+  EXPECT_EQ(nested, DeliveryEnd::Busy);
+  EXPECT_EQ(queue.Pending(), 4u);
+  // A slice already used up still hands over one take, then leaves the rest for later.
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(0)), DeliveryEnd::More);
+  EXPECT_EQ(queue.Pending(), 1u);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Empty);
+  EXPECT_EQ(seen, (std::vector<uint32_t>{1024, 1024, 1024, 1024, 1024, 0}));
+  queue.Close();
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
+  EXPECT_EQ(seen.size(), 6u);
+}
+
+// The owner is woken once until it looks again; once a stream of progress has been taken it
+// polls, so only a transfer's end wakes it, until a look finds nothing.
+TEST(MessageQueue, WakesTheOwnerOnceUntilItLooksAndNotForStreamingProgress) {
+  CountingQueue queue(3);
+  auto deliver = [&queue] {
+    return queue.Deliver([](const PostedMessage&) { return true; }, milliseconds(100));
+  };
+  struct Step {
+    unsigned message;
+    int posts;
+    int wakes;        // counted after the posts
+    DeliveryEnd end;  // of the delivery after them
+  };
+  const Step steps[] = {
+      {WM_TRANSFER_PROGRESS, 2, 1, DeliveryEnd::Empty},
+      {WM_TRANSFER_PROGRESS, 2, 2, DeliveryEnd::Polling},
+      {WM_TRANSFER_PROGRESS, 5, 2, DeliveryEnd::Polling},
+      {WM_TRANSFER_DONE, 1, 3, DeliveryEnd::Empty},
+      {WM_TRANSFER_PROGRESS, 1, 4, DeliveryEnd::Empty},
+      {WM_TRANSFER_PROGRESS, 2, 5, DeliveryEnd::Polling},
+      {WM_TRANSFER_PROGRESS, 0, 5, DeliveryEnd::Empty},  // a look that finds nothing ends polling
+      {WM_TRANSFER_PROGRESS, 1, 6, DeliveryEnd::Empty},
+  };
+  for (const Step& step : steps) {
+    for (int i = 0; i < step.posts; ++i)
+      queue.Post(step.message, 1024, nullptr);
+    EXPECT_EQ(queue.wakes, step.wakes) << step.message << " x" << step.posts;
+    EXPECT_EQ(deliver(), step.end) << step.message << " x" << step.posts;
+  }
+}
+
 TEST(ErrorTextFor, EachCodeHasItsTextAndOthersTheDefault) {
   const char* kDefault = "连接服务器失败, 请选择其他服务器进行尝试";
   EXPECT_STREQ(ErrorTextFor(UrlParseFailed), "URL解析错误, 请选择其他服务器进行尝试");

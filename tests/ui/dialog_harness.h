@@ -162,12 +162,13 @@ class DialogHarness : public ::testing::Test {
         return false;
       }
       dialog_->OnTimer(UpdateDialog::kTimerId);
-      PostedMessage message;
-      if (queue_.Wait(message, std::chrono::milliseconds(2))) {
-        dialog_->Dispatch(message);
-        while (!view_.ended && queue_.TryTake(message)) {
-          dialog_->Dispatch(message);
-        }
+      if (queue_.Wait(std::chrono::milliseconds(2))) {
+        queue_.Deliver(
+            [this](const PostedMessage& message) {
+              dialog_->Dispatch(message);
+              return !view_.ended;
+            },
+            std::chrono::hours(1));
       }
     }
     return true;

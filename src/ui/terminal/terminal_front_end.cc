@@ -20,7 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kLongestWait(20);
-constexpr size_t kMessagesPerTurn = 4096;
+// How long one turn hands messages over before the timer and the user's lines get theirs.
+constexpr std::chrono::milliseconds kDeliverySlice(20);
 const char kHint[] = "输入服务器编号后回车选择服务器，直接回车立即更新，输入 q 退出";
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -108,24 +109,17 @@ class TerminalLoop {
 
  private:
   void DispatchMessages(Clock::duration wait) {
-    PostedMessage message;
     auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(wait);
-    if (!queue_.Wait(message, std::max(timeout, std::chrono::milliseconds(0)))) {
+    if (!queue_.Wait(std::max(timeout, std::chrono::milliseconds(0)))) {
       return;
     }
-    dialog_.Dispatch(message);
     // The loop stops once the message that ended the dialog has been handled.
-    size_t handled = 1;
-    while (handled < kMessagesPerTurn && !Stopped()) {
-      size_t copies = queue_.TryTakeRepeated(message, kMessagesPerTurn - handled);
-      if (copies == 0) {
-        break;
-      }
-      handled += copies;
-      for (size_t i = 0; i < copies && !Stopped(); ++i) {
-        dialog_.Dispatch(message);
-      }
-    }
+    queue_.Deliver(
+        [this](const PostedMessage& message) {
+          dialog_.Dispatch(message);
+          return !Stopped();
+        },
+        kDeliverySlice);
   }
 
   bool Stopped() const { return view_.Ended() || interrupted != 0; }
