@@ -70,10 +70,9 @@ class UpdateDialog {
   void FillServerCombo();
   void HandleManifest(CInetFile& task, uint32_t code);
   void HandleFile(CInetFile& task, uint32_t code);
-  // Puts one downloaded file in place; oldMode holds the replaced file's permission bits, or -1.
-  void FinishFile(CInetFile& task, int oldMode);
+  // Puts one downloaded file in place; a file that cannot be is a failed file.
+  void FinishFile(CInetFile& task);
   void FinishRun();
-  bool FileExists(const std::string& path);
   // Shows tip on the tray icon when it differs from the tip shown.
   void SetTrayTip(std::string tip);
   void AddLogLine(const std::string& text, uint32_t code);

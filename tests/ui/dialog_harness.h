@@ -164,13 +164,20 @@ class DialogHarness : public ::testing::Test {
       dialog_->OnTimer(UpdateDialog::kTimerId);
       PostedMessage message;
       if (queue_.Wait(message, std::chrono::milliseconds(2))) {
-        dialog_->Dispatch(message);
+        Dispatch(message);
         while (!view_.ended && queue_.TryTake(message)) {
-          dialog_->Dispatch(message);
+          Dispatch(message);
         }
       }
     }
     return true;
+  }
+
+  void Dispatch(const PostedMessage& message) {
+    if (beforeDispatch_) {
+      beforeDispatch_(message);
+    }
+    dialog_->Dispatch(message);
   }
 
   // Until the dialog ends or waits for the user.
@@ -208,6 +215,8 @@ class DialogHarness : public ::testing::Test {
   RecordingLauncher launcher_;
   MessageQueue queue_;
   std::unique_ptr<UpdateDialog> dialog_;
+  // Called with each posted message before the dialog handles it.
+  std::function<void(const PostedMessage&)> beforeDispatch_;
 
  private:
   bool hadTmpdir_ = false;
