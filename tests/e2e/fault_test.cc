@@ -107,9 +107,6 @@ class FaultRun : public TerminalRun {
 
   // Release 1 as installed, and nothing of release 2 or of an earlier run.
   void InstallOldRelease() {
-    for (const std::string& path : Leftovers()) {
-      ::unlink(app_.File(path).c_str());
-    }
     for (const auto& [path, content] : new_.files) {
       ::unlink(app_.File(path).c_str());
     }
@@ -412,6 +409,11 @@ class CrashRun : public FaultRun {
 // and of saving the manifest), for N = 1, 2, ... until a run gets through: every kill leaves each
 // file whole in its old or new version and the old or new manifest, and the next run completes.
 TEST_F(CrashRun, KilledAtEveryStepOfTheInstallation) {
+#if defined(__SANITIZE_THREAD__)
+  // About 80 runs of a program whose installation steps run on one thread: half a minute here
+  // for nothing that the plain and address-sanitizer passes do not already show.
+  GTEST_SKIP() << "not under ThreadSanitizer";
+#endif
   int point = 1;
   for (;; ++point) {
     SCOPED_TRACE("killed at point " + std::to_string(point));

@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "platform/file_system.h"
-#include "platform/install_file.h"
 #include "platform/launch.h"
 #include "support/temp_dir.h"
 
@@ -75,56 +74,6 @@ int Mode(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 0777) : -1;
 }
 
-TEST_F(FileSystem, InstallingReplacesInOneStepOrLeavesBothAsTheyWere) {
-  enum Target { kNone, kFile, kFolder, kDanglingLink };
-  struct Case {
-    const char* what;
-    Target target;
-    bool downloaded;
-    bool executable;
-    InstallResult result;
-    int mode;  // of the installed file
-  } cases[] = {
-      {"new file", kNone, true, false, InstallResult::Installed, 0600},
-      {"replaces a file, keeping its bits", kFile, true, false, InstallResult::Installed, 0640},
-      {"executable gains execute bits", kFile, true, true, InstallResult::Installed, 0750},
-      {"replaces a dangling link", kDanglingLink, true, false, InstallResult::Installed, 0600},
-      {"folder in the way", kFolder, true, false, InstallResult::DeleteFailed, -1},
-      {"download gone", kNone, false, false, InstallResult::RenameFailed, -1},
-      {"download gone, old file stays", kFile, false, false, InstallResult::RenameFailed, -1},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string target = dir_.File("t" + std::to_string(++n)), update = target + ".update";
-    if (c.target == kFile) {
-      WriteFileBytes(target, "old");
-      ::chmod(target.c_str(), 0640);
-    } else if (c.target == kFolder) {
-      ::mkdir(target.c_str(), 0755);
-    } else if (c.target == kDanglingLink) {
-      ASSERT_EQ(::symlink("nowhere", target.c_str()), 0);
-    }
-    if (c.downloaded) {
-      WriteFileBytes(update, "new");
-      ::chmod(update.c_str(), 0600);
-    }
-    EXPECT_EQ(InstallFile(update, target, c.executable), c.result);
-    if (c.result == InstallResult::Installed) {
-      EXPECT_EQ(ReadFileBytes(target), "new");
-      EXPECT_EQ(Mode(target), c.mode);
-      EXPECT_FALSE(FileExists(update));
-      continue;
-    }
-    EXPECT_EQ(FileExists(update), c.downloaded);
-    if (c.target == kFile) {
-      EXPECT_EQ(ReadFileBytes(target), "old");
-    }
-  }
-  EXPECT_TRUE(DeleteFileAt(dir_.File("t2")));
-  EXPECT_FALSE(DeleteFileAt(dir_.File("t2")));
-}
-
 TEST_F(FileSystem, WholeFilesAndDirectoriesInTheWay) {
   std::string content("a\0b", 3);
   ASSERT_TRUE(WriteWholeFile(dir_.File("f"), content));
@@ -132,6 +81,8 @@ TEST_F(FileSystem, WholeFilesAndDirectoriesInTheWay) {
   ASSERT_TRUE(ReadWholeFile(dir_.File("f"), read));
   EXPECT_EQ(read, content);
   EXPECT_FALSE(ReadWholeFile(dir_.File("missing"), read));
+  EXPECT_TRUE(DeleteFileAt(dir_.File("f")));
+  EXPECT_FALSE(DeleteFileAt(dir_.File("f")));
 
   ::mkdir(dir_.File("d").c_str(), 0755);
   EXPECT_FALSE(WriteWholeFile(dir_.File("d"), "x"));
