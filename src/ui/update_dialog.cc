@@ -327,7 +327,7 @@ void UpdateDialog::HandleFile(CInetFile& task, uint32_t code) {
         code);
     return;
   }
-  CrashPoint();
+  CrashPoint();  // crash tests: the download is whole, the old file still in place
   FinishFile(task);
 }
 
