@@ -58,16 +58,6 @@ TEST_F(FileSystem, TemporaryFilesAreNewEmptyAndInTmpdir) {
   EXPECT_EQ(info.st_size, 0);
 }
 
-// Files in the directory, by name.
-std::vector<std::string> Names(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Permission bits of a file, -1 when it has none.
 int Mode(const std::string& path) {
   struct stat info;
@@ -88,6 +78,16 @@ TEST_F(FileSystem, WholeFilesAndDirectoriesInTheWay) {
   EXPECT_FALSE(WriteWholeFile(dir_.File("d"), "x"));
   EXPECT_FALSE(ReadWholeFile(dir_.File("d"), read));
   EXPECT_FALSE(DeleteFileAt(dir_.File("d")));
+}
+
+// Files in the directory, by name.
+std::vector<std::string> Names(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 TEST_F(FileSystem, ReplacingAFileIsAllOrNothing) {
