@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   }
   UpdateApp app;
   app.ReadConfiguration(ModuleDirectory() + UpdateApp::kConfigurationName);
+  UpdateApp::TidyApplicationFolder(ModuleDirectory());
   UpdateSettings settings = app.Settings(ModuleDirectory());
 
   int status = -1;

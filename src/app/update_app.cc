@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "json/json_value.h"
+#include "platform/file_system.h"
 #include "platform/module_directory.h"
 
 namespace {
@@ -43,6 +44,12 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   automatic = mode == 1;
   exec = TextOrEmpty(document.getString("exec"));
   param = TextOrEmpty(document.getString("param"));
+}
+
+void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
+  for (const char* record : {"/version.txt", "/version.txt.progress"}) {
+    RemoveReplacementLeftovers(moduleDirectory + record);
+  }
 }
 
 UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {

@@ -19,6 +19,10 @@ class UpdateApp {
   // members it completed before a failure count, the rest get their defaults.
   void ApplyConfiguration(const std::string& text);
 
+  // Removes what a run killed while it saved its records left in the application's folder. The
+  // downloads (".update" files) stay: the next run overwrites them.
+  static void TidyApplicationFolder(const std::string& moduleDirectory);
+
   // The values as the update run takes them, with the application's directory.
   UpdateSettings Settings(const std::string& moduleDirectory) const;
   UpdateSettings Settings() const;

@@ -56,8 +56,7 @@ bool ProgressRecord::Drop() {
 }
 
 bool ProgressRecord::Present() const {
-  unsigned mode = 0;
-  return GetPermissionBits(path_, mode);
+  return PathTaken(path_);
 }
 
 std::string DirectoryKeyOf(const CatalogueEntry& entry) {

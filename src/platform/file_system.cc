@@ -1,15 +1,21 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+#include "platform/crash_point.h"
+#include "platform/install_file.h"
 
 namespace {
 
@@ -17,6 +23,28 @@ namespace {
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
+
+// Closes a folder listing on every path out of a function.
+struct FolderCloser {
+  void operator()(DIR* folder) const { closedir(folder); }
+};
+
+// The letters that mkostemp puts in place of its "XXXXXX".
+constexpr size_t kUniqueLength = 6;
+
+// A path cut after its last "/": the folder with its separator ("" for none), and the name.
+struct PathParts {
+  std::string folder;
+  std::string name;
+};
+
+PathParts SplitPath(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    return {std::string(), path};
+  }
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
 
 std::string TempDirectory() {
   const char* dir = std::getenv("TMPDIR");
@@ -71,10 +99,8 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& data) {
-  size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string pattern = directory + "." + name + "-XXXXXX";
+  const PathParts parts = SplitPath(path);
+  std::string pattern = parts.folder + "." + parts.name + "-" + std::string(kUniqueLength, 'X');
   std::vector<char> temporary(pattern.begin(), pattern.end());
   temporary.push_back('\0');
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
@@ -93,23 +119,18 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
     ok = written > 0;
     done += ok ? static_cast<size_t>(written) : 0;
   }
+  CrashPoint();
   // On the disk before the rename, so that a crash cannot leave the new name on missing data.
   ok = ok && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
+  CrashPoint();
   ok = ok && rename(temporary.data(), path.c_str()) == 0;
   if (!ok) {
     unlink(temporary.data());
-  }
-  return ok;
-}
-
-bool CanOpenForReading(const std::string& path) {
-  // Non-blocking, so that a FIFO in the way cannot stall the window's thread.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
     return false;
   }
-  close(fd);
+  CrashPoint();
+  FlushFolderOf(path);
   return true;
 }
 
@@ -117,41 +138,28 @@ bool DeleteFileAt(const std::string& path) {
   return unlink(path.c_str()) == 0;
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-    return false;
-  }
-  // The file system cannot rename without replacing: a hard link fails when the target exists.
-  if (link(from.c_str(), to.c_str()) == 0) {
-    unlink(from.c_str());
-    return true;
-  }
-  if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) {
-    return false;
-  }
-  // No hard links either (FAT and the like): check, then rename. The window between the two is
-  // the best such a file system allows.
-  struct stat existing;
-  if (lstat(to.c_str(), &existing) == 0 || errno != ENOENT) {
-    return false;
-  }
-  return rename(from.c_str(), to.c_str()) == 0;
+bool PathTaken(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0;
 }
 
-bool GetPermissionBits(const std::string& path, unsigned& mode) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
-    return false;
+void RemoveReplacementLeftovers(const std::string& path) {
+  const PathParts parts = SplitPath(path);
+  const std::string prefix = "." + parts.name + "-";
+  std::unique_ptr<DIR, FolderCloser> folder(
+      opendir(parts.folder.empty() ? "." : parts.folder.c_str()));
+  if (!folder) {
+    return;
   }
-  mode = info.st_mode & 0777;
-  return true;
-}
-
-bool SetPermissionBits(const std::string& path, unsigned mode) {
-  return chmod(path.c_str(), mode & 0777) == 0;
+  while (const struct dirent* entry = readdir(folder.get())) {
+    const std::string name = entry->d_name;
+    if (name.size() == prefix.size() + kUniqueLength &&
+        name.compare(0, prefix.size(), prefix) == 0 &&
+        std::all_of(name.begin() + prefix.size(), name.end(),
+                    [](unsigned char c) { return std::isalnum(c) != 0; })) {
+      unlink((parts.folder + name).c_str());
+    }
+  }
 }
 
 bool IsExecutableFile(const std::string& path) {

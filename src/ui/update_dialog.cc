@@ -4,7 +4,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/crash_point.h"
 #include "platform/file_system.h"
+#include "platform/install_file.h"
 #include "transfer/inet_file.h"
 #include "transfer/transfer_error.h"
 #include "transfer/url_path.h"
@@ -343,38 +345,27 @@ void UpdateDialog::HandleFile(CInetFile& task, uint32_t code) {
         code);
     return;
   }
-  int oldMode = -1;
-  if (FileExists(task.localPath)) {
-    unsigned mode = 0;
-    if (GetPermissionBits(task.localPath, mode)) {
-      oldMode = static_cast<int>(mode);
-    }
-    if (!DeleteFileAt(task.localPath)) {
-      AddLogLine(FormatText("删除文件失败 [%s]", DisplayText(task.displayName).c_str()), 0);
-      return;
-    }
-  }
-  FinishFile(task, oldMode);
+  CrashPoint();  // crash tests: the download is whole, the old file still in place
+  FinishFile(task);
 }
 
-void UpdateDialog::FinishFile(CInetFile& task, int oldMode) {
-  const std::string downloaded = task.localPath + ".update";
-  // The new file keeps the old one's permissions; an executable entry can be run. Set before the
-  // rename, so the file never stands in place with the wrong bits.
-  if (oldMode >= 0 || task.executable) {
-    unsigned mode = 0;
-    if (oldMode >= 0) {
-      mode = static_cast<unsigned>(oldMode);
-    } else {
-      GetPermissionBits(downloaded, mode);
-    }
-    if (task.executable) {
-      mode |= (mode & 0444) >> 2;  // execute wherever it may be read
-    }
-    SetPermissionBits(downloaded, mode);
+void UpdateDialog::FinishFile(CInetFile& task) {
+  const char* failure = nullptr;
+  switch (InstallFile(task.localPath + ".update", task.localPath, task.executable)) {
+    case InstallResult::Installed:
+      break;
+    case InstallResult::DeleteFailed:
+      failure = "删除文件失败 [%s]";
+      break;
+    case InstallResult::RenameFailed:
+      failure = "重命名文件失败 [%s]";
+      break;
   }
-  if (!RenameNoReplace(downloaded, task.localPath)) {
-    AddLogLine(FormatText("重命名文件失败 [%s]", DisplayText(task.displayName).c_str()), 0);
+  if (failure != nullptr) {
+    // The old file (or none) stays and the download keeps its ".update" name: the installation
+    // is not what the server's manifest says, so the run must not end as if it were.
+    fileFailed = true;
+    AddLogLine(FormatText(failure, DisplayText(task.displayName).c_str()), 0);
     return;
   }
   RecordInstalled(task);
@@ -409,10 +400,6 @@ void UpdateDialog::FinishRun() {
   if (!settings_.exec.empty()) {
     launcher_.Launch(settings_.moduleDirectory + "/" + settings_.exec, settings_.param);
   }
-}
-
-bool UpdateDialog::FileExists(const std::string& path) {
-  return CanOpenForReading(path);
 }
 
 void UpdateDialog::OnUpdateNow() {

@@ -72,15 +72,14 @@ class UpdateDialog {
   void FillServerCombo();
   void HandleManifest(CInetFile& task, uint32_t code);
   void HandleFile(CInetFile& task, uint32_t code);
-  // Puts one downloaded file in place; oldMode holds the replaced file's permission bits, or -1.
-  void FinishFile(CInetFile& task, int oldMode);
+  // Puts one downloaded file in place; a file that cannot be is a failed file.
+  void FinishFile(CInetFile& task);
   void FinishRun();
   // Notes in the progress record that task's file now stands in place.
   void RecordInstalled(const CInetFile& task);
   // A clean run's bookkeeping: the progress record goes, the server's manifest becomes the local
   // one. False when either fails.
   bool SaveServerManifest();
-  bool FileExists(const std::string& path);
   // Shows tip on the tray icon when it differs from the tip shown.
   void SetTrayTip(std::string tip);
   void AddLogLine(const std::string& text, uint32_t code);

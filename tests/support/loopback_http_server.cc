@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -448,6 +449,9 @@ void LoopbackHttpServer::AcceptLoop() {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
       continue;
+    // A head and a body sent apart must not wait for the client's delayed acknowledgement.
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::lock_guard<std::mutex> lock(mutex_);
     ++connections_;
     openFds_.push_back(fd);

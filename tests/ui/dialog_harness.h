@@ -165,13 +165,20 @@ class DialogHarness : public ::testing::Test {
       if (queue_.Wait(std::chrono::milliseconds(2))) {
         queue_.Deliver(
             [this](const PostedMessage& message) {
-              dialog_->Dispatch(message);
+              Dispatch(message);
               return !view_.ended;
             },
             std::chrono::hours(1));
       }
     }
     return true;
+  }
+
+  void Dispatch(const PostedMessage& message) {
+    if (beforeDispatch_) {
+      beforeDispatch_(message);
+    }
+    dialog_->Dispatch(message);
   }
 
   // Until the dialog ends or waits for the user.
@@ -209,6 +216,8 @@ class DialogHarness : public ::testing::Test {
   RecordingLauncher launcher_;
   MessageQueue queue_;
   std::unique_ptr<UpdateDialog> dialog_;
+  // Called with each posted message before the dialog handles it.
+  std::function<void(const PostedMessage&)> beforeDispatch_;
 
  private:
   bool hadTmpdir_ = false;

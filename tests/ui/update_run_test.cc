@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,39 +106,82 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   EXPECT_EQ(launcher_.launches.size(), 1u);
 }
 
-TEST_F(UpdateRun, FailedDeletionKeepsTheDownloadAndStillFinishes) {
-  std::string manifest = SetUpServer({{"", "a.txt", "new"}});
-  // A non-empty directory where the file should be cannot be deleted as a file.
-  ::mkdir(AppFile("a.txt").c_str(), 0755);
-  WriteFileBytes(AppFile("a.txt/inside"), "x");
-
-  OpenAndUpdate(Settings());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 1, 文件总长度: 0 KB",
-                                            "删除文件失败 [a.txt]", "更新完毕"));
-  EXPECT_EQ(ReadFileBytes(AppFile("a.txt.update")), "new");
-  EXPECT_EQ(ReadFileBytes(AppFile("a.txt/inside")), "x");
-  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
-  EXPECT_TRUE(view_.ended);
-  EXPECT_EQ(launcher_.launches.size(), 1u);
+// Makes a folder read-only or writable again; for root, whom permissions do not stop, by the
+// immutable flag. False when this file system cannot.
+bool SetFolderReadOnly(const std::string& path, bool readOnly) {
+  if (::geteuid() != 0) {
+    return ::chmod(path.c_str(), readOnly ? 0555 : 0755) == 0;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), flags = 0;
+  bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = readOnly ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return done;
 }
 
-TEST_F(UpdateRun, FailedRenameKeepsTheDownloadAndStillFinishes) {
-  std::string manifest = SetUpServer({{"", "a.txt", "new"}});
-  // A dangling link: nothing to open, so nothing is deleted, but the name is taken.
-  ASSERT_EQ(::symlink("nowhere", AppFile("a.txt").c_str()), 0);
+// Ways in which a downloaded "sub/a.txt" cannot be put in place.
+enum class Fault { FolderInTheWay, ReadOnlyFolder, ReadOnlyFolderNoOldFile, DownloadGone };
+
+std::string FaultName(const ::testing::TestParamInfo<std::pair<Fault, const char*>>& info) {
+  const char* names[] = {"FolderInTheWay", "ReadOnlyFolder", "NoOldFile", "DownloadGone"};
+  return names[static_cast<int>(info.param.first)];
+}
+
+class FailedInstall : public UpdateRun,
+                      public ::testing::WithParamInterface<std::pair<Fault, const char*>> {};
+
+TEST_P(FailedInstall, IsAFailedFileAndTheRunEndsWithoutFinishing) {
+  const auto [fault, line] = GetParam();
+  const bool readOnlyFolder =
+      fault == Fault::ReadOnlyFolder || fault == Fault::ReadOnlyFolderNoOldFile;
+  const bool oldFile = fault == Fault::ReadOnlyFolder || fault == Fault::DownloadGone;
+  SetUpServer({{"sub", "a.txt", "new"}});
+  WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
+  ::mkdir(AppFile("sub").c_str(), 0755);
+  if (fault == Fault::FolderInTheWay) {
+    ::mkdir(AppFile("sub/a.txt").c_str(), 0755);
+  } else if (oldFile) {
+    WriteFileBytes(AppFile("sub/a.txt"), "old");
+  }
+  bool readOnly = false;  // once the download is there, before it is put in place
+  beforeDispatch_ = [&](const PostedMessage& message) {
+    if (message.message == WM_TRANSFER_DONE && HighWord(message.wParam) == KindFile) {
+      readOnly = readOnlyFolder && SetFolderReadOnly(AppFile("sub"), true);
+      if (fault == Fault::DownloadGone) {
+        ::unlink(AppFile("sub/a.txt.update").c_str());
+      }
+    }
+  };
 
   OpenAndUpdate(Settings());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 1, 文件总长度: 0 KB",
-                                            "重命名文件失败 [a.txt]", "更新完毕"));
-  EXPECT_EQ(ReadFileBytes(AppFile("a.txt.update")), "new");
-  char target[64] = {};
-  EXPECT_GT(::readlink(AppFile("a.txt").c_str(), target, sizeof target - 1), 0);
-  EXPECT_STREQ(target, "nowhere");
-  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
-  EXPECT_TRUE(view_.ended);
+  if (readOnly) {
+    SetFolderReadOnly(AppFile("sub"), false);
+  } else if (readOnlyFolder) {
+    GTEST_SKIP() << "this file system cannot make a folder read-only";
+  }
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                          "需更新文件总数: 1, 文件总长度: 0 KB", line, kFailedRun));
+  EXPECT_EQ(view_.status, kFailedRun);
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
+  EXPECT_FALSE(view_.ended);
+  EXPECT_THAT(launcher_.launches, IsEmpty());
+  EXPECT_EQ(ReadFileBytes(AppFile("sub/a.txt.update")), fault == Fault::DownloadGone ? "" : "new");
+  if (fault == Fault::FolderInTheWay) {
+    EXPECT_TRUE(std::filesystem::is_directory(AppFile("sub/a.txt")));
+  } else {
+    EXPECT_EQ(ReadFileBytes(AppFile("sub/a.txt")), oldFile ? "old" : "");
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    UpdateRun, FailedInstall,
+    ::testing::Values(std::make_pair(Fault::FolderInTheWay, "删除文件失败 [a.txt]"),
+                      std::make_pair(Fault::ReadOnlyFolder, "删除文件失败 [a.txt]"),
+                      std::make_pair(Fault::ReadOnlyFolderNoOldFile, "重命名文件失败 [a.txt]"),
+                      std::make_pair(Fault::DownloadGone, "重命名文件失败 [a.txt]")),
+    FaultName);
 
 // Earlier runs' recorded files complete the installation: the server's manifest is saved.
 TEST_F(UpdateRun, UpToDateThroughTheRecordSavesTheManifestAndDropsTheRecord) {
