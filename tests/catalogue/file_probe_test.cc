@@ -6,6 +6,7 @@
 
 #include "catalogue/file_catalogue.h"
 #include "catalogue_fixture.h"
+#include "platform/file_system.h"
 
 namespace {
 
