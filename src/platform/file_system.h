@@ -44,6 +44,10 @@ bool ProbeFileSize(const std::string& path, int64_t& size);
 // when it could not be made, which includes its being there already.
 bool CreateFolder(const std::string& path);
 
+// Flushes a folder's entries (renames and new names in it) to disk, so that they survive a power
+// cut; false on failure.
+bool FlushFolder(const std::string& folder);
+
 // True when anything (a file, a folder, a link) stands at path.
 bool PathTaken(const std::string& path);
 

@@ -182,6 +182,15 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
   return true;
 }
 
+bool FlushFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  bool flushed = ::fsync(fd) == 0;
+  return ::close(fd) == 0 && flushed;
+}
+
 bool DeleteFileAt(const std::string& path) {
   return unlink(path.c_str()) == 0;
 }

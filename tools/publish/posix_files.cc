@@ -191,12 +191,6 @@ void RenameOrThrow(const std::string& from, const std::string& to) {
   }
 }
 
-void SyncDirectory(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid())
-    fsync(fd.get());
-}
-
 void RemoveTreeQuietly(const std::string& path) {
   std::error_code ignored;
   std::filesystem::remove_all(path, ignored);

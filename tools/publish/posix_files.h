@@ -60,8 +60,5 @@ bool ReadFileIfPresent(const std::string& path, std::string& out);
 // rename(2), throwing on failure.
 void RenameOrThrow(const std::string& from, const std::string& to);
 
-// Flushes a directory's entries (renames and new names in it) to disk; best effort.
-void SyncDirectory(const std::string& path);
-
 // Removes a file or directory tree; best effort, for clean-ups that must not fail a publish.
 void RemoveTreeQuietly(const std::string& path);
