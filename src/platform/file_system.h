@@ -35,9 +35,9 @@ bool ReplaceFileContents(const std::string& path, const std::string& data);
 // Deletes a file; false on failure.
 bool DeleteFileAt(const std::string& path);
 
-// The size of a regular file this process may read, taken without opening it (thousands are
-// probed in a row, and nothing opened cannot stall on a FIFO); false, size untouched, when the
-// file is missing, no regular file, or not readable.
+// The size of a regular file this process may read, taken without opening it: thousands are
+// probed in a row, and a FIFO that is never opened cannot stall the caller. False, size
+// untouched, when the file is missing, no regular file, or not readable.
 bool ProbeFileSize(const std::string& path, int64_t& size);
 
 // Creates one folder (its parent must exist), open to everyone the process's umask allows; false
