@@ -7,9 +7,9 @@
 
 #include "catalogue/local_entry_index.h"
 #include "catalogue/manifest_paths.h"
-#include "catalogue/manifest_text.h"
 #include "catalogue/path_folding.h"
 #include "json/json_value.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ bool FileCatalogue::Load(const std::string& path) {
   LockGuard guard(&lock_);
 
   std::string text;
-  if (!ReadManifestText(path, text)) {
+  if (!ReadWholeFile(path, text)) {
     return false;
   }
   JsonObject document;

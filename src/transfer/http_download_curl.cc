@@ -1,5 +1,4 @@
 #include <curl/curl.h>
-#include <strings.h>
 
 #include <cstring>
 #include <memory>
@@ -63,7 +62,7 @@ ParsedUrl ParseHttpUrl(const std::string& text) {
 // The value of a header line when it is the named header ("name:" in any case), trimmed.
 bool HeaderValue(const char* line, size_t length, const char* name, std::string& value) {
   const size_t nameLength = std::strlen(name);
-  if (length <= nameLength || strncasecmp(line, name, nameLength) != 0)
+  if (length <= nameLength || !curl_strnequal(line, name, nameLength))
     return false;
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   size_t begin = nameLength;
@@ -87,10 +86,10 @@ bool KnownEncodings(const std::string& value, bool& encoded) {
     std::string token = value.substr(begin, end - begin);
     token.erase(0, token.find_first_not_of(" \t"));
     token.erase(token.find_last_not_of(" \t") + 1);
-    if (strcasecmp(token.c_str(), "gzip") == 0 || strcasecmp(token.c_str(), "x-gzip") == 0 ||
-        strcasecmp(token.c_str(), "deflate") == 0) {
+    if (curl_strequal(token.c_str(), "gzip") || curl_strequal(token.c_str(), "x-gzip") ||
+        curl_strequal(token.c_str(), "deflate")) {
       encoded = true;
-    } else if (!token.empty() && strcasecmp(token.c_str(), "identity") != 0) {
+    } else if (!token.empty() && !curl_strequal(token.c_str(), "identity")) {
       return false;
     }
     begin = end + 1;
@@ -305,7 +304,7 @@ class CurlGet {
       if (status >= 300 && status < 400 && self->redirecting_)
         return length;
       return self->Accept() ? length : 0;
-    } else if (length > 9 && strncasecmp(data, "location:", 9) == 0) {
+    } else if (length > 9 && curl_strnequal(data, "location:", 9)) {
       for (size_t i = 9; i < length; ++i) {
         if (data[i] != ' ' && data[i] != '\t' && data[i] != '\r' && data[i] != '\n') {
           self->redirecting_ = true;
