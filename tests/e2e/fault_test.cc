@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/manifest_text.h"
 #include "terminal_run.h"
 
 using ::testing::Contains;
@@ -53,25 +54,15 @@ Release MakeRelease(int generation, int extraFiles) {
                      std::string(100 * generation + i, static_cast<char>('a' + i)), generation});
   }
   Release release;
-  release.manifest = "\"paths\":[\n";
-  std::string directory = "-";
+  std::vector<ManifestFile> listed;
   for (const File& file : files) {
-    if (file.directory != directory) {
-      if (directory != "-") {
-        release.manifest += "],\n";
-      }
-      release.manifest += "\"" + file.directory + "\":[";
-      directory = file.directory;
-    } else {
-      release.manifest += ",";
-    }
-    release.manifest += "\"" + file.name + "\":{\"l\":\"" + std::to_string(file.content.size()) +
-                        "\",\"v\":\"" + std::to_string(file.version) + "\"" +
-                        (file.name == "start.sh" ? ",\"x\":\"1\"" : "") + "}";
-    release.files[(file.directory.empty() ? "" : file.directory + "/") + file.name] = file.content;
+    const std::string path = file.directory + "/" + file.name;
+    listed.emplace_back(path, static_cast<int64_t>(file.content.size()), file.version,
+                        file.name == "start.sh");
+    release.files[file.directory.empty() ? file.name : path] = file.content;
   }
-  release.manifest +=
-      "]\n],\"head\":{\"date\":\"2024-06-0" + std::to_string(generation) + " 10:00:00\"}\n";
+  release.manifest = ManifestText(
+      listed, "\"head\":{\"date\":\"2024-06-0" + std::to_string(generation) + " 10:00:00\"}");
   return release;
 }
 

@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -53,4 +54,10 @@ bool WriteFileBytes(const std::string& path, const std::string& data) {
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   out.close();
   return static_cast<bool>(out);
+}
+
+void WriteTestFile(const std::string& path, const std::string& data, mode_t mode) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  ASSERT_TRUE(WriteFileBytes(path, data)) << path;
+  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 // A fresh directory under $TMPDIR (else /tmp), removed with everything in it when the object
@@ -25,3 +27,6 @@ bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 // Creates or empties path and writes data; false on failure.
 bool WriteFileBytes(const std::string& path, const std::string& data);
+// Writes data to path, creating the folders above it, with the given mode; fails the test when
+// it cannot.
+void WriteTestFile(const std::string& path, const std::string& data, mode_t mode = 0644);

@@ -17,6 +17,7 @@
 
 #include "recording_view.h"
 #include "support/loopback_http_server.h"
+#include "support/manifest_text.h"
 #include "support/temp_dir.h"
 #include "transfer/messages.h"
 #include "ui/update_dialog.h"
@@ -43,33 +44,13 @@ struct PublishedFile {
 // The manifest text listing files, directories in order of first appearance.
 inline std::string ManifestText(const std::vector<PublishedFile>& files,
                                 const std::string& extraMembers = "") {
-  std::vector<std::string> keys;
+  std::vector<ManifestFile> listed;
   for (const PublishedFile& file : files) {
-    if (std::find(keys.begin(), keys.end(), file.key) == keys.end()) {
-      keys.push_back(file.key);
-    }
+    listed.emplace_back(file.key + "/" + file.name,
+                        file.length.empty() ? std::to_string(file.content.size()) : file.length,
+                        file.version, file.executable);
   }
-  std::string text = "\"paths\":[\n";
-  for (size_t k = 0; k < keys.size(); ++k) {
-    text += "\"" + keys[k] + "\":[";
-    bool first = true;
-    for (const PublishedFile& file : files) {
-      if (file.key != keys[k]) {
-        continue;
-      }
-      std::string length = file.length.empty() ? std::to_string(file.content.size()) : file.length;
-      text += std::string(first ? "" : ",") + "\"" + file.name + "\":{\"l\":\"" + length +
-              "\",\"v\":\"" + std::to_string(file.version) + "\"" +
-              (file.executable ? ",\"x\":\"1\"" : "") + "}";
-      first = false;
-    }
-    text += std::string("]") + (k + 1 < keys.size() ? ",\n" : "\n");
-  }
-  text += "]";
-  if (!extraMembers.empty()) {
-    text += ",\n" + extraMembers;
-  }
-  return text + "\n";
+  return ManifestText(listed, extraMembers);
 }
 
 // An application directory, a loopback server and the dialog between them, pumped by hand: the
