@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "app/update_app.h"
@@ -19,7 +18,7 @@ class UpdateAppConfig : public ::testing::Test {
   // Writes text as the configuration and reads it into a fresh application object.
   UpdateApp Read(const std::string& text) {
     const std::string path = directory_ + UpdateApp::kConfigurationName;
-    std::ofstream(path, std::ios::binary) << text;
+    WriteFileBytes(path, text);
     UpdateApp app;
     EXPECT_TRUE(app.ReadConfiguration(path));
     return app;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "support/manifest_text.h"
 
@@ -98,12 +97,8 @@ RunResult TerminalRun::Run(const std::string& input, std::chrono::seconds limit,
 }
 
 std::string TerminalRun::WaitForLaunch() {
-  std::string path = app_.File("launched.txt");
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return ReadFileBytes(path);
+  WaitForFile(app_.File("launched.txt"));
+  return ReadFileBytes(app_.File("launched.txt"));
 }
 
 size_t TerminalRun::FileRequests() const {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 TempDir::TempDir() {
@@ -42,6 +43,14 @@ std::string TempDir::File(const std::string& name) const {
 bool FileExists(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return FileExists(path);
 }
 
 std::string ReadFileBytes(const std::string& path) {

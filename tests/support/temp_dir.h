@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 
 // A fresh directory under $TMPDIR (else /tmp), removed with everything in it when the object
@@ -23,6 +24,8 @@ class TempDir {
 
 // Small file helpers for tests.
 bool FileExists(const std::string& path);
+// Waits up to limit for path to exist (written by another process, say); whether it does.
+bool WaitForFile(const std::string& path, std::chrono::seconds limit = std::chrono::seconds(20));
 // The whole file; "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 // Creates or empties path and writes data; false on failure.

@@ -40,13 +40,6 @@ bool IsExecutable(const std::string& path) {
   return stat(path.c_str(), &status) == 0 && (status.st_mode & S_IXUSR) != 0;
 }
 
-bool WaitForFile(const std::string& path) {
-  for (int i = 0; i < 500 && !FileExists(path); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return FileExists(path);
-}
-
 TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
   TempDir scratch;
   ChildResult help = RunTool({LODESTAR_PUBLISH_BINARY, "--help"});
