@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/manifest_text.h"
+#include "support/served_release.h"
 #include "terminal_run.h"
 
 using ::testing::Contains;
@@ -102,8 +103,7 @@ class FaultRun : public TerminalRun {
       ::unlink(app_.File(path).c_str());
     }
     for (const auto& [path, content] : old_.files) {
-      std::filesystem::create_directories(std::filesystem::path(app_.File(path)).parent_path());
-      WriteFileBytes(app_.File(path), content);
+      WriteTestFile(app_.File(path), content);
     }
     ::chmod(app_.File("start.sh").c_str(), 0755);
     WriteFileBytes(app_.File("version.txt"), old_.manifest);
@@ -111,14 +111,7 @@ class FaultRun : public TerminalRun {
   }
 
   void PublishRelease(const std::string& name) {
-    std::string root = work_.File(name);
-    for (const auto& [path, content] : new_.files) {
-      std::string published = root + "/" + path + ".txt";
-      std::filesystem::create_directories(std::filesystem::path(published).parent_path());
-      WriteFileBytes(published, content);
-    }
-    WriteFileBytes(root + "/version.txt", new_.manifest);
-    server_.ServeDirectory("/" + name, root);
+    ServeRelease(server_, "/" + name, work_.File(name), new_.files, new_.manifest);
   }
 
   void UseServer(const std::string& prefix) {

@@ -2,11 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "support/manifest_text.h"
+#include "support/served_release.h"
 
 const char kFailedRun[] = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
 
@@ -49,23 +50,18 @@ void TerminalRun::SetUp() {
 }
 
 std::string TerminalRun::Publish(const std::string& name, const std::vector<std::string>& skip) {
-  std::string root = work_.File(name);
-  std::filesystem::create_directories(root + "/data/deep");
-  auto put = [&](const std::string& relative, const std::string& content) {
-    if (std::find(skip.begin(), skip.end(), relative) == skip.end()) {
-      WriteFileBytes(root + "/" + relative + ".txt", content);
-    }
-  };
-  put("/start.sh", kStartScript);
-  put("data/readme.txt", "read me\n");
-  put("data/deep/core.bin", std::string(3000, 'c'));
+  std::map<std::string, std::string> files = {{"start.sh", kStartScript},
+                                              {"data/readme.txt", "read me\n"},
+                                              {"data/deep/core.bin", std::string(3000, 'c')}};
+  for (const std::string& relative : skip) {
+    files.erase(relative);
+  }
   std::string manifest =
       ManifestText({{"/start.sh", static_cast<int64_t>(std::strlen(kStartScript)), 1, true},
                     {"data/readme.txt", 8, 1},
                     {"data/deep/core.bin", 3000, 4}},
                    "\"head\":{\"date\":\"2024-05-01 10:00:00\"}");
-  WriteFileBytes(root + "/version.txt", manifest);
-  server_.ServeDirectory("/" + name, root);
+  ServeRelease(server_, "/" + name, work_.File(name), files, manifest);
   return manifest;
 }
 

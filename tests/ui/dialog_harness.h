@@ -18,6 +18,7 @@
 #include "recording_view.h"
 #include "support/loopback_http_server.h"
 #include "support/manifest_text.h"
+#include "support/served_release.h"
 #include "support/temp_dir.h"
 #include "transfer/messages.h"
 #include "ui/update_dialog.h"
@@ -80,24 +81,12 @@ class DialogHarness : public ::testing::Test {
   std::string Publish(const std::string& urlPrefix, const std::vector<PublishedFile>& files,
                       const std::string& extraMembers = "") {
     std::string root = work_.File("srv" + std::to_string(++servedDirectories_));
-    ::mkdir(root.c_str(), 0755);
+    std::map<std::string, std::string> contents;
     for (const PublishedFile& file : files) {
-      std::string dir = root;
-      size_t start = 0;
-      while (!file.key.empty()) {
-        size_t end = file.key.find('/', start);
-        dir += "/" + file.key.substr(start, end == std::string::npos ? end : end - start);
-        ::mkdir(dir.c_str(), 0755);
-        if (end == std::string::npos) {
-          break;
-        }
-        start = end + 1;
-      }
-      WriteFileBytes(dir + "/" + file.name + ".txt", file.content);
+      contents[file.key.empty() ? file.name : file.key + "/" + file.name] = file.content;
     }
     std::string manifest = ManifestText(files, extraMembers);
-    WriteFileBytes(root + "/version.txt", manifest);
-    server_.ServeDirectory(urlPrefix, root);
+    ServeRelease(server_, urlPrefix, root, contents, manifest);
     roots_[urlPrefix] = root;
     return manifest;
   }

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "support/loopback_http_server.h"
 #include "support/manifest_text.h"
 #include "support/recording_launcher.h"
+#include "support/served_release.h"
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
 #include "ui/wx/update_window.h"
@@ -69,15 +71,11 @@ class UpdateWindowRunTest : public testing::Test {
  protected:
   void SetUp() override {
     ::setenv("TMPDIR", work_.path().c_str(), 1);
-    const std::string root = work_.File("published");
-    ::mkdir(root.c_str(), 0755);
-    ::mkdir((root + "/bin").c_str(), 0755);
-    WriteFileBytes(root + "/readme.txt.txt", "read me\n");
-    WriteFileBytes(root + "/bin/data.pak.txt", std::string(300 * 1024, 'x'));
     manifest_ = ManifestText({{"/readme.txt", 8, 2}, {"bin/data.pak", 307200, 2}});
-    WriteFileBytes(root + "/version.txt", manifest_);
-    server_.ServeDirectory("/main", root);
-    server_.ServeDirectory("/mirror", root);
+    const std::map<std::string, std::string> files = {
+        {"readme.txt", "read me\n"}, {"bin/data.pak", std::string(300 * 1024, 'x')}};
+    ServeRelease(server_, "/main", work_.File("published"), files, manifest_);
+    server_.ServeDirectory("/mirror", work_.File("published"));
     server_.SetBody("/servers.txt",
                     "Main|" + server_.Url("/main") + "\nA mirror|" + server_.Url("/mirror") + "\n");
   }
