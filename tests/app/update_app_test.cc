@@ -4,34 +4,28 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "app/update_app.h"
 #include "platform/module_directory.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 // A fresh directory for one test's configuration file, removed afterwards.
 class UpdateAppConfig : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = std::filesystem::temp_directory_path() / "lodestar-cfg-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
   // Writes text as the configuration and reads it into a fresh application object.
   UpdateApp Read(const std::string& text) {
     const std::string path = directory_ + UpdateApp::kConfigurationName;
-    std::ofstream(path, std::ios::binary) << text;
+    WriteFileBytes(path, text);
     UpdateApp app;
     EXPECT_TRUE(app.ReadConfiguration(path));
     return app;
   }
 
-  std::string directory_;
+  TempDir dir_;
+  const std::string directory_ = dir_.path();
 };
 
 TEST_F(UpdateAppConfig, MissingOrUnreadableFileKeepsDefaults) {

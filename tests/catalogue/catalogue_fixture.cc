@@ -1,24 +1,10 @@
 #include "catalogue_fixture.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 namespace fs = std::filesystem;
-
-std::string ManifestText(const std::vector<ManifestFile>& files) {
-  std::string text = "\"paths\":[";
-  for (size_t i = 0; i < files.size(); ++i) {
-    const ManifestFile& file = files[i];
-    size_t slash = file.path.rfind('/');
-    text += (i == 0 ? "\"" : ",\"") + file.path.substr(0, slash) + "\":[\"" +
-            file.path.substr(slash + 1) + "\":{\"l\":\"" + std::to_string(file.length) +
-            "\",\"v\":\"" + std::to_string(file.version) + "\"}]";
-  }
-  return text + "]";
-}
 
 void MakeFileOfSize(const std::string& path, int64_t size) {
   std::ofstream(path, std::ios::app).close();
@@ -26,20 +12,12 @@ void MakeFileOfSize(const std::string& path, int64_t size) {
 }
 
 void CatalogueTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "lodestar-catalogue-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(&pattern[0]), nullptr);
-  base_ = pattern;
   fs::create_directory(App());
 }
 
-void CatalogueTest::TearDown() {
-  fs::remove_all(base_);
-}
-
 std::string CatalogueTest::Write(const std::string& name, const std::string& content) const {
-  std::string path = base_ + "/" + name;
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-  return path;
+  WriteFileBytes(dir_.File(name), content);
+  return dir_.File(name);
 }
 
 std::vector<std::string> CatalogueTest::List() const {

@@ -7,16 +7,8 @@
 #include <vector>
 
 #include "catalogue/file_catalogue.h"
-
-// One file of a test manifest: its path ("dir/name", "/name" for the root directory), l and v.
-struct ManifestFile {
-  std::string path;
-  int64_t length;
-  int version;
-};
-
-// A manifest text listing each file under a directory member of its own, in the given order.
-std::string ManifestText(const std::vector<ManifestFile>& files);
+#include "support/manifest_text.h"
+#include "support/temp_dir.h"
 
 // Creates or resizes a file to size bytes (sparse, so large sizes cost nothing).
 void MakeFileOfSize(const std::string& path, int64_t size);
@@ -26,7 +18,6 @@ void MakeFileOfSize(const std::string& path, int64_t size);
 class CatalogueTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   // The application directory with its trailing separator.
   std::string App() const { return base_ + "/app/"; }
@@ -40,5 +31,6 @@ class CatalogueTest : public ::testing::Test {
   // Everything in the tree as sorted relative paths, directories ending in "/".
   std::vector<std::string> List() const;
 
-  std::string base_;
+  TempDir dir_;
+  const std::string base_ = dir_.path();
 };

@@ -25,7 +25,7 @@ TEST_F(PlanTest, TotalLengthAddsMarkedEntriesBeyondFourGigabytes) {
 TEST_F(PlanTest, TakeNextHandsOutEntriesInManifestOrder) {
   auto server = std::make_unique<FileCatalogue>(App());
   FileCatalogue local(App());
-  ASSERT_TRUE(LoadText(*server, ManifestText({{"z/b", 1, 1}, {"a/c", 2, 1}, {"z/a", 3, 1}})));
+  ASSERT_TRUE(LoadText(*server, ManifestText({{"z/b", 1, 1}, {"z/a", 3, 1}, {"a/c", 2, 1}})));
   EXPECT_EQ(server->MarkChanged(local), 3u);
 
   std::unique_ptr<CatalogueEntry> first = server->TakeNext();
@@ -36,7 +36,7 @@ TEST_F(PlanTest, TakeNextHandsOutEntriesInManifestOrder) {
   EXPECT_EQ(server->TotalLength(), 0u);
   server.reset();  // the entries handed out belong to the caller now
   ASSERT_TRUE(first && second && third);
-  EXPECT_EQ(first->remotePath + second->remotePath + third->remotePath, "z/b.txta/c.txtz/a.txt");
+  EXPECT_EQ(first->remotePath + second->remotePath + third->remotePath, "z/b.txtz/a.txta/c.txt");
   EXPECT_TRUE(third->needsDownload);
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/manifest_text.h"
+#include "support/served_release.h"
 #include "terminal_run.h"
 
 using ::testing::Contains;
@@ -53,25 +55,15 @@ Release MakeRelease(int generation, int extraFiles) {
                      std::string(100 * generation + i, static_cast<char>('a' + i)), generation});
   }
   Release release;
-  release.manifest = "\"paths\":[\n";
-  std::string directory = "-";
+  std::vector<ManifestFile> listed;
   for (const File& file : files) {
-    if (file.directory != directory) {
-      if (directory != "-") {
-        release.manifest += "],\n";
-      }
-      release.manifest += "\"" + file.directory + "\":[";
-      directory = file.directory;
-    } else {
-      release.manifest += ",";
-    }
-    release.manifest += "\"" + file.name + "\":{\"l\":\"" + std::to_string(file.content.size()) +
-                        "\",\"v\":\"" + std::to_string(file.version) + "\"" +
-                        (file.name == "start.sh" ? ",\"x\":\"1\"" : "") + "}";
-    release.files[(file.directory.empty() ? "" : file.directory + "/") + file.name] = file.content;
+    const std::string path = file.directory + "/" + file.name;
+    listed.emplace_back(path, static_cast<int64_t>(file.content.size()), file.version,
+                        file.name == "start.sh");
+    release.files[file.directory.empty() ? file.name : path] = file.content;
   }
-  release.manifest +=
-      "]\n],\"head\":{\"date\":\"2024-06-0" + std::to_string(generation) + " 10:00:00\"}\n";
+  release.manifest = ManifestText(
+      listed, "\"head\":{\"date\":\"2024-06-0" + std::to_string(generation) + " 10:00:00\"}");
   return release;
 }
 
@@ -111,8 +103,7 @@ class FaultRun : public TerminalRun {
       ::unlink(app_.File(path).c_str());
     }
     for (const auto& [path, content] : old_.files) {
-      std::filesystem::create_directories(std::filesystem::path(app_.File(path)).parent_path());
-      WriteFileBytes(app_.File(path), content);
+      WriteTestFile(app_.File(path), content);
     }
     ::chmod(app_.File("start.sh").c_str(), 0755);
     WriteFileBytes(app_.File("version.txt"), old_.manifest);
@@ -120,14 +111,7 @@ class FaultRun : public TerminalRun {
   }
 
   void PublishRelease(const std::string& name) {
-    std::string root = work_.File(name);
-    for (const auto& [path, content] : new_.files) {
-      std::string published = root + "/" + path + ".txt";
-      std::filesystem::create_directories(std::filesystem::path(published).parent_path());
-      WriteFileBytes(published, content);
-    }
-    WriteFileBytes(root + "/version.txt", new_.manifest);
-    server_.ServeDirectory("/" + name, root);
+    ServeRelease(server_, "/" + name, work_.File(name), new_.files, new_.manifest);
   }
 
   void UseServer(const std::string& prefix) {

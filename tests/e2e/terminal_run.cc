@@ -1,19 +1,13 @@
 #include "terminal_run.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <thread>
+#include <map>
 
-extern char** environ;
+#include "support/manifest_text.h"
+#include "support/served_release.h"
 
 const char kFailedRun[] = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
 
@@ -45,37 +39,6 @@ bool HasTimeStamp(const std::string& line) {
   return line[2] == ':' && line[5] == ':' && line[8] == ' ';
 }
 
-// Puts the test process's own file-size limit and SIGXFSZ handling in place for the time of one
-// spawn, so that the child starts with them; the test writes no file meanwhile.
-class SpawnLimits {
- public:
-  explicit SpawnLimits(long fileSizeLimit) : active_(fileSizeLimit >= 0) {
-    if (!active_) {
-      return;
-    }
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    struct rlimit limit = saved_;
-    limit.rlim_cur = static_cast<rlim_t>(fileSizeLimit);
-    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &savedAction_);
-  }
-  ~SpawnLimits() {
-    if (active_) {
-      ::setrlimit(RLIMIT_FSIZE, &saved_);
-      ::sigaction(SIGXFSZ, &savedAction_, nullptr);
-    }
-  }
-  SpawnLimits(const SpawnLimits&) = delete;
-  SpawnLimits& operator=(const SpawnLimits&) = delete;
-
- private:
-  bool active_;
-  struct rlimit saved_ {};
-  struct sigaction savedAction_ {};
-};
-
 }  // namespace
 
 void TerminalRun::SetUp() {
@@ -87,26 +50,18 @@ void TerminalRun::SetUp() {
 }
 
 std::string TerminalRun::Publish(const std::string& name, const std::vector<std::string>& skip) {
-  std::string root = work_.File(name);
-  std::filesystem::create_directories(root + "/data/deep");
-  auto put = [&](const std::string& relative, const std::string& content) {
-    if (std::find(skip.begin(), skip.end(), relative) == skip.end()) {
-      WriteFileBytes(root + "/" + relative + ".txt", content);
-    }
-  };
-  put("/start.sh", kStartScript);
-  put("data/readme.txt", "read me\n");
-  put("data/deep/core.bin", std::string(3000, 'c'));
+  std::map<std::string, std::string> files = {{"start.sh", kStartScript},
+                                              {"data/readme.txt", "read me\n"},
+                                              {"data/deep/core.bin", std::string(3000, 'c')}};
+  for (const std::string& relative : skip) {
+    files.erase(relative);
+  }
   std::string manifest =
-      "\"paths\":[\n"
-      "\"\":[\"start.sh\":{\"l\":\"" +
-      std::to_string(std::strlen(kStartScript)) +
-      "\",\"v\":\"1\",\"x\":\"1\"}],\n"
-      "\"data\":[\"readme.txt\":{\"l\":\"8\",\"v\":\"1\"}],\n"
-      "\"data/deep\":[\"core.bin\":{\"l\":\"3000\",\"v\":\"4\"}]\n"
-      "],\"head\":{\"date\":\"2024-05-01 10:00:00\"}\n";
-  WriteFileBytes(root + "/version.txt", manifest);
-  server_.ServeDirectory("/" + name, root);
+      ManifestText({{"/start.sh", static_cast<int64_t>(std::strlen(kStartScript)), 1, true},
+                    {"data/readme.txt", 8, 1},
+                    {"data/deep/core.bin", 3000, 4}},
+                   "\"head\":{\"date\":\"2024-05-01 10:00:00\"}");
+  ServeRelease(server_, "/" + name, work_.File(name), files, manifest);
   return manifest;
 }
 
@@ -119,58 +74,17 @@ void TerminalRun::Configure(bool automatic) {
 
 RunResult TerminalRun::Run(const std::string& input, std::chrono::seconds limit,
                            const std::function<void(pid_t)>& whileRunning) {
-  std::string in = work_.File("stdin"), out = work_.File("stdout"), err = work_.File("stderr");
-  WriteFileBytes(in, input);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
-    if (entry.rfind("DISPLAY=", 0) != 0 && entry.rfind("WAYLAND_DISPLAY=", 0) != 0 &&
-        entry.rfind("TMPDIR=", 0) != 0) {
-      env.push_back(entry);
-    }
-  }
-  env.push_back("TMPDIR=" + tmp_);
-  env.insert(env.end(), extraEnvironment_.begin(), extraEnvironment_.end());
-  std::vector<char*> envp;
-  for (std::string& entry : env) {
-    envp.push_back(entry.data());
-  }
-  envp.push_back(nullptr);
-  char* argv[] = {program_.data(), nullptr};
-  pid_t pid = -1;
+  ChildOptions options;
+  options.unset = {"DISPLAY", "WAYLAND_DISPLAY", "TMPDIR"};
+  options.extra = extraEnvironment_;
+  options.extra.push_back("TMPDIR=" + tmp_);
+  options.input = input;
+  options.limit = limit;
+  options.fileSizeLimit = fileSizeLimit_;
+  options.whileRunning = whileRunning;
   RunResult result;
-  int spawned;
-  {
-    SpawnLimits limits(fileSizeLimit_);
-    spawned = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv, envp.data());
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  EXPECT_EQ(spawned, 0);
-  if (spawned != 0) {
-    return result;
-  }
-  if (whileRunning) {
-    whileRunning(pid);
-  }
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "the program hangs";
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFileBytes(out);
-  result.err = ReadFileBytes(err);
+  static_cast<ChildResult&>(result) = RunChild({program_}, options);
+  EXPECT_FALSE(result.timedOut) << "the program hangs";
   for (const std::string& line : Lines(result.out)) {
     EXPECT_TRUE(HasTimeStamp(line)) << line;
     result.log.push_back(line.size() > 9 ? line.substr(9) : line);
@@ -179,12 +93,8 @@ RunResult TerminalRun::Run(const std::string& input, std::chrono::seconds limit,
 }
 
 std::string TerminalRun::WaitForLaunch() {
-  std::string path = app_.File("launched.txt");
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return ReadFileBytes(path);
+  WaitForFile(app_.File("launched.txt"));
+  return ReadFileBytes(app_.File("launched.txt"));
 }
 
 size_t TerminalRun::FileRequests() const {

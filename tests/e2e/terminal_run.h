@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 
@@ -15,11 +16,8 @@
 extern const char kFailedRun[];
 
 // The recorded outcome of one run of the program.
-struct RunResult {
-  int status = -1;               // exit status; -1 when it did not exit normally
+struct RunResult : ChildResult {
   std::vector<std::string> log;  // standard output's lines without their time stamps
-  std::string out;
-  std::string err;
 };
 
 // An application directory holding a copy of the program and its configuration, and a loopback

@@ -61,7 +61,9 @@ TEST_P(FuzzReplay, SeedCorpusRunsClean) {
 }
 
 TEST_P(FuzzReplay, PastFindingsStayFixed) {
-  Replay("regressions");
+  if (Replay("regressions") == 0u) {
+    GTEST_SKIP() << "no past findings kept for " << GetParam().name << " (only placeholders)";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay,

@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 TempDir::TempDir() {
@@ -43,6 +45,14 @@ bool FileExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return FileExists(path);
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -53,4 +63,10 @@ bool WriteFileBytes(const std::string& path, const std::string& data) {
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   out.close();
   return static_cast<bool>(out);
+}
+
+void WriteTestFile(const std::string& path, const std::string& data, mode_t mode) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  ASSERT_TRUE(WriteFileBytes(path, data)) << path;
+  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <string>
 
 // A fresh directory under $TMPDIR (else /tmp), removed with everything in it when the object
@@ -21,7 +24,12 @@ class TempDir {
 
 // Small file helpers for tests.
 bool FileExists(const std::string& path);
+// Waits up to limit for path to exist (written by another process, say); whether it does.
+bool WaitForFile(const std::string& path, std::chrono::seconds limit = std::chrono::seconds(20));
 // The whole file; "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 // Creates or empties path and writes data; false on failure.
 bool WriteFileBytes(const std::string& path, const std::string& data);
+// Writes data to path, creating the folders above it, with the given mode; fails the test when
+// it cannot.
+void WriteTestFile(const std::string& path, const std::string& data, mode_t mode = 0644);

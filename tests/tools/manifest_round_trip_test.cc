@@ -7,13 +7,13 @@
 #include "catalogue/file_catalogue.h"
 #include "platform/crypto.h"
 #include "publish/publisher.h"
-#include "scratch_folder.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 // What a client's catalogue makes of the published manifest must be exactly the release.
 TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
-  ScratchFolder scratch;
+  TempDir scratch;
   const std::map<std::string, std::string> release = {
       {"start.sh", "#!/bin/sh\necho started\n"},
       {"empty.dat", ""},
@@ -29,18 +29,18 @@ TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
       {"tab\there", "tab"},
   };
   for (const auto& [path, content] : release) {
-    WriteTestFile(scratch / ("app/" + path), content, path == "start.sh" ? 0755 : 0644);
+    WriteTestFile(scratch.File("app/" + path), content, path == "start.sh" ? 0755 : 0644);
   }
-  WriteTestFile(scratch / "app/Lodestar.cfg", "serverlist:x");
+  WriteTestFile(scratch.File("app/Lodestar.cfg"), "serverlist:x");
 
   PublishOptions options;
-  options.appDir = scratch / "app";
-  options.outDir = scratch / "out";
+  options.appDir = scratch.File("app");
+  options.outDir = scratch.File("out");
   Publish(options);
 
-  WriteTestFile(scratch / "client/Lodestar", "");
-  FileCatalogue catalogue(scratch / "client/");
-  ASSERT_TRUE(catalogue.Load(scratch / "out/version.txt"));
+  WriteTestFile(scratch.File("client/Lodestar"), "");
+  FileCatalogue catalogue(scratch.File("client/"));
+  ASSERT_TRUE(catalogue.Load(scratch.File("out/version.txt")));
   std::map<std::string, std::string> loaded;
   while (std::unique_ptr<CatalogueEntry> entry = catalogue.TakeNext()) {
     // remotePath is "key/name.txt", with a leading "/" at the top.
@@ -51,7 +51,7 @@ TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
     EXPECT_EQ(entry->executable, path == "start.sh");
     ASSERT_EQ(release.count(path), 1u);
     EXPECT_EQ(entry->length, static_cast<int64_t>(release.at(path).size()));
-    EXPECT_EQ(ReadTestFile(scratch / ("out/" + entry->remotePath)), release.at(path));
+    EXPECT_EQ(ReadFileBytes(scratch.File("out/" + entry->remotePath)), release.at(path));
     Sha256 content;
     content.Update(release.at(path).data(), release.at(path).size());
     EXPECT_EQ(entry->hash, content.HexDigest());
@@ -60,7 +60,7 @@ TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
   }
   EXPECT_EQ(loaded, release);
   // Loading creates the folders the manifest names below the client.
-  EXPECT_TRUE(PathExists(scratch / "client/plugins/net/deeper:still"));
+  EXPECT_TRUE(FileExists(scratch.File("client/plugins/net/deeper:still")));
 }
 
 }  // namespace

@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "catalogue/minisign.h"
-#include "child_process.h"
 #include "publish/signing_key.h"
-#include "scratch_folder.h"
+#include "support/child_process.h"
 #include "support/loopback_http_server.h"
+#include "support/temp_dir.h"
 
 using ::testing::HasSubstr;
 
@@ -26,41 +26,44 @@ namespace {
 
 const std::vector<std::string> kNoDisplay = {"DISPLAY", "WAYLAND_DISPLAY"};
 
+// Runs a program without the variables named in unset; its output and errors come together.
+ChildResult RunTool(const std::vector<std::string>& argv,
+                    const std::vector<std::string>& unset = {}) {
+  ChildOptions options;
+  options.unset = unset;
+  options.mergeOutput = true;
+  return RunChild(argv, options);
+}
+
 bool IsExecutable(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0 && (status.st_mode & S_IXUSR) != 0;
 }
 
-bool WaitForFile(const std::string& path) {
-  for (int i = 0; i < 500 && !PathExists(path); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return PathExists(path);
-}
-
 TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
-  ScratchFolder scratch;
-  ChildResult help = RunChild({LODESTAR_PUBLISH_BINARY, "--help"});
+  TempDir scratch;
+  ChildResult help = RunTool({LODESTAR_PUBLISH_BINARY, "--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.output, HasSubstr("Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR"));
-  EXPECT_THAT(help.output, HasSubstr("--exclude PATTERN"));
+  EXPECT_THAT(help.out, HasSubstr("Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR"));
+  EXPECT_THAT(help.out, HasSubstr("--exclude PATTERN"));
 
-  EXPECT_EQ(RunChild({LODESTAR_PUBLISH_BINARY, scratch.path()}).status, 2);
-  EXPECT_EQ(RunChild({LODESTAR_PUBLISH_BINARY, "--bogus", "a", "b"}).status, 2);
+  EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, scratch.path()}).status, 2);
+  EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, "--bogus", "a", "b"}).status, 2);
 
-  ChildResult missing = RunChild({LODESTAR_PUBLISH_BINARY, scratch / "nope", scratch / "out"});
+  ChildResult missing =
+      RunTool({LODESTAR_PUBLISH_BINARY, scratch.File("nope"), scratch.File("out")});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_THAT(missing.output, HasSubstr("nope': No such file or directory"));
-  EXPECT_FALSE(PathExists(scratch / "out"));
+  EXPECT_THAT(missing.out, HasSubstr("nope': No such file or directory"));
+  EXPECT_FALSE(FileExists(scratch.File("out")));
 
-  WriteTestFile(scratch / "app/keep.txt", "k");
-  WriteTestFile(scratch / "app/skip.log", "s");
-  ChildResult ok =
-      RunChild({LODESTAR_PUBLISH_BINARY, "--exclude", "*.log", scratch / "app", scratch / "out"});
-  EXPECT_EQ(ok.status, 0) << ok.output;
-  EXPECT_THAT(ok.output, HasSubstr("published 1 file (1 bytes)"));
-  EXPECT_TRUE(PathExists(scratch / "out/keep.txt.txt"));
-  EXPECT_FALSE(PathExists(scratch / "out/skip.log.txt"));
+  WriteTestFile(scratch.File("app/keep.txt"), "k");
+  WriteTestFile(scratch.File("app/skip.log"), "s");
+  ChildResult ok = RunTool(
+      {LODESTAR_PUBLISH_BINARY, "--exclude", "*.log", scratch.File("app"), scratch.File("out")});
+  EXPECT_EQ(ok.status, 0) << ok.out;
+  EXPECT_THAT(ok.out, HasSubstr("published 1 file (1 bytes)"));
+  EXPECT_TRUE(FileExists(scratch.File("out/keep.txt.txt")));
+  EXPECT_FALSE(FileExists(scratch.File("out/skip.log.txt")));
 }
 
 // A loopback port that nothing listened on a moment ago, once a server answers there; 0 if none.
@@ -91,36 +94,37 @@ class SigningInterop : public ::testing::Test {
   void SetUp() override {
     if (!IsExecutable(kMinisign))
       GTEST_SKIP() << kMinisign << " is missing (scripts/setup installs it)";
-    WriteTestFile(scratch_ / "app/a.txt", "content");
+    WriteTestFile(scratch_.File("app/a.txt"), "content");
   }
 
   ChildResult Minisign(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), kMinisign);
-    return RunChild(arguments);
+    return RunTool(arguments);
   }
   ChildResult Publish(const std::string& keyFile) {
-    return RunChild(
-        {LODESTAR_PUBLISH_BINARY, "--sign", keyFile, scratch_ / "app", scratch_ / "out"},
+    return RunTool(
+        {LODESTAR_PUBLISH_BINARY, "--sign", keyFile, scratch_.File("app"), scratch_.File("out")},
         {kKeyPasswordVariable});
   }
   // What our verifier says of file's signature at file + suffix.
   SignatureCheck Check(const std::string& publicKeyFile, const std::string& file,
                        const std::string& suffix) {
     MinisignPublicKey key;
-    EXPECT_TRUE(ParseMinisignPublicKey(ReadTestFile(publicKeyFile), key));
+    EXPECT_TRUE(ParseMinisignPublicKey(ReadFileBytes(publicKeyFile), key));
     VerifiedSignature verified;
     SignatureCheck result =
-        VerifyMinisignSignature(key, ReadTestFile(file), ReadTestFile(file + suffix), verified);
+        VerifyMinisignSignature(key, ReadFileBytes(file), ReadFileBytes(file + suffix), verified);
     EXPECT_TRUE(result != SignatureCheck::kValid || verified.timestamp > 1700000000);
     return result;
   }
 
   static constexpr const char* kMinisign = "/usr/bin/minisign";
-  ScratchFolder scratch_;
+  TempDir scratch_;
 };
 
 TEST_F(SigningInterop, MinisignKeysAndSignaturesWorkWithOurs) {
-  std::string pub = scratch_ / "m.pub", key = scratch_ / "m.key", file = scratch_ / "m.txt";
+  std::string pub = scratch_.File("m.pub"), key = scratch_.File("m.key"),
+              file = scratch_.File("m.txt");
   ASSERT_EQ(Minisign({"-G", "-W", "-p", pub, "-s", key}).status, 0);
   WriteTestFile(file, "\"paths\":[]\n");
   ASSERT_EQ(Minisign({"-S", "-s", key, "-m", file}).status, 0);
@@ -129,65 +133,68 @@ TEST_F(SigningInterop, MinisignKeysAndSignaturesWorkWithOurs) {
   EXPECT_EQ(Check(pub, file, ".legacy"), SignatureCheck::kValid);
 
   ChildResult published = Publish(key);
-  ASSERT_EQ(published.status, 0) << published.output;
-  ChildResult checked = Minisign({"-V", "-p", pub, "-m", scratch_ / "out/version.txt"});
-  EXPECT_EQ(checked.status, 0) << checked.output;
+  ASSERT_EQ(published.status, 0) << published.out;
+  ChildResult checked = Minisign({"-V", "-p", pub, "-m", scratch_.File("out/version.txt")});
+  EXPECT_EQ(checked.status, 0) << checked.out;
 }
 
 TEST_F(SigningInterop, OurKeysAndSignaturesPassMinisign) {
   ChildResult made =
-      RunChild({LODESTAR_PUBLISH_BINARY, "--keygen", scratch_ / "keys"}, {kKeyPasswordVariable});
-  ASSERT_EQ(made.status, 0) << made.output;
-  EXPECT_THAT(made.output, HasSubstr("pubkey:\"RW"));
+      RunTool({LODESTAR_PUBLISH_BINARY, "--keygen", scratch_.File("keys")}, {kKeyPasswordVariable});
+  ASSERT_EQ(made.status, 0) << made.out;
+  EXPECT_THAT(made.out, HasSubstr("pubkey:\"RW"));
   struct stat status {};
-  ASSERT_EQ(stat((scratch_ / "keys/lodestar.key").c_str(), &status), 0);
+  ASSERT_EQ(stat((scratch_.File("keys/lodestar.key")).c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
-  EXPECT_EQ(RunChild({LODESTAR_PUBLISH_BINARY, "--keygen", scratch_ / "keys"}).status, 1);
+  EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, "--keygen", scratch_.File("keys")}).status, 1);
 
-  ChildResult published = Publish(scratch_ / "keys/lodestar.key");
-  ASSERT_EQ(published.status, 0) << published.output;
-  std::string manifest = scratch_ / "out/version.txt";
-  ChildResult checked = Minisign({"-V", "-p", scratch_ / "keys/lodestar.pub", "-m", manifest});
-  EXPECT_EQ(checked.status, 0) << checked.output;
-  EXPECT_THAT(checked.output, HasSubstr("Trusted comment: timestamp:"));
-  EXPECT_EQ(Check(scratch_ / "keys/lodestar.pub", manifest, ".minisig"), SignatureCheck::kValid);
+  ChildResult published = Publish(scratch_.File("keys/lodestar.key"));
+  ASSERT_EQ(published.status, 0) << published.out;
+  std::string manifest = scratch_.File("out/version.txt");
+  ChildResult checked = Minisign({"-V", "-p", scratch_.File("keys/lodestar.pub"), "-m", manifest});
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  EXPECT_THAT(checked.out, HasSubstr("Trusted comment: timestamp:"));
+  EXPECT_EQ(Check(scratch_.File("keys/lodestar.pub"), manifest, ".minisig"),
+            SignatureCheck::kValid);
 
   // The key signs with minisign too, and one altered byte fails minisign's check.
-  ASSERT_EQ(Minisign({"-S", "-s", scratch_ / "keys/lodestar.key", "-m", manifest}).status, 0);
-  EXPECT_EQ(Check(scratch_ / "keys/lodestar.pub", manifest, ".minisig"), SignatureCheck::kValid);
-  WriteTestFile(manifest, ReadTestFile(manifest) + " ");
-  EXPECT_NE(Minisign({"-V", "-p", scratch_ / "keys/lodestar.pub", "-m", manifest}).status, 0);
+  ASSERT_EQ(Minisign({"-S", "-s", scratch_.File("keys/lodestar.key"), "-m", manifest}).status, 0);
+  EXPECT_EQ(Check(scratch_.File("keys/lodestar.pub"), manifest, ".minisig"),
+            SignatureCheck::kValid);
+  WriteTestFile(manifest, ReadFileBytes(manifest) + " ");
+  EXPECT_NE(Minisign({"-V", "-p", scratch_.File("keys/lodestar.pub"), "-m", manifest}).status, 0);
 }
 
 // A key sealed with a password opens in minisign and in the publisher alike. The derivation is
 // made cheap here (minisign's own keys take 1 GiB and seconds); the format is the same.
 TEST_F(SigningInterop, PasswordProtectedKeysSignInBoth) {
-  std::string pub = scratch_ / "k.pub", key = scratch_ / "k.key", file = scratch_ / "m.txt";
+  std::string pub = scratch_.File("k.pub"), key = scratch_.File("k.key"),
+              file = scratch_.File("m.txt");
   std::string publicFile, secretFile, error;
   ASSERT_TRUE(
       MakeMinisignKeyPair("p w", PasswordCost{32768, 1 << 20}, publicFile, secretFile, error));
   WriteTestFile(pub, publicFile);
   WriteTestFile(key, secretFile, 0600);
   WriteTestFile(file, "signed by minisign");
-  ChildResult made = RunChild(
+  ChildResult made = RunTool(
       {"/bin/sh", "-c",
        "printf 'p w\\n' | " + std::string(kMinisign) + " -S -s '" + key + "' -m '" + file + "'"});
-  ASSERT_EQ(made.status, 0) << made.output;
+  ASSERT_EQ(made.status, 0) << made.out;
   EXPECT_EQ(Check(pub, file, ".minisig"), SignatureCheck::kValid);
 
-  EXPECT_THAT(Publish(key).output, HasSubstr("has a password: run on a terminal or set"));
+  EXPECT_THAT(Publish(key).out, HasSubstr("has a password: run on a terminal or set"));
   setenv(kKeyPasswordVariable, "p w", 1);
   ChildResult published =
-      RunChild({LODESTAR_PUBLISH_BINARY, "--sign", key, scratch_ / "app", scratch_ / "out"});
+      RunTool({LODESTAR_PUBLISH_BINARY, "--sign", key, scratch_.File("app"), scratch_.File("out")});
   unsetenv(kKeyPasswordVariable);
-  ASSERT_EQ(published.status, 0) << published.output;
-  EXPECT_EQ(Minisign({"-V", "-p", pub, "-m", scratch_ / "out/version.txt"}).status, 0);
+  ASSERT_EQ(published.status, 0) << published.out;
+  EXPECT_EQ(Minisign({"-V", "-p", pub, "-m", scratch_.File("out/version.txt")}).status, 0);
 }
 
 class PublishEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.ServeDirectory("/release", scratch_ / "out");
+    server_.ServeDirectory("/release", scratch_.File("out"));
     server_.SetBody("/servers.txt", "Local|" + server_.Url("/release") + "\n");
     std::filesystem::create_directories(Client(""));
     std::filesystem::copy_file(LODESTAR_BINARY, Client("Lodestar"));
@@ -198,30 +205,32 @@ class PublishEndToEnd : public ::testing::Test {
     ASSERT_EQ(chmod(Client("Lodestar").c_str(), 0755), 0);
   }
 
-  std::string App(const std::string& relative) { return scratch_ / ("app/" + relative); }
-  std::string Client(const std::string& relative) { return scratch_ / ("client/" + relative); }
+  std::string App(const std::string& relative) { return scratch_.File("app/" + relative); }
+  std::string Client(const std::string& relative) { return scratch_.File("client/" + relative); }
 
   void Publish() {
-    ChildResult published = RunChild({LODESTAR_PUBLISH_BINARY, scratch_ / "app", scratch_ / "out"});
-    ASSERT_EQ(published.status, 0) << published.output;
+    ChildResult published =
+        RunTool({LODESTAR_PUBLISH_BINARY, scratch_.File("app"), scratch_.File("out")});
+    ASSERT_EQ(published.status, 0) << published.out;
   }
 
   void Update() {
     std::filesystem::remove(Client("ran.txt"));
-    ChildResult run = RunChild({Client("Lodestar")}, kNoDisplay);
-    ASSERT_FALSE(run.timedOut) << run.output;
-    ASSERT_EQ(run.status, 0) << run.output;
-    ASSERT_TRUE(WaitForFile(Client("ran.txt"))) << run.output;
+    ChildResult run = RunTool({Client("Lodestar")}, kNoDisplay);
+    ASSERT_FALSE(run.timedOut) << run.out;
+    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_TRUE(WaitForFile(Client("ran.txt"))) << run.out;
   }
 
   // Every file of the release is in the client, byte for byte.
   void ExpectInstalled(const std::map<std::string, std::string>& release) {
     for (const auto& [path, content] : release) {
       SCOPED_TRACE(path);
-      ASSERT_TRUE(PathExists(Client(path)));
-      EXPECT_EQ(ReadTestFile(Client(path)), content);
+      ASSERT_TRUE(FileExists(Client(path)));
+      EXPECT_EQ(ReadFileBytes(Client(path)), content);
     }
-    EXPECT_EQ(ReadTestFile(Client("version.txt")), ReadTestFile(scratch_ / "out/version.txt"));
+    EXPECT_EQ(ReadFileBytes(Client("version.txt")),
+              ReadFileBytes(scratch_.File("out/version.txt")));
   }
 
   // The files requested since the last call.
@@ -237,7 +246,7 @@ class PublishEndToEnd : public ::testing::Test {
     return paths;
   }
 
-  ScratchFolder scratch_;
+  TempDir scratch_;
   LoopbackHttpServer server_;
   size_t seen_ = 0;
 };
@@ -262,8 +271,8 @@ TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
   ExpectInstalled(release);
   EXPECT_TRUE(IsExecutable(Client("run.sh")));
   EXPECT_FALSE(IsExecutable(Client("empty.dat")));
-  EXPECT_EQ(ReadTestFile(Client("ran.txt")), "first word|second|");
-  EXPECT_THAT(ReadTestFile(Client("Lodestar.cfg")), HasSubstr("auto:1"));
+  EXPECT_EQ(ReadFileBytes(Client("ran.txt")), "first word|second|");
+  EXPECT_THAT(ReadFileBytes(Client("Lodestar.cfg")), HasSubstr("auto:1"));
   EXPECT_EQ(FileRequests().size(), release.size());
 
   // The next release: one file changed (the executable), one new, one gone.

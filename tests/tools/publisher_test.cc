@@ -13,10 +13,11 @@
 #include <stdexcept>
 
 #include "catalogue/minisign.h"
+#include "listed_manifest.h"
 #include "publish/previous_release.h"
 #include "publish/publish_error.h"
 #include "publish/staging_area.h"
-#include "scratch_folder.h"
+#include "support/temp_dir.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -27,8 +28,8 @@ namespace {
 
 class PublisherTest : public ::testing::Test {
  protected:
-  std::string App(const std::string& relative) const { return scratch_ / ("app/" + relative); }
-  std::string Out(const std::string& relative) const { return scratch_ / ("out/" + relative); }
+  std::string App(const std::string& relative) const { return scratch_.File("app/" + relative); }
+  std::string Out(const std::string& relative) const { return scratch_.File("out/" + relative); }
 
   PublishSummary Run(std::vector<std::string> excludes = {}) {
     PublishOptions options = Options();
@@ -38,8 +39,8 @@ class PublisherTest : public ::testing::Test {
 
   PublishOptions Options() {
     PublishOptions options;
-    options.appDir = scratch_ / "app";
-    options.outDir = scratch_ / "out";
+    options.appDir = scratch_.File("app");
+    options.outDir = scratch_.File("out");
     options.log = [this](const std::string& line) { log_ += line + "\n"; };
     return options;
   }
@@ -52,7 +53,7 @@ class PublisherTest : public ::testing::Test {
     return found == files.end() ? "(absent)" : found->second.v;
   }
 
-  ScratchFolder scratch_;
+  TempDir scratch_;
   std::string log_;
 };
 
@@ -78,8 +79,8 @@ TEST_F(PublisherTest, VersionsCarryOnAcrossPublishes) {
   EXPECT_EQ(Version("sub/change.bin"), "2");
   EXPECT_EQ(Version("added.txt"), "1");
   EXPECT_EQ(Version("gone.txt"), "(absent)");
-  EXPECT_FALSE(PathExists(Out("gone.txt.txt")));
-  EXPECT_EQ(ReadTestFile(Out("sub/change.bin.txt")), "new!");
+  EXPECT_FALSE(FileExists(Out("gone.txt.txt")));
+  EXPECT_EQ(ReadFileBytes(Out("sub/change.bin.txt")), "new!");
   EXPECT_THAT(log_, HasSubstr("changed  sub/change.bin (v2)"));
   EXPECT_THAT(log_, HasSubstr("removed  gone.txt"));
 
@@ -181,7 +182,7 @@ TEST_F(PublisherTest, FollowsLinksToFilesAndSkipsOtherLinks) {
   Run();
   auto files = Listed();
   EXPECT_EQ(files["lib/libx.so"].x, "1");
-  EXPECT_EQ(ReadTestFile(Out("lib/libx.so.txt")), "elf");
+  EXPECT_EQ(ReadFileBytes(Out("lib/libx.so.txt")), "elf");
   EXPECT_EQ(files.count("alias/file"), 0u);
   EXPECT_EQ(files.count("dangling"), 0u);
   EXPECT_THAT(log_, HasSubstr("skipped link to a folder or special file: alias"));
@@ -215,11 +216,11 @@ TEST_F(PublisherTest, RefusesReleasesItCannotPublishFaithfully) {
   PublishOptions nested = Options();
   nested.outDir = App("published");
   EXPECT_THROW(Publish(nested), PublishError);
-  EXPECT_FALSE(PathExists(App("published")));
+  EXPECT_FALSE(FileExists(App("published")));
 
   WriteTestFile(Out("version.txt"), "{not a manifest");
   EXPECT_THAT(failure(), HasSubstr("is not a manifest"));
-  EXPECT_EQ(ReadTestFile(Out("version.txt")), "{not a manifest");
+  EXPECT_EQ(ReadFileBytes(Out("version.txt")), "{not a manifest");
 }
 
 TEST_F(PublisherTest, FailingBeforeTheFlipKeepsTheOldReleaseWhole) {
@@ -227,7 +228,7 @@ TEST_F(PublisherTest, FailingBeforeTheFlipKeepsTheOldReleaseWhole) {
   WriteTestFile(App("sub/change.txt"), "version one");
   WriteTestFile(App("gone.txt"), "gone");
   Run();
-  std::string manifest = ReadTestFile(Out("version.txt"));
+  std::string manifest = ReadFileBytes(Out("version.txt"));
 
   WriteTestFile(App("sub/change.txt"), "version two!");
   WriteTestFile(App("new/added.txt"), "added");
@@ -235,22 +236,22 @@ TEST_F(PublisherTest, FailingBeforeTheFlipKeepsTheOldReleaseWhole) {
   PublishOptions options = Options();
   options.beforeFlip = [this] {
     // By now the new copies are in place; the hook stands for any failure before the flip.
-    EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version two!");
+    EXPECT_EQ(ReadFileBytes(Out("sub/change.txt.txt")), "version two!");
     throw std::runtime_error("disk full");
   };
   EXPECT_THROW(Publish(options), std::runtime_error);
 
-  EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
-  EXPECT_EQ(ReadTestFile(Out("keep.txt.txt")), "keep");
-  EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version one");
-  EXPECT_EQ(ReadTestFile(Out("gone.txt.txt")), "gone");
-  EXPECT_FALSE(PathExists(Out("new/added.txt.txt")));
-  EXPECT_FALSE(PathExists(Out(StagingArea::kFolderName)));
+  EXPECT_EQ(ReadFileBytes(Out("version.txt")), manifest);
+  EXPECT_EQ(ReadFileBytes(Out("keep.txt.txt")), "keep");
+  EXPECT_EQ(ReadFileBytes(Out("sub/change.txt.txt")), "version one");
+  EXPECT_EQ(ReadFileBytes(Out("gone.txt.txt")), "gone");
+  EXPECT_FALSE(FileExists(Out("new/added.txt.txt")));
+  EXPECT_FALSE(FileExists(Out(StagingArea::kFolderName)));
 
   PublishSummary retry = Run();
   EXPECT_FALSE(retry.recovered);
   EXPECT_EQ(Version("sub/change.txt"), "2");
-  EXPECT_EQ(ReadTestFile(Out("sub/change.txt.txt")), "version two!");
+  EXPECT_EQ(ReadFileBytes(Out("sub/change.txt.txt")), "version two!");
 }
 
 TEST_F(PublisherTest, ListsTheSha256OfEveryFileNewOrUnchanged) {
@@ -278,8 +279,8 @@ TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatNeverGoBack) {
   ASSERT_TRUE(ParseMinisignPublicKey(publicFile, publicKey));
   auto signedAt = [&] {
     VerifiedSignature verified;
-    EXPECT_EQ(VerifyMinisignSignature(publicKey, ReadTestFile(Out("version.txt")),
-                                      ReadTestFile(Out("version.txt.minisig")), verified),
+    EXPECT_EQ(VerifyMinisignSignature(publicKey, ReadFileBytes(Out("version.txt")),
+                                      ReadFileBytes(Out("version.txt.minisig")), verified),
               SignatureCheck::kValid);
     return verified.timestamp;
   };
@@ -300,24 +301,24 @@ TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatNeverGoBack) {
 
   // Unsigned on top of signed would leave every checking client stuck: refused, nothing served
   // changes.
-  std::string manifest = ReadTestFile(Out("version.txt"));
+  std::string manifest = ReadFileBytes(Out("version.txt"));
   WriteTestFile(App("a.txt"), "three");
   EXPECT_THROW(Run(), PublishError);
-  EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
-  EXPECT_EQ(ReadTestFile(Out("a.txt.txt")), "two");
+  EXPECT_EQ(ReadFileBytes(Out("version.txt")), manifest);
+  EXPECT_EQ(ReadFileBytes(Out("a.txt.txt")), "two");
 
   // Asked for, an unsigned publish goes through and takes the stale signature away.
   PublishOptions unsignedOptions = Options();
   unsignedOptions.allowUnsigned = true;
   Publish(unsignedOptions);
-  EXPECT_EQ(ReadTestFile(Out("a.txt.txt")), "three");
-  EXPECT_FALSE(PathExists(Out("version.txt.minisig")));
+  EXPECT_EQ(ReadFileBytes(Out("a.txt.txt")), "three");
+  EXPECT_FALSE(FileExists(Out("version.txt.minisig")));
 
   // A publish that died between the manifest's rename and the signature's: the next one puts
   // the staged signature in place.
   WriteTestFile(Out(std::string(StagingArea::kFolderName) + "/version.txt.minisig"), "staged");
   EXPECT_FALSE(StagingArea(Out("")).Recover());
-  EXPECT_EQ(ReadTestFile(Out("version.txt.minisig")), "staged");
+  EXPECT_EQ(ReadFileBytes(Out("version.txt.minisig")), "staged");
 }
 
 // Runs a publish in a child process that dies (no unwinding, as if the machine went down)
@@ -344,20 +345,20 @@ TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
   WriteTestFile(App("data.txt"), "aaaa");
   WriteTestFile(App("stay.txt"), "stay");
   Run();
-  std::string manifest = ReadTestFile(Out("version.txt"));
+  std::string manifest = ReadFileBytes(Out("version.txt"));
 
   WriteTestFile(App("data.txt"), "bbbb");
   WriteTestFile(App("fresh.txt"), "fresh");
   PublishAndDie(Options(), true);
-  EXPECT_EQ(ReadTestFile(Out("data.txt.txt")), "bbbb");  // the crash left the new copy served
-  EXPECT_EQ(ReadTestFile(Out("version.txt")), manifest);
+  EXPECT_EQ(ReadFileBytes(Out("data.txt.txt")), "bbbb");  // the crash left the new copy served
+  EXPECT_EQ(ReadFileBytes(Out("version.txt")), manifest);
 
   StagingArea staging(Out(""));
   EXPECT_TRUE(staging.Recover());
-  EXPECT_EQ(ReadTestFile(Out("data.txt.txt")), "aaaa");
-  EXPECT_FALSE(PathExists(Out("fresh.txt.txt")));
-  EXPECT_EQ(ReadTestFile(Out("stay.txt.txt")), "stay");
-  EXPECT_FALSE(PathExists(Out(StagingArea::kFolderName)));
+  EXPECT_EQ(ReadFileBytes(Out("data.txt.txt")), "aaaa");
+  EXPECT_FALSE(FileExists(Out("fresh.txt.txt")));
+  EXPECT_EQ(ReadFileBytes(Out("stay.txt.txt")), "stay");
+  EXPECT_FALSE(FileExists(Out(StagingArea::kFolderName)));
 
   // Had the copy stayed, the content comparison would have kept v1 for new content.
   Run();
@@ -372,12 +373,12 @@ TEST_F(PublisherTest, TheNextPublishFinishesRemovalsOfOneThatDiedAfterTheFlip) {
   std::filesystem::remove_all(App("old"));
   PublishAndDie(Options(), false);
   EXPECT_EQ(Version("old/gone.txt"), "(absent)");
-  EXPECT_TRUE(PathExists(Out("old/gone.txt.txt")));
+  EXPECT_TRUE(FileExists(Out("old/gone.txt.txt")));
 
   PublishSummary next = Run();
   EXPECT_FALSE(next.recovered);
-  EXPECT_FALSE(PathExists(Out("old")));
-  EXPECT_TRUE(PathExists(Out("stay.txt.txt")));
+  EXPECT_FALSE(FileExists(Out("old")));
+  EXPECT_TRUE(FileExists(Out("stay.txt.txt")));
 }
 
 }  // namespace

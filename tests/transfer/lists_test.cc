@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/loopback_http_server.h"
+#include "support/sorted_combo_box.h"
 #include "support/temp_dir.h"
 #include "transfer/download_queue.h"
 #include "transfer/inet_file.h"
@@ -117,31 +118,6 @@ TEST(DownloadQueue, RemovingARunningTaskCancelsAndWaitsForIt) {
   EXPECT_EQ(HighWord(last.wParam), static_cast<uint32_t>(KindManifest));
 }
 
-// A combo box that keeps its items sorted, as the window's server box does: the index of a new
-// item is where it landed, and item data travel with their items.
-class SortedComboBox {
- public:
-  struct Item {
-    std::string text;
-    ServerEntry* data = nullptr;
-  };
-  int AddString(const std::string& text) {
-    auto at =
-        std::upper_bound(items.begin(), items.end(), text,
-                         [](const std::string& t, const Item& item) { return t < item.text; });
-    int index = static_cast<int>(at - items.begin());
-    items.insert(at, Item{text, nullptr});
-    if (selected >= index)
-      ++selected;
-    return index;
-  }
-  void SetItemData(int index, ServerEntry* entry) { items.at(index).data = entry; }
-  void SetCurSel(int index) { selected = index; }
-
-  std::vector<Item> items;
-  int selected = -1;
-};
-
 // A box that accepts nothing.
 class FullComboBox {
  public:
@@ -169,10 +145,10 @@ TEST(ServerList, FillComboBoxPutsDataAndSelectionAtTheReturnedIndex) {
   list.FillComboBox(box);
   ASSERT_EQ(box.items.size(), 2u);
   EXPECT_EQ(box.items[0].text, "alpha");
-  ASSERT_NE(box.items[0].data, nullptr);
-  EXPECT_EQ(box.items[0].data->url, "http://a.example");
-  ASSERT_NE(box.items[1].data, nullptr);
-  EXPECT_EQ(box.items[1].data->name, "zeta");
+  ASSERT_NE(box.items[0].entry, nullptr);
+  EXPECT_EQ(box.items[0].entry->url, "http://a.example");
+  ASSERT_NE(box.items[1].entry, nullptr);
+  EXPECT_EQ(box.items[1].entry->name, "zeta");
   // The last entry of the list is selected, wherever the box sorted it.
   EXPECT_EQ(box.selected, 0);
 
@@ -187,7 +163,7 @@ TEST(ServerList, RemoveAndDeleteTakesOneEntry) {
   list.AddEntry("b", "http://b.example");
   SortedComboBox box;
   list.FillComboBox(box);
-  ServerEntry* a = box.items[0].data;
+  ServerEntry* a = box.items[0].entry;
   list.RemoveAndDelete(a);
   list.RemoveAndDelete(nullptr);
   EXPECT_EQ(list.Size(), 1u);

@@ -17,6 +17,8 @@
 
 #include "recording_view.h"
 #include "support/loopback_http_server.h"
+#include "support/manifest_text.h"
+#include "support/served_release.h"
 #include "support/temp_dir.h"
 #include "transfer/messages.h"
 #include "ui/update_dialog.h"
@@ -43,33 +45,13 @@ struct PublishedFile {
 // The manifest text listing files, directories in order of first appearance.
 inline std::string ManifestText(const std::vector<PublishedFile>& files,
                                 const std::string& extraMembers = "") {
-  std::vector<std::string> keys;
+  std::vector<ManifestFile> listed;
   for (const PublishedFile& file : files) {
-    if (std::find(keys.begin(), keys.end(), file.key) == keys.end()) {
-      keys.push_back(file.key);
-    }
+    listed.emplace_back(file.key + "/" + file.name,
+                        file.length.empty() ? std::to_string(file.content.size()) : file.length,
+                        file.version, file.executable);
   }
-  std::string text = "\"paths\":[\n";
-  for (size_t k = 0; k < keys.size(); ++k) {
-    text += "\"" + keys[k] + "\":[";
-    bool first = true;
-    for (const PublishedFile& file : files) {
-      if (file.key != keys[k]) {
-        continue;
-      }
-      std::string length = file.length.empty() ? std::to_string(file.content.size()) : file.length;
-      text += std::string(first ? "" : ",") + "\"" + file.name + "\":{\"l\":\"" + length +
-              "\",\"v\":\"" + std::to_string(file.version) + "\"" +
-              (file.executable ? ",\"x\":\"1\"" : "") + "}";
-      first = false;
-    }
-    text += std::string("]") + (k + 1 < keys.size() ? ",\n" : "\n");
-  }
-  text += "]";
-  if (!extraMembers.empty()) {
-    text += ",\n" + extraMembers;
-  }
-  return text + "\n";
+  return ManifestText(listed, extraMembers);
 }
 
 // An application directory, a loopback server and the dialog between them, pumped by hand: the
@@ -99,24 +81,12 @@ class DialogHarness : public ::testing::Test {
   std::string Publish(const std::string& urlPrefix, const std::vector<PublishedFile>& files,
                       const std::string& extraMembers = "") {
     std::string root = work_.File("srv" + std::to_string(++servedDirectories_));
-    ::mkdir(root.c_str(), 0755);
+    std::map<std::string, std::string> contents;
     for (const PublishedFile& file : files) {
-      std::string dir = root;
-      size_t start = 0;
-      while (!file.key.empty()) {
-        size_t end = file.key.find('/', start);
-        dir += "/" + file.key.substr(start, end == std::string::npos ? end : end - start);
-        ::mkdir(dir.c_str(), 0755);
-        if (end == std::string::npos) {
-          break;
-        }
-        start = end + 1;
-      }
-      WriteFileBytes(dir + "/" + file.name + ".txt", file.content);
+      contents[file.key.empty() ? file.name : file.key + "/" + file.name] = file.content;
     }
     std::string manifest = ManifestText(files, extraMembers);
-    WriteFileBytes(root + "/version.txt", manifest);
-    server_.ServeDirectory(urlPrefix, root);
+    ServeRelease(server_, urlPrefix, root, contents, manifest);
     roots_[urlPrefix] = root;
     return manifest;
   }

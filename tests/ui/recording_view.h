@@ -1,58 +1,30 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "platform/launch.h"
+#include "support/recording_launcher.h"
+#include "support/sorted_combo_box.h"
 #include "ui/update_view.h"
 
 // Records everything the dialog draws, and keeps the controls' state as a window would (a
 // sorted combo box whose item data moves with its item). Test thread only.
-class RecordingView : public UpdateView {
+class RecordingView : public UpdateView, public SortedComboBox {
  public:
-  struct Item {
-    std::string text;
-    ServerEntry* entry = nullptr;
-  };
   struct LogLine {
     std::string text;
     uint32_t code = 0;
   };
 
-  int AddString(const std::string& text) override {
-    auto at =
-        std::upper_bound(items.begin(), items.end(), text,
-                         [](const std::string& t, const Item& item) { return t < item.text; });
-    int index = static_cast<int>(at - items.begin());
-    items.insert(at, Item{text, nullptr});
-    if (selected >= index) {
-      ++selected;
-    }
-    return index;
-  }
+  int AddString(const std::string& text) override { return SortedComboBox::AddString(text); }
   void SetItemData(int index, ServerEntry* entry) override {
-    if (index >= 0 && index < static_cast<int>(items.size())) {
-      items[index].entry = entry;
-    }
+    SortedComboBox::SetItemData(index, entry);
   }
-  void SetCurSel(int index) override {
-    selected = (index >= 0 && index < static_cast<int>(items.size())) ? index : -1;
-  }
-  bool DeleteString(int index) override {
-    if (index < 0 || index >= static_cast<int>(items.size())) {
-      return false;
-    }
-    items.erase(items.begin() + index);
-    selected = selected == index ? -1 : selected > index ? selected - 1 : selected;
-    return true;
-  }
-  int GetCurSel() override { return selected; }
-  ServerEntry* GetItemData(int index) override {
-    return (index >= 0 && index < static_cast<int>(items.size())) ? items[index].entry : nullptr;
-  }
+  void SetCurSel(int index) override { SortedComboBox::SetCurSel(index); }
+  bool DeleteString(int index) override { return SortedComboBox::DeleteString(index); }
+  int GetCurSel() override { return SortedComboBox::GetCurSel(); }
+  ServerEntry* GetItemData(int index) override { return SortedComboBox::GetItemData(index); }
   void EnableComboBox(bool enable) override { comboEnabled = enable; }
   void EnableUpdateButton(bool enable) override { buttonEnabled = enable; }
 
@@ -95,8 +67,6 @@ class RecordingView : public UpdateView {
     return texts;
   }
 
-  std::vector<Item> items;
-  int selected = -1;
   bool comboEnabled = true;
   bool buttonEnabled = true;
   std::vector<LogLine> log;
@@ -112,13 +82,4 @@ class RecordingView : public UpdateView {
   unsigned timerPeriod = 0;
   std::vector<std::string> messageBoxes;
   bool ended = false;
-};
-
-// Records every launch instead of starting anything. Test thread only.
-class RecordingLauncher : public Launcher {
- public:
-  void Launch(const std::string& path, const std::string& parameters) override {
-    launches.emplace_back(path, parameters);
-  }
-  std::vector<std::pair<std::string, std::string>> launches;
 };

@@ -13,11 +13,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "support/loopback_http_server.h"
+#include "support/manifest_text.h"
+#include "support/recording_launcher.h"
+#include "support/served_release.h"
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
 #include "ui/wx/update_window.h"
@@ -26,15 +30,6 @@
 static auto* const kTransfers = testing::AddGlobalTestEnvironment(new TransferEnvironment);
 
 namespace {
-
-// Records launches instead of starting programs. Window's (the test's) thread.
-class RecordingLauncher : public Launcher {
- public:
-  void Launch(const std::string& path, const std::string& parameters) override {
-    launches.emplace_back(path, parameters);
-  }
-  std::vector<std::pair<std::string, std::string>> launches;
-};
 
 // Looks at the open update window every few milliseconds and lets the test act on it; ends the
 // dialog itself after a time limit so that a stuck run fails instead of hanging. Runs in the
@@ -76,19 +71,11 @@ class UpdateWindowRunTest : public testing::Test {
  protected:
   void SetUp() override {
     ::setenv("TMPDIR", work_.path().c_str(), 1);
-    const std::string root = work_.File("published");
-    ::mkdir(root.c_str(), 0755);
-    ::mkdir((root + "/bin").c_str(), 0755);
-    WriteFileBytes(root + "/readme.txt.txt", "read me\n");
-    WriteFileBytes(root + "/bin/data.pak.txt", std::string(300 * 1024, 'x'));
-    manifest_ =
-        "\"paths\":[\n"
-        "\"\":[\"readme.txt\":{\"l\":\"8\",\"v\":\"2\"}],\n"
-        "\"bin\":[\"data.pak\":{\"l\":\"307200\",\"v\":\"2\"}]\n"
-        "]\n";
-    WriteFileBytes(root + "/version.txt", manifest_);
-    server_.ServeDirectory("/main", root);
-    server_.ServeDirectory("/mirror", root);
+    manifest_ = ManifestText({{"/readme.txt", 8, 2}, {"bin/data.pak", 307200, 2}});
+    const std::map<std::string, std::string> files = {
+        {"readme.txt", "read me\n"}, {"bin/data.pak", std::string(300 * 1024, 'x')}};
+    ServeRelease(server_, "/main", work_.File("published"), files, manifest_);
+    server_.ServeDirectory("/mirror", work_.File("published"));
     server_.SetBody("/servers.txt",
                     "Main|" + server_.Url("/main") + "\nA mirror|" + server_.Url("/mirror") + "\n");
   }
