@@ -2,6 +2,7 @@
 #include <ftw.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -16,11 +17,12 @@ namespace {
 
 // A scratch application folder "app/root/" for this process under $TMPDIR (else /tmp). The
 // directories of a key are the same every time the key comes, so each key is created on disk
-// once (and the folder then checked); the root is emptied when it holds many keys, and the whole
-// folder goes at exit.
+// once (and the folder then checked). The root is emptied once the keys created since it was last
+// emptied could have made many directories (one per piece: a key may nest thousands), so that no
+// single input pays for removing a large tree; the whole folder goes at exit.
 class Scratch {
  public:
-  static constexpr size_t kKeysKept = 4096;
+  static constexpr size_t kPiecesKept = 10000;
 
   Scratch() {
     const char* tmp = std::getenv("TMPDIR");
@@ -40,12 +42,19 @@ class Scratch {
 
   // True the first time since the root was last emptied that this key is asked for.
   bool FirstTime(const std::string& key) {
-    if (keys_.size() >= kKeysKept) {
+    if (keys_.count(key) != 0) {
+      return false;
+    }
+    const size_t pieces = 1 + std::count(key.begin(), key.end(), '/');
+    if (pieces_ + pieces > kPiecesKept) {
       RemoveTree(root_);
       FUZZ_CHECK(::mkdir(root_.c_str(), 0700) == 0);
       keys_.clear();
+      pieces_ = 0;
     }
-    return keys_.insert(key).second;
+    keys_.insert(key);
+    pieces_ += pieces;
+    return true;
   }
 
   // Nothing may appear beside the root or beside the application folder: a path that climbed
@@ -81,6 +90,7 @@ class Scratch {
   std::string app_;
   std::string root_;
   std::unordered_set<std::string> keys_;
+  size_t pieces_ = 0;  // directories the keys in keys_ can have made
 };
 
 // True when no component of the path below the root is "..".
