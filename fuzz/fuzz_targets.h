@@ -10,8 +10,8 @@
 
 // The document reader: object and array roots, fresh and merged, and the writer's round trip.
 int FuzzJsonParse(const uint8_t* data, size_t size);
-// A manifest file loaded into a catalogue below a scratch application directory, then compared
-// with itself.
+// A manifest loaded into a catalogue below a scratch application directory (the directories of
+// each key made on disk once), then compared with itself.
 int FuzzManifestLoad(const uint8_t* data, size_t size);
 // The lines of a downloaded server list.
 int FuzzServerList(const uint8_t* data, size_t size);

@@ -1,11 +1,12 @@
 #include <dirent.h>
-#include <fcntl.h>
 #include <ftw.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 #include "catalogue/file_catalogue.h"
 #include "catalogue/manifest_paths.h"
@@ -14,18 +15,21 @@
 
 namespace {
 
-// A fresh scratch folder for this process under $TMPDIR (else /tmp): the manifest file beside an
-// application folder "app/root/". Load creates directories below the root, so the application
-// folder is emptied after every input that created any, and the whole folder goes at exit.
+// A scratch application folder "app/root/" for this process under $TMPDIR (else /tmp). The
+// directories of a key are the same every time the key comes, so each key is created on disk
+// once (and the folder then checked). The root is emptied once the keys created since it was last
+// emptied could have made many directories (one per piece: a key may nest thousands), so that no
+// single input pays for removing a large tree; the whole folder goes at exit.
 class Scratch {
  public:
+  static constexpr size_t kPiecesKept = 10000;
+
   Scratch() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
                           "/lodestar-fuzz-manifest-XXXXXX";
     FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
     base_ = pattern;
-    manifest_ = base_ + "/manifest.txt";
     app_ = base_ + "/app";
     root_ = app_ + "/root";
     FUZZ_CHECK(::mkdir(app_.c_str(), 0700) == 0);
@@ -33,34 +37,31 @@ class Scratch {
   }
   ~Scratch() { RemoveTree(base_); }
 
-  const std::string& manifest() const { return manifest_; }
   // The application's directory as the executable's directory comes: with its separator.
   std::string moduleDirectory() const { return root_ + "/"; }
 
-  void WriteManifest(const uint8_t* data, size_t size) const {
-    int fd = ::open(manifest_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    FUZZ_CHECK(fd >= 0);
-    size_t done = 0;
-    while (done < size) {
-      ssize_t written = ::write(fd, data + done, size - done);
-      FUZZ_CHECK(written > 0);
-      done += static_cast<size_t>(written);
+  // True the first time since the root was last emptied that this key is asked for.
+  bool FirstTime(const std::string& key) {
+    if (keys_.count(key) != 0) {
+      return false;
     }
-    ::close(fd);
+    const size_t pieces = 1 + std::count(key.begin(), key.end(), '/');
+    if (pieces_ + pieces > kPiecesKept) {
+      RemoveTree(root_);
+      FUZZ_CHECK(::mkdir(root_.c_str(), 0700) == 0);
+      keys_.clear();
+      pieces_ = 0;
+    }
+    keys_.insert(key);
+    pieces_ += pieces;
+    return true;
   }
 
   // Nothing may appear beside the root or beside the application folder: a path that climbed
   // out of the root would land there first.
   void CheckNothingOutsideRoot() const {
-    FUZZ_CHECK(Names(base_) == (std::set<std::string>{"app", "manifest.txt"}));
+    FUZZ_CHECK(Names(base_) == (std::set<std::string>{"app"}));
     FUZZ_CHECK(Names(app_) == (std::set<std::string>{"root"}));
-  }
-
-  void EmptyRoot() const {
-    if (!Names(root_).empty()) {
-      RemoveTree(root_);
-      FUZZ_CHECK(::mkdir(root_.c_str(), 0700) == 0);
-    }
   }
 
  private:
@@ -86,9 +87,10 @@ class Scratch {
   }
 
   std::string base_;
-  std::string manifest_;
   std::string app_;
   std::string root_;
+  std::unordered_set<std::string> keys_;
+  size_t pieces_ = 0;  // directories the keys in keys_ can have made
 };
 
 // True when no component of the path below the root is "..".
@@ -107,19 +109,37 @@ bool StaysBelow(const std::string& relative) {
   return true;
 }
 
+// A catalogue whose directories go to disk only for a key the scratch folder has not seen, each
+// such key then checked to stay below the root, on the path and on disk.
+class WatchedCatalogue : public FileCatalogue {
+ public:
+  explicit WatchedCatalogue(Scratch& scratch)
+      : FileCatalogue(scratch.moduleDirectory()), scratch_(scratch) {}
+
+ protected:
+  void CreateDirectories(const std::string& key) override {
+    if (scratch_.FirstTime(key)) {
+      FUZZ_CHECK(StaysBelow(key));
+      FileCatalogue::CreateDirectories(key);
+      scratch_.CheckNothingOutsideRoot();
+    }
+  }
+
+ private:
+  Scratch& scratch_;
+};
+
 }  // namespace
 
 int FuzzManifestLoad(const uint8_t* data, size_t size) {
   static Scratch scratch;
-  scratch.WriteManifest(data, size);
+  const std::string text(reinterpret_cast<const char*>(data), size);
   const std::string root = scratch.moduleDirectory();
 
-  FileCatalogue server(root);
-  const bool loaded = server.Load(scratch.manifest());
-  scratch.CheckNothingOutsideRoot();
+  WatchedCatalogue server(scratch);
+  const bool loaded = server.LoadText(text);
   if (!loaded) {
     FUZZ_CHECK(server.Size() == 0);
-    scratch.EmptyRoot();
     return 0;
   }
 
@@ -142,8 +162,8 @@ int FuzzManifestLoad(const uint8_t* data, size_t size) {
 
   // Compared with itself as the local manifest: no file exists on disk (Load makes directories
   // only), so every entry stays except a self-update file, which the disk is never asked about.
-  FileCatalogue local(root);
-  FUZZ_CHECK(local.Load(scratch.manifest()));
+  WatchedCatalogue local(scratch);
+  FUZZ_CHECK(local.LoadText(text));
   FUZZ_CHECK(local.Size() == server.Size());
   const size_t before = server.Size();
   const uint32_t count = server.MarkChanged(local);
@@ -159,8 +179,5 @@ int FuzzManifestLoad(const uint8_t* data, size_t size) {
   while (server.TakeNext()) {
   }
   FUZZ_CHECK(server.Size() == 0);
-
-  scratch.CheckNothingOutsideRoot();
-  scratch.EmptyRoot();
   return 0;
 }

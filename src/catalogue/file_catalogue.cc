@@ -57,13 +57,18 @@ void FileCatalogue::Clear() {
 }
 
 bool FileCatalogue::Load(const std::string& path) {
+  std::string text;
+  if (!ReadWholeFile(path, text)) {
+    Clear();
+    return false;
+  }
+  return LoadText(text);
+}
+
+bool FileCatalogue::LoadText(const std::string& text) {
   Clear();
   LockGuard guard(&lock_);
 
-  std::string text;
-  if (!ReadWholeFile(path, text)) {
-    return false;
-  }
   JsonObject document;
   if (!document.parse(text, false)) {
     return false;
@@ -81,7 +86,7 @@ bool FileCatalogue::Load(const std::string& path) {
     if (files == nullptr || !IsSafeDirectoryKey(key)) {
       continue;
     }
-    CreateKeyDirectories(root_, key);
+    CreateDirectories(key);
 
     prefix.assign(root_).append(1, '/').append(key).append(1, '/');
     for (JsonCursor cursor = files->members(); cursor.hasNext();) {
@@ -113,6 +118,10 @@ bool FileCatalogue::Load(const std::string& path) {
     }
   }
   return true;
+}
+
+void FileCatalogue::CreateDirectories(const std::string& key) {
+  CreateKeyDirectories(root_, key);
 }
 
 uint32_t FileCatalogue::MarkChanged(FileCatalogue& local) {

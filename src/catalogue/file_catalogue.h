@@ -27,6 +27,8 @@ class FileCatalogue {
   // Reads a manifest file, creating the directories it names; false when the file is missing,
   // does not parse, or has no "paths" array.
   bool Load(const std::string& path);
+  // The same for a manifest's text already in memory.
+  bool LoadText(const std::string& text);
   // Keeps only the entries that need a download (marked), consuming the local entries it matches;
   // returns how many stay.
   uint32_t MarkChanged(FileCatalogue& local);
@@ -40,6 +42,11 @@ class FileCatalogue {
   size_t Size();
   // Copies of the entries in order, for checks and diagnostics.
   std::vector<CatalogueEntry> Entries();
+
+ protected:
+  // Creates the directories one directory key names below the application's directory: the
+  // catalogue's only write to disk, which a check may watch or keep away from the disk.
+  virtual void CreateDirectories(const std::string& key);
 
  private:
   CriticalSection lock_;
