@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
@@ -413,6 +414,84 @@ TEST_F(InetFileTest, FileLengthsAgainstTheManifest) {
       EXPECT_LE(ReadFileBytes(output).size(), c.expectedSize);  // never a byte beyond it
     }
   }
+}
+
+std::string HashOf(const std::string& bytes) {
+  Sha256 hash;
+  hash.Update(bytes.data(), bytes.size());
+  return hash.HexDigest();
+}
+
+// A file task with its manifest hash checks the body as it writes it and deletes what does not
+// match. A cut-off ".update" file left before is continued by a range request, started over on
+// a 200, and fetched once more whole when the continued file does not match.
+TEST_F(InetFileTest, HashedFilesAreCheckedAndContinued) {
+  const std::string body = RandomBytes(300000);
+  const std::string start = body.substr(0, 100000);
+  const std::string otherStart = RandomBytes(100000, 9);
+  LoopbackHttpServer::Response ranged;
+  ranged.body = body;
+  ranged.ranges = true;
+  server.SetResponse("/ranged", ranged);
+  server.SetBody("/plain", body);  // ignores Range
+  LoopbackHttpServer::Response elsewhere;
+  elsewhere.status = 206;
+  elsewhere.body = body.substr(1);
+  elsewhere.headers = {{"Content-Range", "bytes 1-299999/300000"}};
+  server.SetResponse("/elsewhere", elsewhere);
+  const std::string right = HashOf(body), wrong = HashOf(start);
+
+  struct Case {
+    const char* path;
+    std::string kept;  // the ".update" file before the run; "-" for none
+    std::string hash;
+    int code;
+    std::vector<std::string> ranges;  // the Range header of each request
+    std::string after;                // the ".update" file after the run; "-" for none
+  } cases[] = {
+      {"/plain", "-", right, TransferOk, {""}, body},
+      {"/plain", "-", wrong, FileVerifyFailed, {""}, "-"},
+      {"/ranged", start, right, TransferOk, {"bytes=100000-"}, body},
+      {"/plain", start, right, TransferOk, {"bytes=100000-"}, body},
+      {"/ranged", otherStart, right, TransferOk, {"bytes=100000-", ""}, body},
+      {"/ranged", otherStart, wrong, FileVerifyFailed, {"bytes=100000-", ""}, "-"},
+      {"/elsewhere", start, right, FileRequestFailed, {"bytes=100000-"}, start},
+      {"/ranged", start, "", TransferOk, {""}, body},          // no hash: never continued
+      {"/ranged", body + "x", right, TransferOk, {""}, body},  // longer: cannot be its start
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " kept " + std::to_string(c.kept.size()));
+    auto task = Task(c.path, KindFile);
+    task->expectedSize = body.size();
+    task->sizeRequired = true;
+    task->expectedHash = c.hash;
+    const std::string output = task->localPath + ".update";
+    ::unlink(output.c_str());
+    if (c.kept != "-") {
+      ASSERT_TRUE(WriteFileBytes(output, c.kept));
+    }
+    const size_t before = server.RequestCount();
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, c.code);
+    if (c.code == FileVerifyFailed) {
+      EXPECT_EQ(task->GetErrorText(), "文件校验失败");
+    }
+    std::vector<std::string> ranges;
+    for (size_t i = before; i < server.RequestCount(); ++i)
+      ranges.push_back(server.Requests()[i].Header("Range"));
+    EXPECT_EQ(ranges, c.ranges);
+    EXPECT_EQ(FileExists(output), c.after != "-");
+    if (c.after != "-") {
+      EXPECT_TRUE(ReadFileBytes(output) == c.after);
+    }
+  }
+
+  // Where every entry must carry its hash, one without it is not even asked for.
+  auto unhashed = Task("/plain", KindFile);
+  unhashed->hashRequired = true;
+  const size_t before = server.RequestCount();
+  EXPECT_EQ(RunToEnd(*unhashed).code, FileVerifyFailed);
+  EXPECT_EQ(server.RequestCount(), before);
 }
 
 // One download on the test's own thread, into a sink that records what it was given.
