@@ -57,13 +57,18 @@ void FileCatalogue::Clear() {
 }
 
 bool FileCatalogue::Load(const std::string& path) {
+  std::string text;
+  if (!ReadManifestText(path, text)) {
+    Clear();
+    return false;
+  }
+  return LoadText(text);
+}
+
+bool FileCatalogue::LoadText(const std::string& text) {
   Clear();
   LockGuard guard(&lock_);
 
-  std::string text;
-  if (!ReadManifestText(path, text)) {
-    return false;
-  }
   JsonObject document;
   if (!document.parse(text, false)) {
     return false;

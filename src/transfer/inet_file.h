@@ -13,6 +13,7 @@ enum TransferKind : int {
   KindServerList = 0,
   KindManifest = 1,
   KindFile = 2,
+  KindSignature = 3,  // the manifest's "version.txt.minisig", fetched after it
 };
 
 // One transfer task: fetches one http URL by GET into one local file on a worker thread of its

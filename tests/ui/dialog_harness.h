@@ -38,6 +38,7 @@ struct PublishedFile {
   int version = 1;
   std::string length;  // "l" when it must differ from the content's size
   bool executable = false;
+  std::string hash;  // "h" when not empty
 };
 
 // The manifest text listing files, directories in order of first appearance.
@@ -60,7 +61,8 @@ inline std::string ManifestText(const std::vector<PublishedFile>& files,
       std::string length = file.length.empty() ? std::to_string(file.content.size()) : file.length;
       text += std::string(first ? "" : ",") + "\"" + file.name + "\":{\"l\":\"" + length +
               "\",\"v\":\"" + std::to_string(file.version) + "\"" +
-              (file.executable ? ",\"x\":\"1\"" : "") + "}";
+              (file.executable ? ",\"x\":\"1\"" : "") +
+              (file.hash.empty() ? "" : ",\"h\":\"" + file.hash + "\"") + "}";
       first = false;
     }
     text += std::string("]") + (k + 1 < keys.size() ? ",\n" : "\n");
