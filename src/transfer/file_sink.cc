@@ -31,6 +31,9 @@ bool FileSink::Open(uint64_t startOffset) {
   } else {
     // Whatever lies beyond the kept part is not the server's; it must not stay behind the body.
     std::error_code error;
+    const uint64_t size = std::filesystem::file_size(path_, error);
+    if (error || size < startOffset)
+      return false;
     std::filesystem::resize_file(path_, startOffset, error);
     if (error)
       return false;
