@@ -233,15 +233,14 @@ TEST_F(FaultRun, ConnectionDroppedInTheMiddleOfAFile) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp_));
   ExpectRepairRun();
   // The next run asked only for what was missing.
-  std::map<std::string, std::string> ranges;
+  std::vector<std::string> ranges;
   for (const LoopbackHttpServer::Request& request : server_.Requests()) {
-    if (request.path.rfind("/good/", 0) == 0 && request.HasHeader("Range")) {
-      ranges[request.path] = request.Header("Range");
+    if (request.HasHeader("Range")) {
+      ranges.push_back(request.path + " " + request.Header("Range"));
     }
   }
-  EXPECT_EQ(ranges,
-            (std::map<std::string, std::string>{{"/good/data/deep/core.bin.txt", "bytes=100000-"},
-                                                {"/good/data/readme.txt.txt", "bytes=7-"}}));
+  EXPECT_THAT(ranges, ::testing::UnorderedElementsAre("/good/data/deep/core.bin.txt bytes=100000-",
+                                                      "/good/data/readme.txt.txt bytes=7-"));
 }
 
 // Keys and signatures made by Debian's minisign: without the signature the run fails (exit
@@ -251,12 +250,9 @@ TEST_F(FaultRun, ReleaseSignedWithMinisign) {
   const std::string manifest = work_.File("good/version.txt");
   ASSERT_EQ(std::system(("minisign -G -W -p '" + pub + "' -s '" + key + "' >/dev/null").c_str()),
             0);
-  std::string publicFile = ReadFileBytes(pub);
-  std::string line = publicFile.substr(publicFile.find('\n') + 1);
-  line.erase(line.find_last_not_of("\r\n") + 1);
-  std::string configuration = ReadFileBytes(app_.File("Lodestar.cfg"));
-  WriteFileBytes(app_.File("Lodestar.cfg"), configuration.substr(0, configuration.size() - 1) +
-                                                ",\n\"pubkey\":\"" + line + "\"\n");
+  const std::string publicFile = ReadFileBytes(pub), cfg = ReadFileBytes(app_.File("Lodestar.cfg"));
+  WriteFileBytes(app_.File("Lodestar.cfg"),
+                 cfg + ",pubkey:\"" + publicFile.substr(publicFile.find('\n') + 1, 56) + "\"");
   extraEnvironment_.clear();
   UseServer("/good");
   RunResult refused = Run();
