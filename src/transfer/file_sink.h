@@ -6,11 +6,10 @@
 
 #include "transfer/http_download.h"
 
-class Sha256;
-
 // A download's body into one local file, written through a large buffer so that blocks reach the
 // disk in few calls; optionally hashed as it is written, so that checking it needs no second
-// read. The downloading thread's.
+// read (a large body on a thread of the sink's own, overlapping its arrival). The downloading
+// thread's.
 class FileSink : public DownloadSink {
  public:
   // hashed: the file's SHA-256 is taken along (Digest).
@@ -37,7 +36,8 @@ class FileSink : public DownloadSink {
 
   const std::string path_;
   FILE* file_ = nullptr;
-  std::unique_ptr<Sha256> hash_;
+  class Hasher;
+  std::unique_ptr<Hasher> hash_;
   bool opened_ = false;
   bool continued_ = false;
 };

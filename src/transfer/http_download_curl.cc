@@ -345,7 +345,13 @@ class CurlGet {
         return length;
       if (status >= 300 && status < 400 && self->redirecting_)
         return length;
-      return self->Accept() ? length : 0;
+      // Opening the sink may throw (no memory for a kept part's hashing); never across libcurl.
+      try {
+        return self->Accept() ? length : 0;
+      } catch (...) {
+        self->result_ = ServerRefused;
+        return 0;
+      }
     } else if (length > 9 && strncasecmp(data, "location:", 9) == 0) {
       for (size_t i = 9; i < length; ++i) {
         if (data[i] != ' ' && data[i] != '\t' && data[i] != '\r' && data[i] != '\n') {
