@@ -344,47 +344,47 @@ void UpdateDialog::ApplyManifest(const std::string& serverName) {
   progress_.Begin(localCatalogue);
   if (!remoteCatalogue.LoadText(manifestText)) {
     view_.ShowMessageBox("装载远程版本信息失败!");
-    return;
-  }
-  fileCount = remoteCatalogue.MarkChanged(localCatalogue);
-  totalBytes = remoteCatalogue.TotalLength();
-  if (fileCount == 0) {
-    AddLogLine("你当前的版本是最新的", 0);
-    // Earlier runs' files complete the installation: the server's manifest now describes it.
-    // Nothing was put in place by this run, so a failure here keeps a true picture.
-    if (!(progress_.Present() ? SaveServerManifest() : SaveAcceptedSignature())) {
-      AddLogLine("保存下载进度遇到异常!", 0);
-    }
-    FinishRun();
   } else {
-    AddLogLine(FormatText("需更新文件总数: %u, 文件总长度: %llu KB", fileCount,
-                          static_cast<unsigned long long>(totalBytes / 1024)),
-               0);
-  }
-  // The combo box has been disabled since the manifest was asked for: this is its server.
-  ServerEntry* server = SelectedServer();
-  while (std::unique_ptr<CatalogueEntry> entry = remoteCatalogue.TakeNext()) {
-    if (server == nullptr) {
-      continue;
+    fileCount = remoteCatalogue.MarkChanged(localCatalogue);
+    totalBytes = remoteCatalogue.TotalLength();
+    if (fileCount == 0) {
+      AddLogLine("你当前的版本是最新的", 0);
+      // Earlier runs' files complete the installation: the server's manifest now describes it.
+      // Nothing was put in place by this run, so a failure here keeps a true picture.
+      if (!(progress_.Present() ? SaveServerManifest() : SaveAcceptedSignature())) {
+        AddLogLine("保存下载进度遇到异常!", 0);
+      }
+      FinishRun();
+    } else {
+      AddLogLine(FormatText("需更新文件总数: %u, 文件总长度: %llu KB", fileCount,
+                            static_cast<unsigned long long>(totalBytes / 1024)),
+                 0);
     }
-    auto file = std::make_unique<CInetFile>();
-    file->kind = KindFile;
-    file->notifyWindow = &notifyWindow_;
-    file->url = server->url + "/" + EncodeUrlPath(entry->remotePath);
-    file->localPath = entry->localPath;
-    file->serverName = serverName;
-    file->displayName = entry->name;
-    file->expectedSize = entry->length > 0 ? static_cast<uint64_t>(entry->length) : 0;
-    file->sizeRequired = true;
-    file->registerAfter = entry->registerAfter;
-    file->runAfter = entry->runAfter;
-    file->runParameters = entry->runParameters;
-    file->executable = entry->executable;
-    file->expectedHash = entry->hash;
-    // A signed manifest vouches for a file only through its hash.
-    file->hashRequired = !settings_.pubkey.empty();
-    fileEntries_.emplace(file.get(), std::move(*entry));
-    QueueTask(std::move(file));
+    // The combo box has been disabled since the manifest was asked for: this is its server.
+    ServerEntry* server = SelectedServer();
+    while (std::unique_ptr<CatalogueEntry> entry = remoteCatalogue.TakeNext()) {
+      if (server == nullptr) {
+        continue;
+      }
+      auto file = std::make_unique<CInetFile>();
+      file->kind = KindFile;
+      file->notifyWindow = &notifyWindow_;
+      file->url = server->url + "/" + EncodeUrlPath(entry->remotePath);
+      file->localPath = entry->localPath;
+      file->serverName = serverName;
+      file->displayName = entry->name;
+      file->expectedSize = entry->length > 0 ? static_cast<uint64_t>(entry->length) : 0;
+      file->sizeRequired = true;
+      file->registerAfter = entry->registerAfter;
+      file->runAfter = entry->runAfter;
+      file->runParameters = entry->runParameters;
+      file->executable = entry->executable;
+      file->expectedHash = entry->hash;
+      // A signed manifest vouches for a file only through its hash.
+      file->hashRequired = !settings_.pubkey.empty();
+      fileEntries_.emplace(file.get(), std::move(*entry));
+      QueueTask(std::move(file));
+    }
   }
 }
 
