@@ -34,13 +34,27 @@ function(lodestar_headers target scope)
   target_include_directories(${target} ${scope} ${root})
 endfunction()
 
-# lodestar_library(NAME [PUBLIC deps...] [PRIVATE deps...])
+# lodestar_library(NAME [PUBLIC deps...] [PRIVATE deps...] [POSIX files...] [WINDOWS files...])
 # One static library per folder, made of every .cc directly in it (main.cc aside), exposing the
 # folder's headers. PUBLIC: the libraries its headers include; PRIVATE: those only its .cc use.
+# Platform code is picked by name: *_posix.cc everywhere but Windows, *_windows.cc on Windows.
+# Other implementations of one interface (an HTTP library, say) are listed under the platform
+# they serve, POSIX or WINDOWS, and left out of the other.
 function(lodestar_library name)
-  cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE;POSIX;WINDOWS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
   list(FILTER sources EXCLUDE REGEX "/main\\.cc$")
+  if(WIN32)
+    set(foreign_suffix posix)
+    set(foreign_files ${ARG_POSIX})
+  else()
+    set(foreign_suffix windows)
+    set(foreign_files ${ARG_WINDOWS})
+  endif()
+  list(FILTER sources EXCLUDE REGEX "_${foreign_suffix}\\.cc$")
+  foreach(file ${foreign_files})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+  endforeach()
   add_library(${name} STATIC ${sources})
   lodestar_headers(${name} PUBLIC)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})

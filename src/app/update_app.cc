@@ -1,7 +1,5 @@
 #include "app/update_app.h"
 
-#include <fstream>
-
 #include "json/json_value.h"
 #include "platform/file_system.h"
 #include "platform/module_directory.h"
@@ -19,16 +17,8 @@ bool UpdateApp::ReadConfiguration() {
 }
 
 bool UpdateApp::ReadConfiguration(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return false;
-  }
   std::string text;
-  char chunk[4096];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    text.append(chunk, static_cast<size_t>(in.gcount()));
-  }
-  if (in.bad()) {
+  if (!ReadWholeFile(path, text)) {
     return false;  // a read error (a directory, say) is no configuration at all
   }
   ApplyConfiguration(text);

@@ -7,9 +7,9 @@
 
 #include "catalogue/local_entry_index.h"
 #include "catalogue/manifest_paths.h"
-#include "catalogue/manifest_text.h"
 #include "catalogue/path_folding.h"
 #include "json/json_value.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ void FileCatalogue::Clear() {
 
 bool FileCatalogue::Load(const std::string& path) {
   std::string text;
-  if (!ReadManifestText(path, text)) {
+  if (!ReadWholeFile(path, text)) {
     Clear();
     return false;
   }

@@ -52,7 +52,3 @@ class FileCatalogue {
 // The length ("l") and version ("v") of a file a manifest lists: "l" a 64-bit number, "v" an int,
 // both read from text like atoi. False when either is missing or negative: the file is skipped.
 bool ReadLengthAndVersion(const JsonObject& file, int64_t& length, int& version);
-
-// The file-size probe: the size of a regular file this process may read, taken without opening
-// it; false when the file is missing, no regular file, or not readable.
-bool ProbeFileSize(const std::string& path, int64_t& size);

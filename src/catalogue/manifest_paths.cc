@@ -1,7 +1,6 @@
 #include "catalogue/manifest_paths.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
+#include "platform/file_system.h"
 
 bool IsSafeDirectoryKey(const std::string& key) {
   if (key.find('\0') != std::string::npos) {
@@ -40,7 +39,7 @@ void CreateKeyDirectories(const std::string& root, const std::string& key) {
     size_t end = key.find('/', start);
     path += '/';
     path.append(key, start, end == std::string::npos ? std::string::npos : end - start);
-    ::mkdir(path.c_str(), 0777);
+    CreateFolder(path);
     if (end == std::string::npos) {
       break;
     }

@@ -1,13 +1,26 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-// The platform's file calls that the update driver needs. Any thread.
+// The platform's file calls of the updater and the publisher. Any thread.
 
 // A new empty file with a unique name and the prefix "Xml" in $TMPDIR (else /tmp); "" on failure.
 std::string MakeTempFile();
 
-// Reads a whole file; false when it cannot be opened or read.
+// What became of reading a whole file.
+enum class ReadResult {
+  Read,     // out holds the file
+  Missing,  // nothing stands at the path
+  Failed,   // something does, but it is no regular file or could not be read
+};
+
+// Reads a whole regular file into out. Only regular files are read, and opening never waits, so
+// a FIFO or a device standing at path cannot stall the caller. On failure out keeps what it held
+// and reason says why, in the system's words.
+ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string& reason);
+
+// The same, for callers to whom any failure is the same: false unless the file was read.
 bool ReadWholeFile(const std::string& path, std::string& out);
 
 // Creates or empties path and writes data; false on any failure.
@@ -21,6 +34,19 @@ bool ReplaceFileContents(const std::string& path, const std::string& data);
 
 // Deletes a file; false on failure.
 bool DeleteFileAt(const std::string& path);
+
+// The size of a regular file this process may read, taken without opening it: thousands are
+// probed in a row, and a FIFO that is never opened cannot stall the caller. False, size
+// untouched, when the file is missing, no regular file, or not readable.
+bool ProbeFileSize(const std::string& path, int64_t& size);
+
+// Creates one folder (its parent must exist), open to everyone the process's umask allows; false
+// when it could not be made, which includes its being there already.
+bool CreateFolder(const std::string& path);
+
+// Flushes a folder's entries (renames and new names in it) to disk, so that they survive a power
+// cut; false on failure.
+bool FlushFolder(const std::string& folder);
 
 // True when anything (a file, a folder, a link) stands at path.
 bool PathTaken(const std::string& path);

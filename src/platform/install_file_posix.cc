@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/crash_point.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -64,11 +65,5 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
 
 bool FlushFolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    return false;
-  }
-  bool flushed = fsync(fd) == 0;
-  return close(fd) == 0 && flushed;
+  return FlushFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
 }

@@ -1,5 +1,4 @@
 #include <curl/curl.h>
-#include <strings.h>
 
 #include <cstring>
 #include <memory>
@@ -63,7 +62,7 @@ ParsedUrl ParseHttpUrl(const std::string& text) {
 // The value of a header line when it is the named header ("name:" in any case), trimmed.
 bool HeaderValue(const char* line, size_t length, const char* name, std::string& value) {
   const size_t nameLength = std::strlen(name);
-  if (length <= nameLength || strncasecmp(line, name, nameLength) != 0)
+  if (length <= nameLength || !curl_strnequal(line, name, nameLength))
     return false;
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   size_t begin = nameLength;
@@ -87,10 +86,10 @@ bool KnownEncodings(const std::string& value, bool& encoded) {
     std::string token = value.substr(begin, end - begin);
     token.erase(0, token.find_first_not_of(" \t"));
     token.erase(token.find_last_not_of(" \t") + 1);
-    if (strcasecmp(token.c_str(), "gzip") == 0 || strcasecmp(token.c_str(), "x-gzip") == 0 ||
-        strcasecmp(token.c_str(), "deflate") == 0) {
+    if (curl_strequal(token.c_str(), "gzip") || curl_strequal(token.c_str(), "x-gzip") ||
+        curl_strequal(token.c_str(), "deflate")) {
       encoded = true;
-    } else if (!token.empty() && strcasecmp(token.c_str(), "identity") != 0) {
+    } else if (!token.empty() && !curl_strequal(token.c_str(), "identity")) {
       return false;
     }
     begin = end + 1;
@@ -111,7 +110,7 @@ bool ParseLength(const std::string& text, uint64_t& length) {
 // Whether a Content-Range value ("bytes N-E/T", T may be "*") continues a body at start, ending
 // with the last byte of the whole (total, when it is known).
 bool ContinuesAt(const std::string& value, uint64_t start, uint64_t total, bool totalKnown) {
-  if (value.size() < 6 || strncasecmp(value.c_str(), "bytes ", 6) != 0)
+  if (value.size() < 6 || !curl_strnequal(value.c_str(), "bytes ", 6))
     return false;
   const size_t dash = value.find('-', 6);
   const size_t slash = value.find('/', 6);
@@ -352,7 +351,7 @@ class CurlGet {
         self->result_ = ServerRefused;
         return 0;
       }
-    } else if (length > 9 && strncasecmp(data, "location:", 9) == 0) {
+    } else if (length > 9 && curl_strnequal(data, "location:", 9)) {
       for (size_t i = 9; i < length; ++i) {
         if (data[i] != ' ' && data[i] != '\t' && data[i] != '\r' && data[i] != '\n') {
           self->redirecting_ = true;

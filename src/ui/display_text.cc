@@ -1,8 +1,6 @@
 #include "ui/display_text.h"
 
-#include <iconv.h>
-
-#include <cerrno>
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -53,39 +51,21 @@ size_t Utf8SequenceLength(const std::string& text, size_t i) {
 }
 
 // Converts GB18030 bytes to UTF-8, one U+FFFD for every byte that starts no valid character.
+// Without the system's converter only the UTF-8 sequences in text survive.
 std::string FromGb18030(const std::string& text) {
-  iconv_t cd = iconv_open("UTF-8", "GB18030");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-      size_t length = Utf8SequenceLength(text, i);
-      if (length == 0) {
-        out += kReplacement;
-      } else {
-        out.append(text, i, length);
-        i += length - 1;
-      }
-    }
+  std::string out;
+  if (Gb18030ToUtf8(text, out)) {
     return out;
   }
-  std::string out;
-  char buffer[256];
-  char* in = const_cast<char*>(text.data());
-  size_t inLeft = text.size();
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    size_t outLeft = sizeof buffer;
-    size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, outPtr - buffer);
-    if (result == static_cast<size_t>(-1) && errno != E2BIG) {
-      // EILSEQ or a sequence cut off at the end: replace one byte and go on after it.
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) {
       out += kReplacement;
-      ++in;
-      --inLeft;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    } else {
+      out.append(text, i, length);
+      i += length - 1;
     }
   }
-  iconv_close(cd);
   return out;
 }
 

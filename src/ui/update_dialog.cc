@@ -8,6 +8,7 @@
 #include "platform/crash_point.h"
 #include "platform/file_system.h"
 #include "platform/install_file.h"
+#include "platform/local_time.h"
 #include "transfer/inet_file.h"
 #include "transfer/transfer_error.h"
 #include "transfer/url_path.h"
@@ -20,13 +21,6 @@ namespace {
 constexpr int kTrayFrameFirst = 130;
 constexpr size_t kTrayTipMax = 63;
 const char kTrayTipStart[] = "正在自动更新";
-
-std::tm LocalTimeNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local;
-}
 
 // part * 100 / whole without overflow for any 64-bit counts; whole must not be 0.
 uint64_t Percent(uint64_t part, uint64_t whole) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/local_time.h"
+
 namespace {
 
 // Seconds from 1601-01-01 to 1970-01-01 (369 years, 89 of them leap years).
@@ -18,8 +20,7 @@ int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
 }
 
 std::string FormatLocalDate(std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
+  const std::tm local = LocalTime(when);
   char text[64];
   std::snprintf(text, sizeof text, "%.4u-%.2u-%.2u %.2u:%.2u:%.2u",
                 static_cast<unsigned>(local.tm_year + 1900),

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "publish/publish_error.h"
 
 namespace {
@@ -172,37 +173,22 @@ void WriteFileDurably(const std::string& path, const std::string& data) {
 }
 
 bool ReadFileIfPresent(const std::string& path, std::string& out) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) {
-    if (errno == ENOENT)
-      return false;
-    throw PublishError(SystemErrorText("open", path, errno));
-  }
-  out.clear();
-  std::vector<char> buffer(kChunk);
-  for (;;) {
-    ssize_t got = read(fd.get(), buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      throw PublishError(SystemErrorText("read", path, errno));
-    }
-    if (got == 0)
+  std::string reason;
+  switch (ReadWholeFile(path, out, reason)) {
+    case ReadResult::Read:
       return true;
-    out.append(buffer.data(), static_cast<size_t>(got));
+    case ReadResult::Missing:
+      return false;
+    case ReadResult::Failed:
+      break;
   }
+  throw PublishError("cannot read '" + path + "': " + reason);
 }
 
 void RenameOrThrow(const std::string& from, const std::string& to) {
   if (rename(from.c_str(), to.c_str()) != 0) {
     throw PublishError(SystemErrorText("move '" + from + "' to", to, errno));
   }
-}
-
-void SyncDirectory(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid())
-    fsync(fd.get());
 }
 
 void RemoveTreeQuietly(const std::string& path) {

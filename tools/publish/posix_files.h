@@ -53,14 +53,12 @@ bool SameContent(int a, int b, uint64_t length, Sha256* hashA = nullptr);
 // Creates or empties path, writes data and flushes it to disk.
 void WriteFileDurably(const std::string& path, const std::string& data);
 
-// Reads a whole file; false when it does not exist, throws when it exists but cannot be read.
+// Reads a whole regular file; false when it does not exist, throws when something stands there
+// that cannot be read.
 bool ReadFileIfPresent(const std::string& path, std::string& out);
 
 // rename(2), throwing on failure.
 void RenameOrThrow(const std::string& from, const std::string& to);
-
-// Flushes a directory's entries (renames and new names in it) to disk; best effort.
-void SyncDirectory(const std::string& path);
 
 // Removes a file or directory tree; best effort, for clean-ups that must not fail a publish.
 void RemoveTreeQuietly(const std::string& path);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/file_system.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
 
@@ -151,7 +152,7 @@ void StagingArea::Commit(const std::function<void()>& beforeFlip) {
   // Right after the manifest: until then clients see the new manifest with the old signature,
   // refuse it, and succeed on their next run.
   PlaceSignature();
-  SyncDirectory(outDir_);
+  FlushFolder(outDir_);
 }
 
 std::vector<std::string> StagingArea::Finish() {
@@ -175,7 +176,7 @@ std::vector<std::string> StagingArea::RemoveRecorded() {
         break;
     }
   }
-  SyncDirectory(outDir_);
+  FlushFolder(outDir_);
   return failures;
 }
 
@@ -191,5 +192,5 @@ void StagingArea::RollBack() {
       throw PublishError(SystemErrorText("remove", target, errno));
     }
   }
-  SyncDirectory(outDir_);
+  FlushFolder(outDir_);
 }

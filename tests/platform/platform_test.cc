@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -78,6 +79,50 @@ TEST_F(FileSystem, WholeFilesAndDirectoriesInTheWay) {
   EXPECT_FALSE(WriteWholeFile(dir_.File("d"), "x"));
   EXPECT_FALSE(ReadWholeFile(dir_.File("d"), read));
   EXPECT_FALSE(DeleteFileAt(dir_.File("d")));
+
+  // A FIFO is refused at once rather than waited on; missing and unreadable stay apart.
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
+  std::string reason;
+  EXPECT_EQ(ReadWholeFile(dir_.File("fifo"), read, reason), ReadResult::Failed);
+  EXPECT_EQ(ReadWholeFile(dir_.File("missing"), read, reason), ReadResult::Missing);
+  EXPECT_EQ(read, content);
+}
+
+TEST_F(FileSystem, ProbeReportsTheSizeOfRegularFilesBeyondFourGigabytes) {
+  const int64_t sizes[] = {0, 5, 4096, (int64_t{5} << 30) + 3};
+  for (int64_t expected : sizes) {
+    std::string path = dir_.File("f");
+    ASSERT_TRUE(WriteFileBytes(path, ""));
+    std::filesystem::resize_file(path, static_cast<uintmax_t>(expected));
+    int64_t size = -7;
+    EXPECT_TRUE(ProbeFileSize(path, size));
+    EXPECT_EQ(size, expected);
+  }
+}
+
+TEST_F(FileSystem, ProbeFailsWithoutARegularFileAndLeavesTheSizeAlone) {
+  std::string fifo = dir_.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string file = dir_.File("file");
+  ASSERT_TRUE(WriteFileBytes(file, "abc"));
+  const std::string paths[] = {dir_.File("missing"), dir_.path(), fifo, file + '\0' + "x"};
+  for (const std::string& path : paths) {
+    int64_t size = -7;
+    EXPECT_FALSE(ProbeFileSize(path, size)) << path;
+    EXPECT_EQ(size, -7);
+  }
+}
+
+TEST_F(FileSystem, ProbeFailsForAFileThatCannotBeRead) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "every file can be read by root";
+  }
+  std::string file = dir_.File("locked");
+  ASSERT_TRUE(WriteFileBytes(file, "abc"));
+  ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+  int64_t size = -7;
+  EXPECT_FALSE(ProbeFileSize(file, size));
+  EXPECT_EQ(size, -7);
 }
 
 // Files in the directory, by name.
