@@ -34,10 +34,11 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   automatic = mode == 1;
   exec = TextOrEmpty(document.getString("exec"));
   param = TextOrEmpty(document.getString("param"));
+  pubkey = TextOrEmpty(document.getString("pubkey"));
 }
 
 void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
-  for (const char* record : {"/version.txt", "/version.txt.progress"}) {
+  for (const char* record : {"/version.txt", "/version.txt.progress", "/version.txt.minisig"}) {
     RemoveReplacementLeftovers(moduleDirectory + record);
   }
 }
@@ -48,6 +49,7 @@ UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
   settings.automatic = automatic;
   settings.exec = exec;
   settings.param = param;
+  settings.pubkey = pubkey;
   settings.moduleDirectory = moduleDirectory;
   return settings;
 }

@@ -4,7 +4,7 @@
 
 #include "ui/update_settings.h"
 
-// The application object: holds the four configuration values for the whole process, read once at
+// The application object: holds the configuration values for the whole process, read once at
 // start and never written back. Used on the window's thread.
 class UpdateApp {
  public:
@@ -31,4 +31,5 @@ class UpdateApp {
   bool automatic = false;  // the key "auto": on only when its value reads as the integer 1
   std::string exec;        // launched after a finished run, relative to the executable's directory
   std::string param;       // its parameters
+  std::string pubkey;      // the base64 line of the publisher's minisign key; empty: unsigned
 };

@@ -27,7 +27,7 @@ class FileCatalogue {
   // Reads a manifest file, creating the directories it names; false when the file is missing,
   // does not parse, or has no "paths" array.
   bool Load(const std::string& path);
-  // The same for a manifest's text already in memory.
+  // The same for a manifest's text already in hand (one whose signature was checked, say).
   bool LoadText(const std::string& text);
   // Keeps only the entries that need a download (marked), consuming the local entries it matches;
   // returns how many stay.

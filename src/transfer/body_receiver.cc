@@ -16,18 +16,19 @@ BodyReceiver::~BodyReceiver() {
     sink_.Close();
 }
 
-int BodyReceiver::Begin(int64_t announcedLength) {
+int BodyReceiver::Begin(int64_t announcedLength, uint64_t startOffset) {
   if (open_)
     return TransferOk;
   // Refused before the target is touched.
-  if (request_.exactSize && announcedLength >= 0 &&
-      static_cast<uint64_t>(announcedLength) != request_.expectedSize) {
+  if (request_.exactSize && (startOffset > request_.expectedSize ||
+                             (announcedLength >= 0 && static_cast<uint64_t>(announcedLength) !=
+                                                          request_.expectedSize - startOffset))) {
     return ServerRefused;
   }
-  if (!sink_.Open(0))
+  if (!sink_.Open(startOffset))
     return LocalFileCreateFailed;
   open_ = true;
-  received_ = 0;
+  received_ = startOffset;
   return TransferOk;
 }
 

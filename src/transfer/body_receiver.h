@@ -17,11 +17,12 @@ class BodyReceiver {
   BodyReceiver& operator=(const BodyReceiver&) = delete;
   ~BodyReceiver();
 
-  // The final response is a 200 whose body (as the sink will get it) is announced to have
+  // The final response is accepted: a 200 (startOffset 0), or a 206 that continues the sink's
+  // first startOffset bytes. Its body (as the sink will get it) is announced to have
   // announcedLength bytes, or -1 when unknown. TransferOk once the sink is open; ServerRefused
   // when the announced length contradicts the request (the sink is not opened);
   // LocalFileCreateFailed.
-  int Begin(int64_t announcedLength);
+  int Begin(int64_t announcedLength, uint64_t startOffset = 0);
   bool begun() const { return open_; }
   // One block of the body: TransferOk, ServerRefused (beyond an exact length; nothing of it is
   // written), LocalFileCreateFailed or Cancelled.
@@ -29,6 +30,7 @@ class BodyReceiver {
   // Ends the body with the run's outcome so far and returns the final one: the length is held
   // to the request and the sink closed.
   int Finish(int result);
+  // The body's length so far, with the part it continues.
   uint64_t received() const { return received_; }
 
  private:

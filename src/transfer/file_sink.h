@@ -1,26 +1,43 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "transfer/http_download.h"
 
-// A download's body into one local file, created or truncated when the body starts, written
-// through a large buffer so that blocks reach the disk in few calls. The downloading thread's.
+// A download's body into one local file, written through a large buffer so that blocks reach the
+// disk in few calls; optionally hashed as it is written, so that checking it needs no second
+// read (a large body on a thread of the sink's own, overlapping its arrival). The downloading
+// thread's.
 class FileSink : public DownloadSink {
  public:
-  explicit FileSink(std::string path) : path_(std::move(path)) {}
+  // hashed: the file's SHA-256 is taken along (Digest).
+  explicit FileSink(std::string path, bool hashed = false);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
 
-  // Only a body from the beginning (startOffset 0) is taken so far.
+  // 0 creates or truncates the file; N keeps its first N bytes (hashed first) and drops the rest,
+  // so the body continues it. False when the file can't be opened or holds fewer than N bytes.
   bool Open(uint64_t startOffset) override;
   bool Write(const char* data, size_t length) override;
   // Flushes and closes: false when the disk did not take everything.
   bool Close() override;
+  // The SHA-256 of the whole file as 64 lower-case hex digits, once it is closed; "" when the
+  // sink is not hashed or was never opened.
+  std::string Digest();
+  // True when the body continued a kept part rather than starting the file.
+  bool Continued() const { return continued_; }
 
  private:
+  // Feeds the file's first length bytes to the hash (if any) and leaves the position after them.
+  bool HashKeptPart(uint64_t length);
+
   const std::string path_;
   FILE* file_ = nullptr;
+  class Hasher;
+  std::unique_ptr<Hasher> hash_;
+  bool opened_ = false;
+  bool continued_ = false;
 };

@@ -24,7 +24,8 @@ class DownloadSink {
 class DownloadProgress {
  public:
   virtual ~DownloadProgress() = default;
-  // chunkBytes (1 to 1024) of the body have been written; received counts the body so far.
+  // chunkBytes (1 to 1024) of the body have been written; received counts the body so far,
+  // with the part a resumed download kept.
   // False stops the download.
   virtual bool OnChunk(uint32_t chunkBytes, uint64_t received) = 0;
   // Asked now and then while nothing arrives (connecting, a silent server). True stops it.
@@ -37,18 +38,24 @@ struct HttpRequest {
   // The body must have at least this many bytes, or exactly this many with exactSize.
   uint64_t expectedSize = 0;
   bool exactSize = false;
+  // N > 0: the sink already holds the body's first N bytes; the rest is asked for
+  // ("Range: bytes=N-"). A 206 whose Content-Range starts at N continues them (the sink is
+  // opened at N), a 200 starts over, any other answer fails as a status other than 200 does.
+  uint64_t resumeFrom = 0;
 };
 
 // One HTTP download: a GET of one http URL with our request headers into a sink, synchronous on
-// the caller's thread. Only a 200 is taken; redirects to http URLs are followed; a body that
-// comes gzip- or deflate-encoded is decoded, another encoding refused. Connections are kept for
-// later downloads to the same server (shared by every object). One Get at a time per object.
+// the caller's thread. Only a 200 is taken (and the 206 of a resumed request); redirects to http
+// URLs are followed; a body that comes gzip- or deflate-encoded is decoded, another encoding
+// refused. Connections are kept for later downloads to the same server (shared by every object).
+// One Get at a time per object.
 class HttpDownload {
  public:
   virtual ~HttpDownload() = default;
   // TransferOk, or UrlParseFailed (before any connection), ServerRefused (the HTTP layer failed,
   // the body broke off or has another length than required, or came in an unknown encoding),
-  // FileRequestFailed (a status other than 200; the sink is not opened), LocalFileCreateFailed
+  // FileRequestFailed (a status other than 200, or a 206 that does not continue the kept part;
+  // the sink is not opened), LocalFileCreateFailed
   // (the sink failed) or Cancelled (progress stopped it).
   virtual int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) = 0;
 };

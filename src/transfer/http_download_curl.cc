@@ -107,6 +107,29 @@ bool ParseLength(const std::string& text, uint64_t& length) {
   return true;
 }
 
+// Whether a Content-Range value ("bytes N-E/T", T may be "*") continues a body at start, ending
+// with the last byte of the whole (total, when it is known).
+bool ContinuesAt(const std::string& value, uint64_t start, uint64_t total, bool totalKnown) {
+  if (value.size() < 6 || !curl_strnequal(value.c_str(), "bytes ", 6))
+    return false;
+  const size_t dash = value.find('-', 6);
+  const size_t slash = value.find('/', 6);
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash)
+    return false;
+  uint64_t first = 0;
+  uint64_t last = 0;
+  if (!ParseLength(value.substr(6, dash - 6), first) ||
+      !ParseLength(value.substr(dash + 1, slash - dash - 1), last) || first != start ||
+      last < first) {
+    return false;
+  }
+  const std::string whole = value.substr(slash + 1);
+  uint64_t length = 0;
+  if (whole == "*")
+    return !totalKnown;
+  return ParseLength(whole, length) && length == last + 1 && (!totalKnown || length == total);
+}
+
 // One session: an easy handle with our request headers. It outlives a run: the handle keeps the
 // run's connection open for the next run to the same server.
 struct Session {
@@ -229,6 +252,12 @@ class CurlGet {
     Require(curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &CurlGet::OnProgress));
     Require(curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this));
     Require(curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L));
+    std::string range;
+    if (request_.resumeFrom > 0) {
+      // Only the header: the answer (206 or a whole 200) is judged here, not by libcurl.
+      range = std::to_string(request_.resumeFrom) + "-";
+      Require(curl_easy_setopt(easy_, CURLOPT_RANGE, range.c_str()));
+    }
 
     CURLcode performed = curl_easy_perform(easy_);
     int result = result_;
@@ -256,7 +285,15 @@ class CurlGet {
     if (result_ != TransferOk)
       return false;
     long status = 0;
-    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200) {
+    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
+      status = 0;
+    }
+    // A 206 continues the kept part only when it is the rest of the very body asked for; an
+    // encoded one would count its range in bytes the sink never sees.
+    const bool continues =
+        status == 206 && request_.resumeFrom > 0 && !encoded_ &&
+        ContinuesAt(contentRange_, request_.resumeFrom, request_.expectedSize, request_.exactSize);
+    if (status != 200 && !continues) {
       result_ = FileRequestFailed;
       return false;
     }
@@ -267,7 +304,8 @@ class CurlGet {
     }
     // An encoded body's announced length is not the length it is written with.
     result_ =
-        body_.Begin(lengthAnnounced_ && !encoded_ ? static_cast<int64_t>(announcedLength_) : -1);
+        body_.Begin(lengthAnnounced_ && !encoded_ ? static_cast<int64_t>(announcedLength_) : -1,
+                    continues ? request_.resumeFrom : 0);
     return result_ == TransferOk;
   }
 
@@ -286,6 +324,9 @@ class CurlGet {
       self->encoded_ = false;
       self->chunked_ = false;
       self->lengthAnnounced_ = false;
+      self->contentRange_.clear();
+    } else if (HeaderValue(data, length, "content-range:", value)) {
+      self->contentRange_ = value;
     } else if (HeaderValue(data, length, "content-encoding:", value)) {
       if (!KnownEncodings(value, self->encoded_))
         self->encodingKnown_ = false;
@@ -303,7 +344,13 @@ class CurlGet {
         return length;
       if (status >= 300 && status < 400 && self->redirecting_)
         return length;
-      return self->Accept() ? length : 0;
+      // Opening the sink may throw (no memory for a kept part's hashing); never across libcurl.
+      try {
+        return self->Accept() ? length : 0;
+      } catch (...) {
+        self->result_ = ServerRefused;
+        return 0;
+      }
     } else if (length > 9 && curl_strnequal(data, "location:", 9)) {
       for (size_t i = 9; i < length; ++i) {
         if (data[i] != ' ' && data[i] != '\t' && data[i] != '\r' && data[i] != '\n') {
@@ -364,6 +411,7 @@ class CurlGet {
   bool chunked_ = false;
   bool lengthAnnounced_ = false;
   uint64_t announcedLength_ = 0;
+  std::string contentRange_;
   int result_ = TransferOk;  // the first failure a callback saw
 };
 

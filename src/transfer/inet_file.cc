@@ -1,7 +1,10 @@
 #include "transfer/inet_file.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "transfer/file_sink.h"
 #include "transfer/http_download.h"
@@ -31,7 +34,19 @@ class TaskProgress final : public DownloadProgress {
 
 // The codes whose text the window shows from errorText.
 bool SetsErrorText(int code) {
-  return code == UrlParseFailed || code == FileRequestFailed || code == LocalFileCreateFailed;
+  return code == UrlParseFailed || code == FileRequestFailed || code == LocalFileCreateFailed ||
+         code == FileVerifyFailed;
+}
+
+// The length of what an earlier run left at path when it can be continued towards a file of
+// length bytes: a regular file, not empty and shorter; 0 otherwise (a longer one cannot be the
+// start of the file, one of the full length would be asked for past its end).
+uint64_t ContinuableLength(const std::string& path, uint64_t length) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error))
+    return 0;
+  const uint64_t kept = std::filesystem::file_size(path, error);
+  return !error && kept < length ? kept : 0;
 }
 
 }  // namespace
@@ -61,6 +76,25 @@ void CInetFile::NoteError(int code) {
 }
 
 int CInetFile::Download() {
+  const bool verified = kind == KindFile && !expectedHash.empty();
+  if (kind == KindFile && hashRequired && !verified)
+    return FileVerifyFailed;  // nothing could tell whether its content is the one published
+  const std::string target = kind == KindFile ? localPath + ".update" : localPath;
+  // Without the hash a kept part of another version could not be told from one of this.
+  uint64_t kept = verified && sizeRequired ? ContinuableLength(target, expectedSize) : 0;
+  for (;;) {
+    FileSink sink(target, verified);
+    const int result = Fetch(kept, sink);
+    if (result != TransferOk || !verified || sink.Digest() == expectedHash)
+      return result;
+    std::remove(target.c_str());  // never to be installed
+    if (!sink.Continued())
+      return FileVerifyFailed;
+    kept = 0;  // the kept part was not this file's start: once more, whole
+  }
+}
+
+int CInetFile::Fetch(uint64_t keptBytes, FileSink& sink) {
   bytesReceived.store(0, std::memory_order_relaxed);
   HttpRequest request;
   request.url = url;
@@ -69,7 +103,7 @@ int CInetFile::Download() {
   if (kind == KindFile || sizeRequired)
     request.expectedSize = expectedSize;
   request.exactSize = sizeRequired;
-  FileSink sink(kind == KindFile ? localPath + ".update" : localPath);
+  request.resumeFrom = keptBytes;
   TaskProgress progress(*this);
   return NewHttpDownload()->Get(request, sink, progress);
 }

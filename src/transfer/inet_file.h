@@ -7,10 +7,13 @@
 #include "transfer/messages.h"
 #include "transfer/worker_thread.h"
 
+class FileSink;
+
 enum TransferKind : int {
   KindServerList = 0,
   KindManifest = 1,
   KindFile = 2,
+  KindSignature = 3,  // the manifest's "version.txt.minisig", fetched after it
 };
 
 // One transfer task: fetches one http URL by GET into one local file on a worker thread of its
@@ -49,6 +52,13 @@ class CInetFile : public WorkerThread {
   bool runAfter = false;
   std::string runParameters;
   bool executable = false;  // the installed file gets the execute bits
+  // KindFile: SHA-256 of the content as 64 lower-case hex digits, "" when unknown. With it the
+  // body is hashed as it is written, a mismatch fails the run with FileVerifyFailed (the
+  // ".update" file deleted), and a ".update" file shorter than expectedSize left by an earlier
+  // run is continued rather than fetched again.
+  std::string expectedHash;
+  bool hashRequired =
+      false;  // KindFile without expectedHash fails with FileVerifyFailed, unfetched
 
  protected:
   void Run() override;
@@ -60,4 +70,6 @@ class CInetFile : public WorkerThread {
   void NoteError(int code);
   // The GET into the output file; returns the result code.
   int Download();
+  // One GET into sink, continuing its first keptBytes when they are not 0.
+  int Fetch(uint64_t keptBytes, FileSink& sink);
 };

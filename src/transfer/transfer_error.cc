@@ -4,7 +4,7 @@ namespace {
 
 const char* const kDefaultText = "连接服务器失败, 请选择其他服务器进行尝试";
 
-// Rows 1 to 9; index 0 is unused (success has no text of its own).
+// Rows 1 to 10; index 0 is unused (success has no text of its own).
 const char* const kTexts[] = {
     nullptr,
     "URL解析错误, 请选择其他服务器进行尝试",
@@ -16,12 +16,13 @@ const char* const kTexts[] = {
     "创建本地文件失败",
     "主动取消连接",
     "URL不正确",
+    "文件校验失败",
 };
 
 }  // namespace
 
 const char* ErrorTextFor(int code) {
-  if (code >= UrlParseFailed && code <= BadUrl)
+  if (code >= UrlParseFailed && code <= FileVerifyFailed)
     return kTexts[code];
   return kDefaultText;
 }

@@ -12,6 +12,7 @@ enum TransferError : int {
   LocalFileCreateFailed = 7,
   Cancelled = 8,
   BadUrl = 9,
+  FileVerifyFailed = 10,  // the body is not the content its manifest hash names
 };
 
 // The message text of a code; every code without a row of its own gives the default text.

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/minisign.h"
 #include "platform/crash_point.h"
 #include "platform/file_system.h"
 #include "platform/install_file.h"
@@ -233,6 +234,9 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
       case KindFile:
         HandleFile(*lParam, code);
         break;
+      case KindSignature:
+        HandleSignature(*lParam, code);
+        break;
       default:
         break;
     }
@@ -280,14 +284,59 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
     return;
   }
   AddLogLine(FormatText("获取更新文件列表成功：%s", DisplayText(task.serverName).c_str()), 0);
+  // Unreadable, it stays empty, which no catalogue loads and no signature covers.
+  if (!ReadWholeFile(task.localPath, manifestText)) {
+    manifestText.clear();
+  }
+  DeleteFileAt(task.localPath);
+  signatureText_.clear();
+  if (!settings_.pubkey.empty()) {
+    QueueSignatureFetch(task);
+    return;
+  }
+  ApplyManifest(task.serverName);
+}
+
+void UpdateDialog::QueueSignatureFetch(const CInetFile& manifest) {
+  auto task = std::make_unique<CInetFile>();
+  task->kind = KindSignature;
+  task->notifyWindow = &notifyWindow_;
+  task->url = manifest.url + ".minisig";
+  task->serverName = manifest.serverName;
+  task->localPath = MakeTempFile();
+  QueueTask(std::move(task));
+}
+
+void UpdateDialog::HandleSignature(CInetFile& task, uint32_t code) {
+  std::string signature;
+  const bool fetched = code == 0 && ReadWholeFile(task.localPath, signature);
+  DeleteFileAt(task.localPath);
+  const std::string server = DisplayText(task.serverName);
+  // Missing, malformed, made with another key or for other bytes, or without a timestamp: the
+  // manifest cannot be told from a forged one.
+  MinisignPublicKey key;
+  VerifiedSignature verified;
+  if (!fetched || !ParseMinisignPublicKey(settings_.pubkey, key) ||
+      VerifyMinisignSignature(key, manifestText, signature, verified) != SignatureCheck::kValid) {
+    AddLogLine(FormatText("更新文件列表签名无效, 请选择其他服务器进行尝试：%s", server.c_str()),
+               code);
+    return;
+  }
+  // A release signed before the one installed is a replay, however valid its signature.
+  if (verified.timestamp < AcceptedTimestamp()) {
+    AddLogLine(FormatText("更新文件列表早于当前版本, 请选择其他服务器进行尝试：%s", server.c_str()),
+               0);
+    return;
+  }
+  signatureText_ = std::move(signature);
+  ApplyManifest(task.serverName);
+}
+
+void UpdateDialog::ApplyManifest(const std::string& serverName) {
   FileCatalogue localCatalogue(settings_.moduleDirectory);
   localCatalogue.Load(settings_.moduleDirectory + "/version.txt");
   progress_.Begin(localCatalogue);
-  std::string text;
-  if (ReadWholeFile(task.localPath, text)) {
-    manifestText.swap(text);
-  }
-  if (!remoteCatalogue.Load(task.localPath)) {
+  if (!remoteCatalogue.LoadText(manifestText)) {
     view_.ShowMessageBox("装载远程版本信息失败!");
   } else {
     fileCount = remoteCatalogue.MarkChanged(localCatalogue);
@@ -296,7 +345,7 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
       AddLogLine("你当前的版本是最新的", 0);
       // Earlier runs' files complete the installation: the server's manifest now describes it.
       // Nothing was put in place by this run, so a failure here keeps a true picture.
-      if (progress_.Present() && !SaveServerManifest()) {
+      if (!(progress_.Present() ? SaveServerManifest() : SaveAcceptedSignature())) {
         AddLogLine("保存下载进度遇到异常!", 0);
       }
       FinishRun();
@@ -316,7 +365,7 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
       file->notifyWindow = &notifyWindow_;
       file->url = server->url + "/" + EncodeUrlPath(entry->remotePath);
       file->localPath = entry->localPath;
-      file->serverName = task.serverName;
+      file->serverName = serverName;
       file->displayName = entry->name;
       file->expectedSize = entry->length > 0 ? static_cast<uint64_t>(entry->length) : 0;
       file->sizeRequired = true;
@@ -324,11 +373,13 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
       file->runAfter = entry->runAfter;
       file->runParameters = entry->runParameters;
       file->executable = entry->executable;
+      file->expectedHash = entry->hash;
+      // A signed manifest vouches for a file only through its hash.
+      file->hashRequired = !settings_.pubkey.empty();
       fileEntries_.emplace(file.get(), std::move(*entry));
       QueueTask(std::move(file));
     }
   }
-  DeleteFileAt(task.localPath);
 }
 
 void UpdateDialog::HandleFile(CInetFile& task, uint32_t code) {
@@ -380,12 +431,38 @@ void UpdateDialog::RecordInstalled(const CInetFile& task) {
 }
 
 bool UpdateDialog::SaveServerManifest() {
-  // The record goes first: a crash before the manifest is saved then leaves the old manifest
+  // The signature goes first: a crash after it leaves the old manifest under a floor raised to a
+  // release whose files are all in place, which refuses only older releases; the other way round
+  // the new files would stand under the old floor, open to a replay of the release they replaced.
+  // The record goes next: a crash before the manifest is saved then leaves the old manifest
   // alone, which has files fetched again but never skips one wrongly. A record that cannot be
   // deleted would outlive the manifest it completes, so the manifest is not saved either.
   // Replaced whole or not at all: a full disk must not leave a cut manifest behind.
-  return progress_.Drop() &&
+  return SaveAcceptedSignature() && progress_.Drop() &&
          ReplaceFileContents(settings_.moduleDirectory + "/version.txt", manifestText);
+}
+
+bool UpdateDialog::SaveAcceptedSignature() {
+  if (signatureText_.empty()) {
+    return true;
+  }
+  const std::string path = settings_.moduleDirectory + "/version.txt.minisig";
+  std::string kept;
+  return (ReadWholeFile(path, kept) && kept == signatureText_) ||
+         ReplaceFileContents(path, signatureText_);
+}
+
+int64_t UpdateDialog::AcceptedTimestamp() const {
+  // Written only by this program, atomically, after it was verified: its comment is trusted as
+  // it stands, even when the key has changed since.
+  std::string kept;
+  std::string comment;
+  int64_t seconds = -1;
+  if (!ReadWholeFile(settings_.moduleDirectory + "/version.txt.minisig", kept) ||
+      !ReadMinisignTrustedComment(kept, comment) || !TrustedCommentTimestamp(comment, seconds)) {
+    return -1;
+  }
+  return seconds;
 }
 
 void UpdateDialog::FinishRun() {

@@ -71,15 +71,24 @@ class UpdateDialog {
   void ParseServerList(CInetFile& task, uint32_t code);
   void FillServerCombo();
   void HandleManifest(CInetFile& task, uint32_t code);
+  // With a pubkey the manifest is used only once its signature, fetched from beside it, holds.
+  void QueueSignatureFetch(const CInetFile& manifest);
+  void HandleSignature(CInetFile& task, uint32_t code);
+  // Compares manifestText with the local manifest and queues a task per file that differs.
+  void ApplyManifest(const std::string& serverName);
   void HandleFile(CInetFile& task, uint32_t code);
   // Puts one downloaded file in place; a file that cannot be is a failed file.
   void FinishFile(CInetFile& task);
   void FinishRun();
   // Notes in the progress record that task's file now stands in place.
   void RecordInstalled(const CInetFile& task);
-  // A clean run's bookkeeping: the progress record goes, the server's manifest becomes the local
-  // one. False when either fails.
+  // A clean run's bookkeeping: the accepted signature is kept, the progress record goes, the
+  // server's manifest becomes the local one. False when any of them fails.
   bool SaveServerManifest();
+  // Keeps this run's accepted signature as "version.txt.minisig" unless it is there already.
+  bool SaveAcceptedSignature();
+  // The timestamp of the signature accepted last; -1 when none is kept.
+  int64_t AcceptedTimestamp() const;
   // Shows tip on the tray icon when it differs from the tip shown.
   void SetTrayTip(std::string tip);
   void AddLogLine(const std::string& text, uint32_t code);
@@ -99,6 +108,7 @@ class UpdateDialog {
   ServerList serverList;
   FileCatalogue remoteCatalogue;
   std::string manifestText;
+  std::string signatureText_;  // the signature file that manifestText was accepted with, if any
   ProgressRecord progress_;
   // The plan entry each queued file task was made from, until the task has been handled.
   std::unordered_map<const CInetFile*, CatalogueEntry> fileEntries_;

@@ -44,12 +44,14 @@ TEST_F(UpdateAppConfig, MissingOrUnreadableFileKeepsDefaults) {
 TEST_F(UpdateAppConfig, ReadsTheFourValues) {
   const UpdateApp app = Read(
       "serverlist:\"http://127.0.0.1:8080/list.txt\",\r\nauto:1,\r\nexec:app/Main.exe,\r\n"
-      "param:'-a \"b c\"'\r\n");
+      "param:'-a \"b "
+      "c\"',\r\npubkey:\"RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3\"\r\n");
   const UpdateSettings settings = app.Settings("/opt/app/");
   EXPECT_EQ(settings.serverlist, "http://127.0.0.1:8080/list.txt");
   EXPECT_TRUE(settings.automatic);
   EXPECT_EQ(settings.exec, "app/Main.exe");
   EXPECT_EQ(settings.param, "-a \"b c\"");
+  EXPECT_EQ(settings.pubkey, "RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3");
 }
 
 TEST_F(UpdateAppConfig, AutoIsOnOnlyForTheIntegerOne) {

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "support/manifest_text.h"
 #include "support/served_release.h"
 #include "terminal_run.h"
@@ -27,6 +29,12 @@ struct Release {
   std::map<std::string, std::string> files;
   std::string manifest;
 };
+
+std::string HashOf(const std::string& content) {
+  Sha256 hash;
+  hash.Update(content.data(), content.size());
+  return hash.HexDigest();
+}
 
 // Release 1 or 2 of the application. Every file but the start script differs between the two in
 // content and length; release 2 adds a file. extraFiles more files in data/more differ as well.
@@ -60,6 +68,7 @@ Release MakeRelease(int generation, int extraFiles) {
     const std::string path = file.directory + "/" + file.name;
     listed.emplace_back(path, static_cast<int64_t>(file.content.size()), file.version,
                         file.name == "start.sh");
+    listed.back().hash = HashOf(file.content);
     release.files[file.directory.empty() ? file.name : path] = file.content;
   }
   release.manifest = ManifestText(
@@ -207,6 +216,39 @@ TEST_F(FaultRun, ConnectionDroppedInTheMiddleOfAFile) {
   EXPECT_EQ(ReadFileBytes(app_.File("data/new.txt")), new_.files["data/new.txt"]);
   EXPECT_TRUE(std::filesystem::is_empty(tmp_));
   ExpectRepairRun();
+  // The next run asked only for what was missing.
+  std::vector<std::string> ranges;
+  for (const LoopbackHttpServer::Request& request : server_.Requests()) {
+    if (request.HasHeader("Range")) {
+      ranges.push_back(request.path + " " + request.Header("Range"));
+    }
+  }
+  EXPECT_THAT(ranges, ::testing::UnorderedElementsAre("/good/data/deep/core.bin.txt bytes=100000-",
+                                                      "/good/data/readme.txt.txt bytes=7-"));
+}
+
+// Keys and signatures made by Debian's minisign: without the signature the run fails (exit
+// status 1), with it the release is installed and its signature kept.
+TEST_F(FaultRun, ReleaseSignedWithMinisign) {
+  const std::string pub = work_.File("minisign.pub"), key = work_.File("minisign.key");
+  const std::string manifest = work_.File("good/version.txt");
+  ASSERT_EQ(std::system(("minisign -G -W -p '" + pub + "' -s '" + key + "' >/dev/null").c_str()),
+            0);
+  const std::string publicFile = ReadFileBytes(pub), cfg = ReadFileBytes(app_.File("Lodestar.cfg"));
+  WriteFileBytes(app_.File("Lodestar.cfg"),
+                 cfg + ",pubkey:\"" + publicFile.substr(publicFile.find('\n') + 1, 56) + "\"");
+  extraEnvironment_.clear();
+  UseServer("/good");
+  RunResult refused = Run();
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.log.back(), "更新文件列表签名无效, 请选择其他服务器进行尝试：Main");
+  ExpectNothingFinished(refused);
+  EXPECT_EQ(FileRequests(), 0u);
+
+  ASSERT_EQ(std::system(("minisign -S -s '" + key + "' -m '" + manifest + "' >/dev/null").c_str()),
+            0);
+  ExpectRepairRun();
+  EXPECT_EQ(ReadFileBytes(app_.File("version.txt.minisig")), ReadFileBytes(manifest + ".minisig"));
 }
 
 TEST_F(FaultRun, FilesOfAnotherLengthThanTheManifestSays) {

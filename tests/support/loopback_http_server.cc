@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -518,6 +520,7 @@ std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
           break;
         auto response = std::make_shared<Response>();
         response->file = directory.second + "/" + relative;
+        response->ranges = true;
         return response;
       }
       hook = fallback_;
@@ -540,6 +543,12 @@ std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
 }
 
 void LoopbackHttpServer::Serve(int fd) {
+  // sendfile has no MSG_NOSIGNAL: a client that hangs up mid-body must give EPIPE, not kill the
+  // test. Blocked in this thread only, so programs the test starts keep the default.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   std::string buffer;
   bool open = true;
   while (open && !stopping_) {
@@ -628,7 +637,18 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
     body = &missing;
   }
 
-  const size_t size = body->Size();
+  // The first body byte sent: N of a range request that the response honours.
+  size_t base = 0;
+  const std::string range = request.Header("Range");
+  if (response.ranges && status == 200 && range.rfind("bytes=", 0) == 0 && range.back() == '-' &&
+      range.find_first_not_of("0123456789", 6) == range.size() - 1 && range.size() > 7) {
+    const size_t first = std::strtoull(range.c_str() + 6, nullptr, 10);
+    if (first < body->Size()) {
+      base = first;
+      status = 206;
+    }
+  }
+  const size_t size = body->Size() - base;
   const size_t limit = std::min(size, response.sendOnly);
   const bool closeAfter = response.close || !keepAlive || response.noContentLength ||
                           limit < size || response.badChunkHeader;
@@ -644,6 +664,10 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
     hasType |= EqualsNoCase(header.first, "Content-Type");
   if (!hasType)
     head += "Content-Type: application/octet-stream\r\n";
+  if (status == 206) {
+    head += "Content-Range: bytes " + std::to_string(base) + "-" +
+            std::to_string(body->Size() - 1) + "/" + std::to_string(body->Size()) + "\r\n";
+  }
   head += closeAfter ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
   for (const auto& header : response.headers)
     head += header.first + ": " + header.second + "\r\n";
@@ -653,7 +677,7 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
   // A small plain answer goes out in one piece, so a client reads head and body at once.
   if (response.file.empty() && !response.chunked && response.stallAfter == SIZE_MAX &&
       limit == size && size <= kSendPiece) {
-    return SendAll(fd, head + response.body) && !closeAfter;
+    return SendAll(fd, head + response.body.substr(base)) && !closeAfter;
   }
   if (!SendAll(fd, head))
     return false;
@@ -676,7 +700,7 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
       length = std::min(length, response.stallAfter - offset);
     }
     if (response.chunked) {
-      if (!body->Read(offset, length, piece))
+      if (!body->Read(base + offset, length, piece))
         return false;
       char line[32];
       std::snprintf(line, sizeof line, "%zx\r\n", length);
@@ -687,7 +711,7 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
         return false;
       }
       firstChunk = false;
-    } else if (!body->SendRange(fd, offset, length)) {
+    } else if (!body->SendRange(fd, base + offset, length)) {
       return false;
     }
     offset += length;

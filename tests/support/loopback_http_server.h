@@ -52,6 +52,9 @@ class LoopbackHttpServer {
     bool stallBeforeHeaders = false;  // stall before sending anything
     size_t stallAfter = SIZE_MAX;  // stall after this many body bytes; the rest follows on release
     bool close = false;            // close the connection after this response
+    // A "Range: bytes=N-" request with N inside the body gets "206 Partial Content" and the body
+    // from N on (sendOnly and stallAfter then count from N). Directories are served with it.
+    bool ranges = false;
   };
 
   // Computes the answer to one request; runs on a server thread. A hook that throws answers 500.

@@ -25,7 +25,8 @@ std::string ManifestText(const std::vector<ManifestFile>& files, const std::stri
       if (file.key == keys[k]) {
         text += std::string(first ? "" : ",") + "\"" + file.name + "\":{\"l\":\"" + file.length +
                 "\",\"v\":\"" + std::to_string(file.version) + "\"" +
-                (file.executable ? ",\"x\":\"1\"" : "") + "}";
+                (file.executable ? ",\"x\":\"1\"" : "") +
+                (file.hash.empty() ? "" : ",\"h\":\"" + file.hash + "\"") + "}";
         first = false;
       }
     }

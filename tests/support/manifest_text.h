@@ -18,6 +18,7 @@ struct ManifestFile {
   std::string length;
   int version;
   bool executable;
+  std::string hash;  // the "h" text; none when empty
 };
 
 // The manifest text listing files, each directory key once in the order of its first file, and

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
@@ -412,6 +413,55 @@ TEST_F(InetFileTest, FileLengthsAgainstTheManifest) {
     if (c.sizeRequired) {
       EXPECT_LE(ReadFileBytes(output).size(), c.expectedSize);  // never a byte beyond it
     }
+  }
+}
+
+// A file task with its manifest hash checks the body as it writes it and deletes what does not
+// match. A cut-off ".update" file is continued by a range request, started over on a 200, and
+// fetched once more whole when the continued file does not match.
+TEST_F(InetFileTest, HashedFilesAreCheckedAndContinued) {
+  const std::string body = RandomBytes(300000), start = body.substr(0, 100000);
+  Sha256 sha;
+  sha.Update(body.data(), body.size());
+  const std::string right = sha.HexDigest();
+  LoopbackHttpServer::Response ranged, elsewhere;
+  ranged.body = body;
+  ranged.ranges = true;
+  server.SetResponse("/ranged", ranged);
+  server.SetBody("/plain", body);  // ignores Range
+  elsewhere.status = 206;
+  elsewhere.body = body.substr(1);
+  elsewhere.headers = {{"Content-Range", "bytes 1-299999/300000"}};
+  server.SetResponse("/elsewhere", elsewhere);
+  const struct {
+    const char* path;
+    std::string kept, hash;
+    int code;
+    std::vector<std::string> ranges;  // the Range header of each request
+    std::string after;                // the ".update" file after the run
+  } cases[] = {
+      {"/plain", "", std::string(64, '0'), FileVerifyFailed, {""}, ""},
+      {"/ranged", start, right, TransferOk, {"bytes=100000-"}, body},
+      {"/plain", start, right, TransferOk, {"bytes=100000-"}, body},
+      {"/ranged", RandomBytes(100000, 9), right, TransferOk, {"bytes=100000-", ""}, body},
+      {"/elsewhere", start, right, FileRequestFailed, {"bytes=100000-"}, start},
+      {"/ranged", start, "", TransferOk, {""}, body},  // without a hash never continued
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path + std::to_string(c.ranges.size()));
+    auto task = Task(c.path, KindFile);
+    task->expectedSize = body.size();
+    task->sizeRequired = true;
+    task->expectedHash = c.hash;
+    ASSERT_TRUE(WriteFileBytes(task->localPath + ".update", c.kept));
+    const size_t before = server.RequestCount();
+    EXPECT_EQ(RunToEnd(*task).code, c.code);
+    std::vector<std::string> ranges;
+    for (size_t i = before; i < server.RequestCount(); ++i) {
+      ranges.push_back(server.Requests()[i].Header("Range"));
+    }
+    EXPECT_EQ(ranges, c.ranges);
+    EXPECT_TRUE(ReadFileBytes(task->localPath + ".update") == c.after);
   }
 }
 

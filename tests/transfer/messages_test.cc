@@ -215,7 +215,8 @@ TEST(ErrorTextFor, EachCodeHasItsTextAndOthersTheDefault) {
   EXPECT_STREQ(ErrorTextFor(LocalFileCreateFailed), "创建本地文件失败");
   EXPECT_STREQ(ErrorTextFor(Cancelled), "主动取消连接");
   EXPECT_STREQ(ErrorTextFor(BadUrl), "URL不正确");
-  for (int code : {0, 10, -1, 65535})
+  EXPECT_STREQ(ErrorTextFor(FileVerifyFailed), "文件校验失败");
+  for (int code : {0, 11, -1, 65535})
     EXPECT_STREQ(ErrorTextFor(code), kDefault) << code;
 }
 

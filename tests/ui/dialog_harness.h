@@ -40,6 +40,7 @@ struct PublishedFile {
   int version = 1;
   std::string length;  // "l" when it must differ from the content's size
   bool executable = false;
+  std::string hash;  // "h" when not empty
 };
 
 // The manifest text listing files, directories in order of first appearance.
@@ -50,6 +51,7 @@ inline std::string ManifestText(const std::vector<PublishedFile>& files,
     listed.emplace_back(file.key + "/" + file.name,
                         file.length.empty() ? std::to_string(file.content.size()) : file.length,
                         file.version, file.executable);
+    listed.back().hash = file.hash;
   }
   return ManifestText(listed, extraMembers);
 }

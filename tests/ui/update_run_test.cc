@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "catalogue/minisign.h"
 #include "dialog_harness.h"
+#include "platform/crypto.h"
 #include "transfer/inet_file.h"
 
 using ::testing::ElementsAre;
@@ -438,6 +440,103 @@ TEST_F(UpdateRun, MessagesForTasksThatAreNotRunningAreIgnored) {
   EXPECT_THAT(view_.trayIcons, ElementsAre(130));
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_EQ(view_.items.size(), 1u);
+}
+
+// A publisher's key pair; the client holds the public key and asks for signed manifests.
+class SignedRun : public UpdateRun {
+ protected:
+  using Signer = std::function<std::string(const std::string&)>;
+
+  void SetUp() override {
+    UpdateRun::SetUp();
+    settings_ = Settings();
+    key_ = NewKey(settings_.pubkey);
+  }
+  static MinisignSecretKey NewKey(std::string& publicLine) {
+    std::string publicFile, secretFile, error;
+    SealedMinisignKey sealed;
+    MinisignSecretKey key;
+    EXPECT_TRUE(MakeMinisignKeyPair("", PasswordCost(), publicFile, secretFile, error) &&
+                ParseMinisignSecretKeyFile(secretFile, sealed, error) &&
+                UnsealMinisignSecretKey(sealed, "", key, error));
+    publicLine = publicFile.substr(publicFile.find('\n') + 1, 56);
+    return key;
+  }
+  static std::string Sign(const MinisignSecretKey& key, const std::string& manifest,
+                          const std::string& timestamp = "1000") {
+    return SignWithMinisignKey(key, manifest, "timestamp:" + timestamp + "\tfile:version.txt");
+  }
+  static std::string Hash(const std::string& content) {
+    Sha256 hash;
+    hash.Update(content.data(), content.size());
+    return hash.HexDigest();
+  }
+  // Publishes a.txt (hashed unless told) and b.txt with the signature sign makes ("-": none)
+  // over the old release.
+  void Prepare(bool hashA, const Signer& sign) {
+    server_.ClearRoutes();
+    PublishedFile a{"", "a.txt", "new", 2}, b{"", "b.txt", "bee", 2, "", false};
+    a.hash = hashA ? Hash("new") : "";
+    b.hash = Hash("bee");
+    std::string signature = sign(SetUpServer({a, b}));
+    if (signature != "-") {
+      WriteFileBytes(ServedPath("/s1", "version.txt.minisig"), signature);
+    }
+    WriteFileBytes(AppFile("version.txt"), local_);
+    WriteFileBytes(AppFile("a.txt"), "old");
+  }
+  MinisignSecretKey key_;
+  UpdateSettings settings_;
+  const std::string local_ = ManifestText({{"", "a.txt", "old", 1}});
+};
+
+// What a signing client refuses: nothing is fetched, nothing changes.
+TEST_F(SignedRun, ForgedReplayedOrUnsignedManifestsAreRefused) {
+  const char* invalid = "更新文件列表签名无效, 请选择其他服务器进行尝试：S1";
+  std::string unused;
+  const std::pair<Signer, const char*> cases[] = {
+      {[&](const std::string& m) { return Sign(NewKey(unused), m); }, invalid},  // another key
+      {[&](const std::string&) { return std::string("-"); }, invalid},           // missing
+      {[&](const std::string& m) { return Sign(key_, m + " "); }, invalid},      // another manifest
+      {[&](const std::string& m) {
+         WriteFileBytes(ServedPath("/s1", "version.txt"), m + " ");  // an altered byte
+         return Sign(key_, m);
+       },
+       invalid},
+      {[&](const std::string& m) { return SignWithMinisignKey(key_, m, "file:version.txt"); },
+       invalid},  // no timestamp
+      {[&](const std::string& m) {
+         WriteFileBytes(AppFile("version.txt.minisig"), Sign(key_, "newer", "1001"));
+         return Sign(key_, m);
+       },
+       "更新文件列表早于当前版本, 请选择其他服务器进行尝试：S1"},
+  };
+  for (const auto& [sign, line] : cases) {
+    Prepare(true, sign);
+    OpenAndUpdate(settings_);
+    EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", line));
+    EXPECT_EQ(server_.Requests().back().path, "/s1/version.txt.minisig");
+    EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "old");
+    EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local_);
+    EXPECT_TRUE(dialog_->WaitingForUser());
+    EXPECT_EQ(TempFilesLeft(), 0u);
+    dialog_.reset();
+    view_ = RecordingView();
+  }
+}
+
+// Under a valid signature a file that is not what its hash says, or has no hash, fails.
+TEST_F(SignedRun, AlteredOrUnhashedFilesFailAndAreNeverInstalled) {
+  Prepare(false, [&](const std::string& m) { return Sign(key_, m); });
+  WriteFileBytes(ServedPath("/s1", "b.txt.txt"), "BEE");
+  OpenAndUpdate(settings_);
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 2, 文件总长度: 0 KB",
+                                            "下载文件失败 [a.txt], 错误代码 [10]",
+                                            "下载文件失败 [b.txt], 错误代码 [10]", kFailedRun));
+  EXPECT_EQ(server_.Requests().back().path, "/s1//b.txt.txt");  // a.txt is not asked for
+  EXPECT_FALSE(FileExists(AppFile("b.txt.update")));
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local_);
 }
 
 }  // namespace
