@@ -44,6 +44,12 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   automatic = mode == 1;
   exec = TextOrEmpty(document.getString("exec"));
   param = TextOrEmpty(document.getString("param"));
+  int wanted = kDefaultConnections;
+  document.getInt("connections", wanted);
+  // Out of range is taken as the nearest value that is in range.
+  connections = static_cast<unsigned>(wanted < kMinConnections
+                                          ? kMinConnections
+                                          : (wanted > kMaxConnections ? kMaxConnections : wanted));
 }
 
 void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
@@ -58,6 +64,7 @@ UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
   settings.automatic = automatic;
   settings.exec = exec;
   settings.param = param;
+  settings.connections = connections;
   settings.moduleDirectory = moduleDirectory;
   return settings;
 }

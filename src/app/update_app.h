@@ -4,12 +4,15 @@
 
 #include "ui/update_settings.h"
 
-// The application object: holds the four configuration values for the whole process, read once at
+// The application object: holds the configuration values for the whole process, read once at
 // start and never written back. Used on the window's thread.
 class UpdateApp {
  public:
   // The configuration file's name, appended to ModuleDirectory().
   static constexpr const char* kConfigurationName = "/Lodestar.cfg";
+  static constexpr int kDefaultConnections = 5;
+  static constexpr int kMinConnections = 1;
+  static constexpr int kMaxConnections = 16;
 
   // Reads ModuleDirectory() + "/Lodestar.cfg". False when it cannot be opened or read; every value
   // then keeps its default.
@@ -31,4 +34,5 @@ class UpdateApp {
   bool automatic = false;  // the key "auto": on only when its value reads as the integer 1
   std::string exec;        // launched after a finished run, relative to the executable's directory
   std::string param;       // its parameters
+  unsigned connections = kDefaultConnections;  // transfers in flight at once
 };

@@ -9,7 +9,7 @@
 
 namespace {
 
-// Gives the open new file its bits and puts its data on the disk; false on failure.
+// Gives the open new file its bits; false on failure.
 bool PrepareNewFile(int fd, const std::string& target, bool executable) {
   struct stat info;
   if (fstat(fd, &info) != 0) {
@@ -23,11 +23,13 @@ bool PrepareNewFile(int fd, const std::string& target, bool executable) {
   if (executable) {
     mode |= (mode & 0444) >> 2;  // execute wherever it may be read
   }
-  if ((info.st_mode & 0777) != mode && fchmod(fd, mode) != 0) {
-    return false;
-  }
-  // On the disk before the rename, so that a crash cannot leave the name on missing data.
-  return fsync(fd) == 0;
+  return (info.st_mode & 0777) == mode || fchmod(fd, mode) == 0;
+}
+
+// The folder part of path, with its separator; "." for a bare name.
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -56,15 +58,29 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
     return failure;
   }
   CrashPoint();
-  // The file is in place whatever the flush says; it only makes that last.
-  FlushFolderOf(target);
-  CrashPoint();
   return InstallResult::Installed;
 }
 
+bool FlushFileData(std::FILE* file) {
+  return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0;
+}
+
+void FolderFlushes::Note(const std::string& path) {
+  folders_.insert(FolderOf(path));
+}
+
+bool FolderFlushes::FlushAll() {
+  bool flushed = true;
+  for (const std::string& folder : folders_) {
+    flushed = FlushFolderOf(folder + ".") && flushed;
+    CrashPoint();
+  }
+  folders_.clear();
+  return flushed;
+}
+
 bool FlushFolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string folder = FolderOf(path);
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     return false;

@@ -1,5 +1,7 @@
 #include "transfer/file_sink.h"
 
+#include "platform/install_file.h"
+
 namespace {
 
 // Buffer of the output file: writes reach the disk in large blocks, not per received block.
@@ -29,7 +31,9 @@ bool FileSink::Write(const char* data, size_t length) {
 bool FileSink::Close() {
   if (!file_)
     return false;
-  const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+  // On the disk before anything renames it into place; here on the downloading thread, where it
+  // overlaps with other transfers, not on the window's.
+  const bool flushed = FlushFileData(file_) && !std::ferror(file_);
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   return flushed && closed;

@@ -17,7 +17,7 @@ class FileSink : public DownloadSink {
   // Only a body from the beginning (startOffset 0) is taken so far.
   bool Open(uint64_t startOffset) override;
   bool Write(const char* data, size_t length) override;
-  // Flushes and closes: false when the disk did not take everything.
+  // Puts the data on the disk and closes: false when the disk did not take everything.
   bool Close() override;
 
  private:

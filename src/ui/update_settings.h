@@ -8,5 +8,6 @@ struct UpdateSettings {
   bool automatic = false;       // "auto": proceed with the selected server without the user
   std::string exec;             // launched after a finished run, relative to moduleDirectory
   std::string param;            // its parameters
+  unsigned connections = 5;     // transfers in flight at most, 1 to 16
   std::string moduleDirectory;  // the application's directory, with its trailing separator
 };
