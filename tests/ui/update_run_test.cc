@@ -421,7 +421,7 @@ TEST_F(UpdateRun, EachEndedTaskStartsTheNextWithoutATick) {
 
 // The first file takes longest and the second fails while the others run: with any number of
 // connections the log, the status line and the renames follow the queue as with one, and the
-// server sees at most that many requests at once.
+// server sees at most that many requests, and connections, at once.
 TEST_F(UpdateRun, TransfersEndingOutOfOrderAreActedOnInQueueOrder) {
   for (unsigned connections : {1u, 2u, 5u}) {
     SCOPED_TRACE("connections " + std::to_string(connections));
@@ -453,6 +453,7 @@ TEST_F(UpdateRun, TransfersEndingOutOfOrderAreActedOnInQueueOrder) {
     view_.statusHistory.clear();
     UpdateSettings settings = Settings();
     settings.connections = connections;
+    const size_t connectionsBefore = server_.ConnectionCount();
 
     OpenAndUpdate(settings);
     EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
@@ -467,6 +468,9 @@ TEST_F(UpdateRun, TransfersEndingOutOfOrderAreActedOnInQueueOrder) {
     EXPECT_EQ(ReadFileBytes(AppFile("four.txt")), "4");
     EXPECT_LE(most.load(), static_cast<int>(connections));
     EXPECT_EQ(most.load() > 1, connections > 1);
+    // Kept connections are reused; no more are opened than may be in use at once, and one more
+    // for the one dropped with the refused file's response.
+    EXPECT_LE(server_.ConnectionCount() - connectionsBefore, connections + 1);
     dialog_.reset();
     server_.ClearRoutes();
     for (const char* name : {"one.txt", "three.txt", "four.txt", "version.txt.progress"}) {
