@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -26,6 +27,11 @@ bool FlushFolderOf(const std::string& path);
 // Puts the data written to file so far on the disk (its metadata aside); false on failure.
 // Flushes the stream's buffer first.
 bool FlushFileData(std::FILE* file);
+
+// Starts writing the data written to file since offset `from` to the disk without waiting for it,
+// so that a final FlushFileData of a large file has little left to wait for. Flushes the stream's
+// buffer first. Only a hint: whatever fails shows in the final flush.
+void StartWriteBack(std::FILE* file, uint64_t from);
 
 // The folders a run renamed files in, flushed together when the renames must last (before a
 // record that claims them is saved, and at the run's end) rather than after every file. The

@@ -65,6 +65,18 @@ bool FlushFileData(std::FILE* file) {
   return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0;
 }
 
+void StartWriteBack(std::FILE* file, uint64_t from) {
+  if (std::fflush(file) != 0) {
+    return;
+  }
+  const int fd = fileno(file);
+  const off_t end = lseek(fd, 0, SEEK_CUR);
+  if (end > 0 && static_cast<uint64_t>(end) > from) {
+    sync_file_range(fd, static_cast<off_t>(from), end - static_cast<off_t>(from),
+                    SYNC_FILE_RANGE_WRITE);
+  }
+}
+
 void FolderFlushes::Note(const std::string& path) {
   folders_.insert(FolderOf(path));
 }

@@ -6,6 +6,9 @@ namespace {
 
 // Buffer of the output file: writes reach the disk in large blocks, not per received block.
 constexpr size_t kFileBufferSize = 256 * 1024;
+// A large body goes to the disk in steps of this much while it arrives, so that the flush at its
+// end does not wait for all of it.
+constexpr uint64_t kWriteBackStep = 8 * 1024 * 1024;
 
 }  // namespace
 
@@ -25,7 +28,15 @@ bool FileSink::Open(uint64_t startOffset) {
 }
 
 bool FileSink::Write(const char* data, size_t length) {
-  return file_ && std::fwrite(data, 1, length, file_) == length;
+  if (!file_ || std::fwrite(data, 1, length, file_) != length) {
+    return false;
+  }
+  written_ += length;
+  if (written_ - writtenBack_ >= kWriteBackStep) {
+    StartWriteBack(file_, writtenBack_);
+    writtenBack_ = written_;
+  }
+  return true;
 }
 
 bool FileSink::Close() {

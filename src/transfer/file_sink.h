@@ -23,4 +23,6 @@ class FileSink : public DownloadSink {
  private:
   const std::string path_;
   FILE* file_ = nullptr;
+  uint64_t written_ = 0;      // bytes written since Open
+  uint64_t writtenBack_ = 0;  // of those, the ones whose write to the disk has been started
 };
