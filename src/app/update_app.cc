@@ -35,6 +35,12 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   exec = TextOrEmpty(document.getString("exec"));
   param = TextOrEmpty(document.getString("param"));
   pubkey = TextOrEmpty(document.getString("pubkey"));
+  int wanted = kDefaultConnections;
+  document.getInt("connections", wanted);
+  // Out of range is taken as the nearest value that is in range.
+  connections = static_cast<unsigned>(wanted < kMinConnections
+                                          ? kMinConnections
+                                          : (wanted > kMaxConnections ? kMaxConnections : wanted));
 }
 
 void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
@@ -50,6 +56,7 @@ UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
   settings.exec = exec;
   settings.param = param;
   settings.pubkey = pubkey;
+  settings.connections = connections;
   settings.moduleDirectory = moduleDirectory;
   return settings;
 }

@@ -10,6 +10,9 @@ class UpdateApp {
  public:
   // The configuration file's name, appended to ModuleDirectory().
   static constexpr const char* kConfigurationName = "/Lodestar.cfg";
+  static constexpr int kDefaultConnections = 5;
+  static constexpr int kMinConnections = 1;
+  static constexpr int kMaxConnections = 16;
 
   // Reads ModuleDirectory() + "/Lodestar.cfg". False when it cannot be opened or read; every value
   // then keeps its default.
@@ -32,4 +35,5 @@ class UpdateApp {
   std::string exec;        // launched after a finished run, relative to the executable's directory
   std::string param;       // its parameters
   std::string pubkey;      // the base64 line of the publisher's minisign key; empty: unsigned
+  unsigned connections = kDefaultConnections;  // transfers in flight at once
 };

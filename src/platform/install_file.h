@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <set>
 #include <string>
 
 // What became of one downloaded file that was to replace its target.
@@ -9,13 +12,37 @@ enum class InstallResult {
   RenameFailed,  // there was no target, and the new file could not be moved there
 };
 
-// Puts downloaded in the place of target in one step: the new file reaches the disk, takes the
-// old file's permission bits (with execute bits wherever it may be read when executable), and is
-// renamed over the target, so that the target's name never stands without a whole file; the
-// folder is flushed after. On failure the target and downloaded are as they were. Any thread.
+// Puts downloaded in the place of target in one step: the new file takes the old file's
+// permission bits (with execute bits wherever it may be read when executable) and is renamed over
+// the target. Its content must already be on the disk (FlushFileData when it was written), so
+// that the target's name never stands without a whole file; the rename lasts once the folder is
+// flushed (FolderFlushes). On failure the target and downloaded are as they were. Any thread.
 InstallResult InstallFile(const std::string& downloaded, const std::string& target,
                           bool executable);
 
 // Flushes the folder that holds path, so that a rename in it survives a power cut; false on
 // failure.
 bool FlushFolderOf(const std::string& path);
+
+// Puts the data written to file so far on the disk (its metadata aside); false on failure.
+// Flushes the stream's buffer first.
+bool FlushFileData(std::FILE* file);
+
+// Starts writing the data written to file since offset `from` to the disk without waiting for it,
+// so that a final FlushFileData of a large file has little left to wait for. Flushes the stream's
+// buffer first. Only a hint: whatever fails shows in the final flush.
+void StartWriteBack(std::FILE* file, uint64_t from);
+
+// The folders a run renamed files in, flushed together when the renames must last (before a
+// record that claims them is saved, and at the run's end) rather than after every file. The
+// window's thread.
+class FolderFlushes {
+ public:
+  // A file was renamed into path's folder.
+  void Note(const std::string& path);
+  // Flushes every folder noted since the last flush; false when one failed.
+  bool FlushAll();
+
+ private:
+  std::set<std::string> folders_;
+};

@@ -10,7 +10,7 @@
 
 namespace {
 
-// Gives the open new file its bits and puts its data on the disk; false on failure.
+// Gives the open new file its bits; false on failure.
 bool PrepareNewFile(int fd, const std::string& target, bool executable) {
   struct stat info;
   if (fstat(fd, &info) != 0) {
@@ -24,11 +24,13 @@ bool PrepareNewFile(int fd, const std::string& target, bool executable) {
   if (executable) {
     mode |= (mode & 0444) >> 2;  // execute wherever it may be read
   }
-  if ((info.st_mode & 0777) != mode && fchmod(fd, mode) != 0) {
-    return false;
-  }
-  // On the disk before the rename, so that a crash cannot leave the name on missing data.
-  return fsync(fd) == 0;
+  return (info.st_mode & 0777) == mode || fchmod(fd, mode) == 0;
+}
+
+// The folder part of path, with its separator; "." for a bare name.
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -57,13 +59,39 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
     return failure;
   }
   CrashPoint();
-  // The file is in place whatever the flush says; it only makes that last.
-  FlushFolderOf(target);
-  CrashPoint();
   return InstallResult::Installed;
 }
 
+bool FlushFileData(std::FILE* file) {
+  return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0;
+}
+
+void StartWriteBack(std::FILE* file, uint64_t from) {
+  if (std::fflush(file) != 0) {
+    return;
+  }
+  const int fd = fileno(file);
+  const off_t end = lseek(fd, 0, SEEK_CUR);
+  if (end > 0 && static_cast<uint64_t>(end) > from) {
+    sync_file_range(fd, static_cast<off_t>(from), end - static_cast<off_t>(from),
+                    SYNC_FILE_RANGE_WRITE);
+  }
+}
+
+void FolderFlushes::Note(const std::string& path) {
+  folders_.insert(FolderOf(path));
+}
+
+bool FolderFlushes::FlushAll() {
+  bool flushed = true;
+  for (const std::string& folder : folders_) {
+    flushed = FlushFolderOf(folder + ".") && flushed;
+    CrashPoint();
+  }
+  folders_.clear();
+  return flushed;
+}
+
 bool FlushFolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return FlushFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
+  return FlushFolder(FolderOf(path));
 }

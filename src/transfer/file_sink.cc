@@ -10,11 +10,15 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/install_file.h"
 
 namespace {
 
 // Buffer of the output file: writes reach the disk in large blocks, not per received block.
 constexpr size_t kFileBufferSize = 256 * 1024;
+// A large body goes to the disk in steps of this much while it arrives, so that the flush at its
+// end does not wait for all of it.
+constexpr uint64_t kWriteBackStep = 8 * 1024 * 1024;
 
 }  // namespace
 
@@ -149,6 +153,7 @@ bool FileSink::Open(uint64_t startOffset) {
   }
   opened_ = true;
   continued_ = startOffset > 0;
+  written_ = writtenBack_ = startOffset;
   return true;
 }
 
@@ -174,13 +179,20 @@ bool FileSink::Write(const char* data, size_t length) {
     return false;
   if (hash_)
     hash_->Update(data, length);
+  written_ += length;
+  if (written_ - writtenBack_ >= kWriteBackStep) {
+    StartWriteBack(file_, writtenBack_);
+    writtenBack_ = written_;
+  }
   return true;
 }
 
 bool FileSink::Close() {
   if (!file_)
     return false;
-  const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+  // On the disk before anything renames it into place; here on the downloading thread, where it
+  // overlaps with other transfers, not on the window's.
+  const bool flushed = FlushFileData(file_) && !std::ferror(file_);
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   return flushed && closed;

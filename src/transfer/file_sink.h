@@ -22,7 +22,7 @@ class FileSink : public DownloadSink {
   // so the body continues it. False when the file can't be opened or holds fewer than N bytes.
   bool Open(uint64_t startOffset) override;
   bool Write(const char* data, size_t length) override;
-  // Flushes and closes: false when the disk did not take everything.
+  // Puts the data on the disk and closes: false when the disk did not take everything.
   bool Close() override;
   // The SHA-256 of the whole file as 64 lower-case hex digits, once it is closed; "" when the
   // sink is not hashed or was never opened.
@@ -40,4 +40,6 @@ class FileSink : public DownloadSink {
   std::unique_ptr<Hasher> hash_;
   bool opened_ = false;
   bool continued_ = false;
+  uint64_t written_ = 0;      // the file's length so far
+  uint64_t writtenBack_ = 0;  // of those, the ones whose write to the disk has been started
 };

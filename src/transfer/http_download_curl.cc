@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "transfer/body_receiver.h"
 #include "transfer/http_download.h"
@@ -19,6 +20,8 @@ constexpr long kReceiveBufferSize = 256 * 1024;
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kLowSpeedBytesPerSecond = 1;
 constexpr long kMaxRedirects = 10;
+// Sessions kept between runs at most: the most transfers that may run at once.
+constexpr size_t kMaxKeptSessions = 16;
 
 #ifdef CURL_WRITEFUNC_ERROR
 constexpr size_t kRefuseBody = CURL_WRITEFUNC_ERROR;
@@ -162,15 +165,19 @@ Session NewSession() {
   return session;
 }
 
-// The session a finished run left behind, handed to the next run so that consecutive transfers
-// reuse its connection. Runs that overlap get sessions of their own; one is kept. Any thread.
+// The sessions finished runs left behind, each with its open connection, handed to the next
+// runs: a transfer takes one, so as many connections stay open as transfers ran at once, and no
+// more than kMaxKeptSessions. The most recently used is taken first. Any thread.
 class SessionPool {
  public:
   Session Take() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (kept_.easy)
-        return std::move(kept_);
+      if (!kept_.empty()) {
+        Session session = std::move(kept_.back());
+        kept_.pop_back();
+        return session;
+      }
     }
     return NewSession();
   }
@@ -178,21 +185,21 @@ class SessionPool {
   void Keep(Session session) {
     Session dropped;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!kept_.easy)
-      kept_ = std::move(session);
+    if (kept_.size() < kMaxKeptSessions)
+      kept_.push_back(std::move(session));
     else
       dropped = std::move(session);
   }
 
   void Clear() {
-    Session dropped;
+    std::vector<Session> dropped;
     std::lock_guard<std::mutex> lock(mutex_);
-    dropped = std::move(kept_);
+    dropped.swap(kept_);
   }
 
  private:
   std::mutex mutex_;
-  Session kept_;
+  std::vector<Session> kept_;
 };
 
 // Never destroyed: a worker may still give a session back while the process winds down, and
@@ -224,6 +231,8 @@ void Configure(Session& session) {
   Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));
   Require(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallTimeoutSeconds()));
   Require(curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""));
+  // Each session keeps one connection: the open connections are those of the kept sessions.
+  Require(curl_easy_setopt(easy, CURLOPT_MAXCONNECTS, 1L));
   // A larger receive buffer is only a hint; libcurl may refuse it.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 }
@@ -415,7 +424,7 @@ class CurlGet {
   int result_ = TransferOk;  // the first failure a callback saw
 };
 
-// HTTP downloads over libcurl easy handles, with the kept session of SessionPool.
+// HTTP downloads over libcurl easy handles, with the kept sessions of SessionPool.
 class CurlHttpDownload final : public HttpDownload {
  public:
   int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) override {

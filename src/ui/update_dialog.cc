@@ -54,9 +54,15 @@ UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, Update
       launcher_(launcher),
       clock_(LocalTimeNow),
       remoteCatalogue(settings_.moduleDirectory),
-      progress_(settings_.moduleDirectory) {}
+      progress_(settings_.moduleDirectory),
+      maxRunning(settings_.connections > 0 ? settings_.connections : 1) {}
 
 UpdateDialog::~UpdateDialog() {
+  // Every running transfer is told to stop first, so that they wind down together rather than
+  // one after the other as each is joined below.
+  for (CInetFile* task : running_) {
+    task->cancel = true;
+  }
   // Tasks still queued are cancelled and joined one by one; the temporary files of the server
   // list and the manifest would otherwise stay behind in the temporary directory.
   while (CInetFile* task = downloadQueue.Front()) {
@@ -67,6 +73,7 @@ UpdateDialog::~UpdateDialog() {
     }
   }
   // Closed in the middle of a run: what did arrive need not be fetched again.
+  flushes_.FlushAll();
   if (progress_.HasNews()) {
     progress_.Save();
   }
@@ -112,15 +119,16 @@ void UpdateDialog::Dispatch(const PostedMessage& message) {
   if (message.message != WM_TRANSFER_PROGRESS && message.message != WM_TRANSFER_DONE) {
     return;
   }
-  // Only the head of the queue ever runs; a message about anything else would name a task that
-  // is gone.
-  if (message.lParam == nullptr || message.lParam != downloadQueue.Front()) {
+  // Only a running task is heard of; a message about anything else would name a task that is
+  // gone. A worker posts its end last, so no message about a task follows its end.
+  if (message.lParam == nullptr || running_.count(message.lParam) == 0) {
     return;
   }
   if (message.message == WM_TRANSFER_PROGRESS) {
     OnTransferProgress(message.wParam, message.lParam);
   } else {
-    OnTransferDone(message.wParam, message.lParam);
+    LockGuard guard(&dialogLock);
+    TransferEnded(message.lParam, message.wParam);
   }
 }
 
@@ -150,27 +158,60 @@ void UpdateDialog::StartQueuedTask() {
   } reset{dispatching_};
   do {
     dispatchAgain_ = false;
-    if (runningCount >= maxRunning) {
-      return;
-    }
-    CInetFile* head = downloadQueue.Front();
-    if (head == nullptr || head->startCount != 0) {
-      return;
-    }
-    if (head->kind == KindFile) {
-      SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
-    }
-    bool started = StartTask(*head);
-    if (head->startCount == 0) {
-      head->startCount = 1;  // never tried twice, whoever started it
-    }
-    ++runningCount;
-    if (!started) {
-      // No worker will ever report on this task: end it here as a failed transfer, so the queue
-      // moves on instead of stalling behind it.
-      OnTransferDone(MakeTransferWParam(head->kind, ServerRefused), head);
+    while (!waiting_.empty() && runningCount < maxRunning && MayStart(*waiting_.front())) {
+      CInetFile* task = waiting_.front();
+      waiting_.pop_front();
+      if (task->startCount != 0) {
+        continue;  // never tried twice, whoever started it
+      }
+      const bool head = task == downloadQueue.Front();
+      if (head && task->kind == KindFile) {
+        SetStatusText(FormatText("正在更新文件：%s", DisplayText(task->displayName).c_str()));
+      }
+      bool started = StartTask(*task);
+      if (task->startCount == 0) {
+        task->startCount = 1;
+      }
+      ++runningCount;
+      running_.insert(task);
+      aloneRunning_ = task->kind != KindFile;
+      if (!started) {
+        // No worker will ever report on this task: it ends here as a failed transfer, so the
+        // queue moves on instead of stalling behind it.
+        TransferEnded(task, MakeTransferWParam(task->kind, ServerRefused));
+      }
     }
   } while (dispatchAgain_);
+}
+
+bool UpdateDialog::MayStart(const CInetFile& task) const {
+  return !aloneRunning_ && (task.kind == KindFile || runningCount == 0);
+}
+
+bool UpdateDialog::CountEnd(CInetFile* task) {
+  if (running_.erase(task) == 0) {
+    return false;
+  }
+  --runningCount;
+  if (running_.empty()) {
+    aloneRunning_ = false;
+  }
+  return true;
+}
+
+void UpdateDialog::TransferEnded(CInetFile* task, uint32_t wParam) {
+  if (task == downloadQueue.Front()) {
+    OnTransferDone(wParam, task);
+    return;
+  }
+  if (!CountEnd(task)) {
+    return;
+  }
+  // Its worker posted the end as its last act: the thread goes now rather than when its turn
+  // comes.
+  task->Join();
+  ended_.emplace(task, wParam);
+  StartQueuedTask();
 }
 
 long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
@@ -180,7 +221,10 @@ long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
   }
   const uint32_t chunk = LowWord(wParam);
   const int kind = static_cast<int>(HighWord(wParam));
-  if (lParam->expectedSize > 0) {
+  // The file bar is the head's, not that of a task running behind it; the total bar counts every
+  // byte.
+  const bool behindHead = lParam != downloadQueue.Front() && running_.count(lParam) != 0;
+  if (lParam->expectedSize > 0 && !behindHead) {
     view_.SetFileProgress(BarPosition(Percent(lParam->bytesReceived.load(), lParam->expectedSize)));
   }
   // The tip is the run's percentage while files arrive, empty otherwise.
@@ -221,29 +265,52 @@ void UpdateDialog::SetTrayTip(std::string tip) {
 
 long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
   LockGuard guard(&dialogLock);
+  CountEnd(lParam);
+  ActOnHead(wParam, lParam);
+  // Tasks that ended behind it are acted on in queue order as they come to the head.
+  for (;;) {
+    CInetFile* head = downloadQueue.Front();
+    auto ended = head != nullptr ? ended_.find(head) : ended_.end();
+    if (runFinished_ || ended == ended_.end()) {
+      break;
+    }
+    const uint32_t endedWParam = ended->second;
+    ended_.erase(ended);
+    ShowHead();
+    ActOnHead(endedWParam, head);
+  }
+  ShowHead();
+  // The next queued task starts now rather than on the next tick.
+  if (!runFinished_) {
+    StartQueuedTask();
+  }
+  return 0;
+}
+
+void UpdateDialog::ActOnHead(uint32_t wParam, CInetFile* task) {
   const uint32_t code = LowWord(wParam);
   const int kind = static_cast<int>(HighWord(wParam));
-  if (lParam != nullptr) {
+  if (task != nullptr) {
     switch (kind) {
       case KindServerList:
-        ParseServerList(*lParam, code);
+        ParseServerList(*task, code);
         break;
       case KindManifest:
-        HandleManifest(*lParam, code);
+        HandleManifest(*task, code);
         break;
       case KindFile:
-        HandleFile(*lParam, code);
+        HandleFile(*task, code);
         break;
       case KindSignature:
-        HandleSignature(*lParam, code);
+        HandleSignature(*task, code);
         break;
       default:
         break;
     }
   }
 
-  fileEntries_.erase(lParam);
-  downloadQueue.RemoveAndDelete(lParam);
+  fileEntries_.erase(task);
+  downloadQueue.RemoveAndDelete(task);
   if (downloadQueue.Size() == 0) {
     if (kind == KindFile && !fileFailed) {
       SetStatusText("更新完毕");
@@ -254,7 +321,8 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
         AddLogLine("保存下载进度遇到异常!", 0);
       }
     } else if (kind == KindFile) {
-      // The next run fetches only what is still missing.
+      // The next run fetches only what is still missing. The renames it claims last first.
+      flushes_.FlushAll();
       if (progress_.HasNews() && !progress_.Save()) {
         AddLogLine("保存下载进度遇到异常!", 0);
       }
@@ -264,14 +332,17 @@ long UpdateDialog::OnTransferDone(uint32_t wParam, CInetFile* lParam) {
     }
     EnableControls(true);
   }
-  if (runningCount > 0) {
-    --runningCount;
+}
+
+void UpdateDialog::ShowHead() {
+  CInetFile* head = downloadQueue.Front();
+  if (head == nullptr || head->kind != KindFile || head->startCount == 0) {
+    return;  // one not started yet is named when it starts
   }
-  // The next queued task starts now rather than on the next tick.
-  if (!runFinished_) {
-    StartQueuedTask();
+  SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
+  if (head->expectedSize > 0) {
+    view_.SetFileProgress(BarPosition(Percent(head->bytesReceived.load(), head->expectedSize)));
   }
-  return 0;
 }
 
 void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
@@ -413,6 +484,7 @@ void UpdateDialog::FinishFile(CInetFile& task) {
     AddLogLine(FormatText(failure, DisplayText(task.displayName).c_str()), 0);
     return;
   }
+  flushes_.Note(task.localPath);
   RecordInstalled(task);
   SetStatusText(FormatText("下载文件成功 [%s]", DisplayText(task.displayName).c_str()));
   if (task.runAfter) {
@@ -437,7 +509,9 @@ bool UpdateDialog::SaveServerManifest() {
   // The record goes next: a crash before the manifest is saved then leaves the old manifest
   // alone, which has files fetched again but never skips one wrongly. A record that cannot be
   // deleted would outlive the manifest it completes, so the manifest is not saved either.
-  // Replaced whole or not at all: a full disk must not leave a cut manifest behind.
+  // Replaced whole or not at all: a full disk must not leave a cut manifest behind. The renames
+  // it claims last before it does.
+  flushes_.FlushAll();
   return SaveAcceptedSignature() && progress_.Drop() &&
          ReplaceFileContents(settings_.moduleDirectory + "/version.txt", manifestText);
 }
@@ -570,6 +644,7 @@ ServerEntry* UpdateDialog::SelectedServer() {
 
 void UpdateDialog::QueueTask(std::unique_ptr<CInetFile> task) {
   EnableControls(false);
+  waiting_.push_back(task.get());
   downloadQueue.PushBack(std::move(task));
 }
 

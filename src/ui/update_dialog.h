@@ -3,14 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/lock_guard.h"
 #include "catalogue/file_catalogue.h"
 #include "catalogue/progress_record.h"
+#include "platform/install_file.h"
 #include "platform/launch.h"
 #include "transfer/download_queue.h"
 #include "transfer/messages.h"
@@ -45,7 +48,8 @@ class UpdateDialog {
   long OnTransferDone(uint32_t wParam, CInetFile* lParam);
   void OnUpdateNow();
   // Routes WM_TRANSFER_PROGRESS and WM_TRANSFER_DONE to their handlers; ignores the rest, and
-  // any message whose task is no longer the running one.
+  // any message whose task is not running. A task that ends behind a running head waits its turn:
+  // its end is acted on once it is the head.
   void Dispatch(const PostedMessage& message);
   // Removes the tray icon; runs whenever the dialog ends.
   void DestroyWindow();
@@ -63,9 +67,21 @@ class UpdateDialog {
   virtual bool StartTask(CInetFile& task);
 
  private:
-  // The timer's step: starts the head of the queue if it never ran. Also taken at once after a
-  // task has ended, so that transfers follow each other without waiting for a tick.
+  // The timer's step: starts queued tasks from the front, in queue order, while fewer than
+  // maxRunning run. Also taken at once after a task has ended, so that transfers follow each
+  // other without waiting for a tick.
   void StartQueuedTask();
+  // task's worker has ended with wParam: counts the end and acts on it, or keeps it until every
+  // task ahead of it has been acted on.
+  void TransferEnded(CInetFile* task, uint32_t wParam);
+  // Acts on one ended task at the head: its kind's step, then the run's end when it was the last.
+  void ActOnHead(uint32_t wParam, CInetFile* task);
+  // The head changed: the status line and the file bar follow it once it has been started.
+  void ShowHead();
+  // The server list and the manifest run alone: nothing starts beside them, nor they beside others.
+  bool MayStart(const CInetFile& task) const;
+  // Counts the end of a started task; false when it was not running.
+  bool CountEnd(CInetFile* task);
   void StartManifestFetch();
   void FetchServerList(const std::string& url);
   void ParseServerList(CInetFile& task, uint32_t code);
@@ -110,6 +126,7 @@ class UpdateDialog {
   std::string manifestText;
   std::string signatureText_;  // the signature file that manifestText was accepted with, if any
   ProgressRecord progress_;
+  FolderFlushes flushes_;  // the folders this run renamed files in, not yet flushed
   // The plan entry each queued file task was made from, until the task has been handled.
   std::unordered_map<const CInetFile*, CatalogueEntry> fileEntries_;
   uint32_t fileCount = 0;
@@ -117,6 +134,13 @@ class UpdateDialog {
   uint64_t bytesDone = 0;
   uint32_t maxRunning = 5;
   uint32_t runningCount = 0;
+  // Queued tasks never started, in queue order: the started ones are always the queue's front.
+  std::deque<CInetFile*> waiting_;
+  // Tasks started whose end has not arrived yet.
+  std::unordered_set<CInetFile*> running_;
+  bool aloneRunning_ = false;  // the server list or the manifest runs
+  // Tasks whose end arrived before they were the head, with their end's wParam.
+  std::unordered_map<const CInetFile*, uint32_t> ended_;
   bool fileFailed = false;
 
   bool trayIconAdded = false;

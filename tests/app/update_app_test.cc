@@ -65,6 +65,16 @@ TEST_F(UpdateAppConfig, AutoIsOnOnlyForTheIntegerOne) {
   }
 }
 
+TEST_F(UpdateAppConfig, ConnectionsAreOneToSixteenDefaultFive) {
+  const std::pair<const char*, unsigned> forms[] = {
+      {"exec:x", 5},        {"connections:1", 1},  {"connections:16", 16}, {"connections:8", 8},
+      {"connections:0", 1}, {"connections:-3", 1}, {"connections:17", 16}, {"connections:x", 1},
+  };
+  for (const auto& [text, connections] : forms) {
+    EXPECT_EQ(Read(text).Settings("/opt/app/").connections, connections) << text;
+  }
+}
+
 TEST_F(UpdateAppConfig, CompletedMembersCountWhenTheTextBreaksLater) {
   // The unquoted URL stops the reader at its ':'; what came before it still counts.
   const UpdateApp app = Read("auto:1,exec:run.sh,serverlist:http://host/list.txt,param:p");

@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "catalogue/minisign.h"
 #include "dialog_harness.h"
 #include "platform/crypto.h"
@@ -387,13 +390,14 @@ TEST_F(UpdateRun, TaskThatCannotStartFailsWithCodeTwoAndTheQueueMovesOn) {
 
 // A queued task starts without waiting for a tick, and a finished one hands over to the next at
 // once: the whole run, list, manifest and every file, goes on messages alone, one transfer at a
-// time in queue order.
+// time in queue order with one connection.
 TEST_F(UpdateRun, EachEndedTaskStartsTheNextWithoutATick) {
   std::vector<PublishedFile> files = {
       {"", "one.txt", "1"}, {"sub", "two.txt", std::string(5000, '2')}, {"", "three.txt", "3"}};
   std::string manifest = SetUpServer(files);
   UpdateSettings settings = Settings();
   settings.automatic = true;
+  settings.connections = 1;
   ASSERT_TRUE(Open(settings));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   PostedMessage message;
@@ -415,6 +419,93 @@ TEST_F(UpdateRun, EachEndedTaskStartsTheNextWithoutATick) {
               ElementsAre("正在更新文件：one.txt", "下载文件成功 [one.txt]",
                           "正在更新文件：three.txt", "下载文件成功 [three.txt]",
                           "正在更新文件：two.txt", "下载文件成功 [two.txt]", "更新完毕"));
+}
+
+// The first file takes longest and the second fails while the others run: with any number of
+// connections the log, the status line and the renames follow the queue as with one, and the
+// server sees at most that many requests, and connections, at once.
+TEST_F(UpdateRun, TransfersEndingOutOfOrderAreActedOnInQueueOrder) {
+  for (unsigned connections : {1u, 2u, 5u}) {
+    SCOPED_TRACE("connections " + std::to_string(connections));
+    SetUpServer({{"", "one.txt", "1"},
+                 {"", "two.txt", "2"},
+                 {"", "three.txt", "3"},
+                 {"", "four.txt", "4"}});
+    WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
+    WriteFileBytes(AppFile("one.txt"), "old");
+    std::atomic<int> inFlight{0};
+    std::atomic<int> most{0};
+    auto answer = [&](int delayMs, int status, std::string body) {
+      return [&, delayMs, status, body](const LoopbackHttpServer::Request&) {
+        int now = ++inFlight;
+        for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        --inFlight;
+        LoopbackHttpServer::Response response;
+        response.status = status;
+        response.body = body;
+        return response;
+      };
+    };
+    server_.SetHook("/s1//one.txt.txt", answer(400, 200, "1"));
+    server_.SetHook("/s1//two.txt.txt", answer(200, 404, ""));
+    server_.SetHook("/s1//three.txt.txt", answer(0, 200, "3"));
+    server_.SetHook("/s1//four.txt.txt", answer(0, 200, "4"));
+    view_.statusHistory.clear();
+    UpdateSettings settings = Settings();
+    settings.connections = connections;
+    const size_t connectionsBefore = server_.ConnectionCount();
+
+    OpenAndUpdate(settings);
+    EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                              "需更新文件总数: 4, 文件总长度: 0 KB",
+                                              "下载文件失败 [two.txt], 错误代码 [6]", kFailedRun));
+    EXPECT_THAT(
+        view_.statusHistory,
+        ElementsAre("", "正在更新文件：one.txt", "下载文件成功 [one.txt]", "正在更新文件：two.txt",
+                    "正在更新文件：three.txt", "下载文件成功 [three.txt]", "正在更新文件：four.txt",
+                    "下载文件成功 [four.txt]", kFailedRun));
+    EXPECT_EQ(ReadFileBytes(AppFile("one.txt")), "1");
+    EXPECT_EQ(ReadFileBytes(AppFile("four.txt")), "4");
+    EXPECT_LE(most.load(), static_cast<int>(connections));
+    EXPECT_EQ(most.load() > 1, connections > 1);
+    // Kept connections are reused; no more are opened than may be in use at once, and one more
+    // for the one dropped with the refused file's response.
+    EXPECT_LE(server_.ConnectionCount() - connectionsBefore, connections + 1);
+    dialog_.reset();
+    server_.ClearRoutes();
+    for (const char* name : {"one.txt", "three.txt", "four.txt", "version.txt.progress"}) {
+      ::unlink(AppFile(name).c_str());
+    }
+  }
+}
+
+// Closing the window while several files arrive cancels and joins every transfer; what they
+// wrote stays as their ".update" files, the old files and the manifest as they were.
+TEST_F(UpdateRun, ClosingWithSeveralTransfersRunningCancelsThemAll) {
+  SetUpServer({{"", "one.txt", "1111"}, {"", "two.txt", "2222"}, {"", "three.txt", "3333"}});
+  WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
+  WriteFileBytes(AppFile("two.txt"), "old");
+  for (const char* name : {"one", "two", "three"}) {
+    server_.SetStalled("/s1//" + std::string(name) + ".txt.txt", "xxxx", 2);
+  }
+  UpdateSettings settings = Settings();
+  settings.automatic = true;
+  ASSERT_TRUE(Open(settings));
+  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(3, std::chrono::milliseconds(0)); }));
+  dialog_.reset();
+  server_.ReleaseStalls();
+  for (const char* name : {"one.txt.update", "two.txt.update", "three.txt.update"}) {
+    EXPECT_TRUE(FileExists(AppFile(name))) << name;
+  }
+  EXPECT_EQ(ReadFileBytes(AppFile("two.txt")), "old");
+  EXPECT_FALSE(FileExists(AppFile("one.txt")));
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
+  EXPECT_EQ(TempFilesLeft(), 0u);
+  PostedMessage stale;
+  while (queue_.TryTake(stale)) {
+  }
 }
 
 TEST_F(UpdateRun, EmptyServerListAddressEndsAtOnce) {
