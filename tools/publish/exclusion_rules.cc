@@ -16,8 +16,13 @@ void ExclusionRules::Add(const std::string& pattern) {
 }
 
 bool ExclusionRules::Excludes(const std::string& relativePath, const std::string& name) const {
-  if (relativePath == "Lodestar.cfg" || relativePath == "version.txt")
-    return true;
+  // The client's own files beside it: its configuration, its manifest, the record of a failed
+  // run's progress and the signature it accepted last. Installed, they would overwrite its state.
+  for (const char* own :
+       {"Lodestar.cfg", "version.txt", "version.txt.progress", "version.txt.minisig"}) {
+    if (relativePath == own)
+      return true;
+  }
   if (EndsWith(name, ".update"))
     return true;
   for (const std::string& pattern : patterns_) {
