@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/file_system.h"
 #include "platform/install_file.h"
 
 namespace {
@@ -134,10 +135,10 @@ bool FileSink::Open(uint64_t startOffset) {
     file_ = std::fopen(path_.c_str(), "wbe");
   } else {
     // Whatever lies beyond the kept part is not the server's; it must not stay behind the body.
-    std::error_code error;
-    const uint64_t size = std::filesystem::file_size(path_, error);
-    if (error || size < startOffset)
+    int64_t size = 0;
+    if (!ProbeFileSize(path_, size) || static_cast<uint64_t>(size) < startOffset)
       return false;
+    std::error_code error;
     std::filesystem::resize_file(path_, startOffset, error);
     if (error)
       return false;

@@ -1,11 +1,10 @@
 #include "transfer/inet_file.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 
+#include "platform/file_system.h"
 #include "transfer/file_sink.h"
 #include "transfer/http_download.h"
 #include "transfer/transfer_error.h"
@@ -42,11 +41,10 @@ bool SetsErrorText(int code) {
 // length bytes: a regular file, not empty and shorter; 0 otherwise (a longer one cannot be the
 // start of the file, one of the full length would be asked for past its end).
 uint64_t ContinuableLength(const std::string& path, uint64_t length) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error))
-    return 0;
-  const uint64_t kept = std::filesystem::file_size(path, error);
-  return !error && kept < length ? kept : 0;
+  int64_t kept = 0;
+  return ProbeFileSize(path, kept) && static_cast<uint64_t>(kept) < length
+             ? static_cast<uint64_t>(kept)
+             : 0;
 }
 
 }  // namespace
@@ -87,7 +85,7 @@ int CInetFile::Download() {
     const int result = Fetch(kept, sink);
     if (result != TransferOk || !verified || sink.Digest() == expectedHash)
       return result;
-    std::remove(target.c_str());  // never to be installed
+    DeleteFileAt(target);  // never to be installed
     if (!sink.Continued())
       return FileVerifyFailed;
     kept = 0;  // the kept part was not this file's start: once more, whole

@@ -164,9 +164,8 @@ void UpdateDialog::StartQueuedTask() {
       if (task->startCount != 0) {
         continue;  // never tried twice, whoever started it
       }
-      const bool head = task == downloadQueue.Front();
-      if (head && task->kind == KindFile) {
-        SetStatusText(FormatText("正在更新文件：%s", DisplayText(task->displayName).c_str()));
+      if (task == downloadQueue.Front()) {
+        ShowStartedFile(*task);
       }
       bool started = StartTask(*task);
       if (task->startCount == 0) {
@@ -334,12 +333,18 @@ void UpdateDialog::ActOnHead(uint32_t wParam, CInetFile* task) {
   }
 }
 
+void UpdateDialog::ShowStartedFile(const CInetFile& task) {
+  if (task.kind == KindFile) {
+    SetStatusText(FormatText("正在更新文件：%s", DisplayText(task.displayName).c_str()));
+  }
+}
+
 void UpdateDialog::ShowHead() {
   CInetFile* head = downloadQueue.Front();
   if (head == nullptr || head->kind != KindFile || head->startCount == 0) {
     return;  // one not started yet is named when it starts
   }
-  SetStatusText(FormatText("正在更新文件：%s", DisplayText(head->displayName).c_str()));
+  ShowStartedFile(*head);
   if (head->expectedSize > 0) {
     view_.SetFileProgress(BarPosition(Percent(head->bytesReceived.load(), head->expectedSize)));
   }

@@ -77,6 +77,8 @@ class UpdateDialog {
   // Acts on one ended task at the head: its kind's step, then the run's end when it was the last.
   void ActOnHead(uint32_t wParam, CInetFile* task);
   // The head changed: the status line and the file bar follow it once it has been started.
+  // Names a file task on the status line as it starts or comes to the head.
+  void ShowStartedFile(const CInetFile& task);
   void ShowHead();
   // The server list and the manifest run alone: nothing starts beside them, nor they beside others.
   bool MayStart(const CInetFile& task) const;
