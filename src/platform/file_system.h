@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
-// The platform's file calls of the updater and the publisher. Any thread.
+// The platform's file calls of the updater and the publisher. Paths are UTF-8. Any thread.
 
-// A new empty file with a unique name and the prefix "Xml" in $TMPDIR (else /tmp); "" on failure.
+// True for a character that ends a folder's name in a path: "/", and on Windows "\" as well.
+bool IsPathSeparator(char c);
+
+// A new empty file with a unique name and the prefix "Xml" in the system's folder for temporary
+// files ($TMPDIR, else /tmp; on Windows GetTempPath's); "" on failure.
 std::string MakeTempFile();
 
 // What became of reading a whole file.
@@ -29,15 +34,28 @@ bool WriteWholeFile(const std::string& path, const std::string& data);
 // Replaces path with a file holding data, atomically: the data goes to a new file beside it,
 // reaches the disk, and is then renamed over path; the folder is flushed after. On any failure path
 // keeps what it held (or stays missing), nothing is left beside it, and the result is false. A new
-// file gets the old one's permission bits, else 0644.
+// file gets the old one's permission bits, else 0644 (on Windows: its read-only, hidden and system
+// attributes).
 bool ReplaceFileContents(const std::string& path, const std::string& data);
+
+// Opens path as fopen does with mode ("rb", "wb", "r+b"), the file kept from programs this
+// process starts; nullptr on failure.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Cuts the file at path to size bytes, or extends it with zeros; false on failure.
+bool ResizeFile(const std::string& path, uint64_t size);
+
+// Moves file's position to offset bytes from its start, offsets beyond 2 GiB included; false on
+// failure.
+bool SeekFile(std::FILE* file, uint64_t offset);
 
 // Deletes a file; false on failure.
 bool DeleteFileAt(const std::string& path);
 
 // The size of a regular file this process may read, taken without opening it: thousands are
 // probed in a row, and a FIFO that is never opened cannot stall the caller. False, size
-// untouched, when the file is missing, no regular file, or not readable.
+// untouched, when the file is missing, no regular file, or not readable (on Windows, whose
+// access lists can only be judged by opening, a file is taken as readable).
 bool ProbeFileSize(const std::string& path, int64_t& size);
 
 // Creates one folder (its parent must exist), open to everyone the process's umask allows; false
@@ -45,7 +63,8 @@ bool ProbeFileSize(const std::string& path, int64_t& size);
 bool CreateFolder(const std::string& path);
 
 // Flushes a folder's entries (renames and new names in it) to disk, so that they survive a power
-// cut; false on failure.
+// cut; false on failure. On Windows, where renames are written through as they happen, only a
+// folder that cannot be opened fails.
 bool FlushFolder(const std::string& folder);
 
 // True when anything (a file, a folder, a link) stands at path.
@@ -55,5 +74,6 @@ bool PathTaken(const std::string& path);
 // halfway: files named "." + path's name + "-" + six letters or digits. Nothing else.
 void RemoveReplacementLeftovers(const std::string& path);
 
-// True for a regular file that this process may execute.
+// True for a regular file that this process may execute: by its permission bits, on Windows by its
+// suffix (.exe, .com, .bat, .cmd).
 bool IsExecutableFile(const std::string& path);
