@@ -11,7 +11,7 @@
 #include <string>
 
 #include "ui/update_view.h"
-#include "ui/wx/display_throttle.h"
+#include "ui/display_throttle.h"
 #include "ui/wx/window_events.h"
 
 class wxButton;
