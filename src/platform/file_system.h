@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
-// The platform's file calls of the updater and the publisher. Any thread.
+// The platform's file calls of the updater and the publisher. Paths are UTF-8. Any thread.
 
-// A new empty file with a unique name and the prefix "Xml" in $TMPDIR (else /tmp); "" on failure.
+// True for a character that ends a folder's name in a path: "/", and on Windows "\" as well.
+bool IsPathSeparator(char c);
+
+// A new empty file with a unique name and the prefix "Xml" in the system's folder for temporary
+// files ($TMPDIR, else /tmp; on Windows GetTempPath's); "" on failure.
 std::string MakeTempFile();
 
 // What became of reading a whole file.
@@ -29,8 +34,20 @@ bool WriteWholeFile(const std::string& path, const std::string& data);
 // Replaces path with a file holding data, atomically: the data goes to a new file beside it,
 // reaches the disk, and is then renamed over path; the folder is flushed after. On any failure path
 // keeps what it held (or stays missing), nothing is left beside it, and the result is false. A new
-// file gets the old one's permission bits, else 0644.
+// file gets the old one's permission bits, else 0644 (on Windows: its read-only, hidden and system
+// attributes).
 bool ReplaceFileContents(const std::string& path, const std::string& data);
+
+// Opens path as fopen does with mode ("rb", "wb", "r+b"), the file kept from programs this
+// process starts; nullptr on failure.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Cuts the file at path to size bytes, or extends it with zeros; false on failure.
+bool ResizeFile(const std::string& path, uint64_t size);
+
+// Moves file's position to offset bytes from its start, offsets beyond 2 GiB included; false on
+// failure.
+bool SeekFile(std::FILE* file, uint64_t offset);
 
 // Deletes a file; false on failure.
 bool DeleteFileAt(const std::string& path);
@@ -55,5 +72,6 @@ bool PathTaken(const std::string& path);
 // halfway: files named "." + path's name + "-" + six letters or digits. Nothing else.
 void RemoveReplacementLeftovers(const std::string& path);
 
-// True for a regular file that this process may execute.
+// True for a regular file that this process may execute: by its permission bits, on Windows by its
+// suffix (.exe, .com, .bat, .cmd).
 bool IsExecutableFile(const std::string& path);

@@ -53,6 +53,10 @@ std::string TempDirectory() {
 
 }  // namespace
 
+bool IsPathSeparator(char c) {
+  return c == '/';
+}
+
 std::string MakeTempFile() {
   std::string pattern = TempDirectory() + "/XmlXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
@@ -189,6 +193,18 @@ bool FlushFolder(const std::string& folder) {
   }
   bool flushed = ::fsync(fd) == 0;
   return ::close(fd) == 0 && flushed;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), (std::string(mode) + "e").c_str());
+}
+
+bool ResizeFile(const std::string& path, uint64_t size) {
+  return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
+}
+
+bool SeekFile(std::FILE* file, uint64_t offset) {
+  return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 bool DeleteFileAt(const std::string& path) {

@@ -27,12 +27,6 @@ bool PrepareNewFile(int fd, const std::string& target, bool executable) {
   return (info.st_mode & 0777) == mode || fchmod(fd, mode) == 0;
 }
 
-// The folder part of path, with its separator; "." for a bare name.
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
 }  // namespace
 
 InstallResult InstallFile(const std::string& downloaded, const std::string& target,
@@ -76,22 +70,4 @@ void StartWriteBack(std::FILE* file, uint64_t from) {
     sync_file_range(fd, static_cast<off_t>(from), end - static_cast<off_t>(from),
                     SYNC_FILE_RANGE_WRITE);
   }
-}
-
-void FolderFlushes::Note(const std::string& path) {
-  folders_.insert(FolderOf(path));
-}
-
-bool FolderFlushes::FlushAll() {
-  bool flushed = true;
-  for (const std::string& folder : folders_) {
-    flushed = FlushFolderOf(folder + ".") && flushed;
-    CrashPoint();
-  }
-  folders_.clear();
-  return flushed;
-}
-
-bool FlushFolderOf(const std::string& path) {
-  return FlushFolder(FolderOf(path));
 }

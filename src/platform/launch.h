@@ -9,7 +9,8 @@ class Launcher {
   virtual ~Launcher() = default;
   // Starts path with parameters split by POSIX shell quoting rules (no shell runs), detached in a
   // session of its own; a file that is not executable is opened with the desktop's default
-  // application. The result is ignored.
+  // application. On Windows the shell's default verb starts it, parameters passed as written.
+  // The result is ignored.
   virtual void Launch(const std::string& path, const std::string& parameters) = 0;
 };
 

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -132,17 +130,15 @@ bool FileSink::Open(uint64_t startOffset) {
   if (file_)
     return false;
   if (startOffset == 0) {
-    file_ = std::fopen(path_.c_str(), "wbe");
+    file_ = OpenFile(path_, "wb");
   } else {
     // Whatever lies beyond the kept part is not the server's; it must not stay behind the body.
     int64_t size = 0;
     if (!ProbeFileSize(path_, size) || static_cast<uint64_t>(size) < startOffset)
       return false;
-    std::error_code error;
-    std::filesystem::resize_file(path_, startOffset, error);
-    if (error)
+    if (!ResizeFile(path_, startOffset))
       return false;
-    file_ = std::fopen(path_.c_str(), "r+be");
+    file_ = OpenFile(path_, "r+b");
   }
   if (!file_)
     return false;
@@ -160,7 +156,7 @@ bool FileSink::Open(uint64_t startOffset) {
 
 bool FileSink::HashKeptPart(uint64_t length) {
   if (!hash_)
-    return std::fseek(file_, static_cast<long>(length), SEEK_SET) == 0;
+    return SeekFile(file_, length);
   std::vector<char> block(kFileBufferSize);
   uint64_t left = length;
   while (left > 0) {

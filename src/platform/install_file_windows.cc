@@ -1,0 +1,74 @@
+#include <io.h>
+#include <windows.h>
+
+#include "platform/crash_point.h"
+#include "platform/install_file.h"
+#include "platform/wide_text.h"
+
+namespace {
+
+// The attributes a replaced file passes on to its successor. Windows has no permission bits and
+// runs a file by its suffix: read-only, hidden and system are what an owner may have set.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+}  // namespace
+
+// MoveFileExW rather than ReplaceFileW: one rename that also serves a target that does not exist
+// yet, and that either happens or leaves both files as they were, where ReplaceFileW takes several
+// steps and can fail halfway with the target moved away. MOVEFILE_WRITE_THROUGH returns only once
+// the rename is on the disk.
+InstallResult InstallFile(const std::string& downloaded, const std::string& target,
+                          bool /*executable: Windows runs files by their suffix*/) {
+  if (downloaded.find('\0') != std::string::npos || target.find('\0') != std::string::npos) {
+    return InstallResult::RenameFailed;
+  }
+  const std::wstring source = ToWide(downloaded);
+  const std::wstring destination = ToWide(target);
+  const DWORD old = GetFileAttributesW(destination.c_str());
+  const bool replacing = old != INVALID_FILE_ATTRIBUTES;
+  const InstallResult failure =
+      replacing ? InstallResult::DeleteFailed : InstallResult::RenameFailed;
+  if (replacing && (old & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return failure;  // a folder in the way is never replaced
+  }
+  const DWORD downloadedAttributes = GetFileAttributesW(source.c_str());
+  if (downloadedAttributes == INVALID_FILE_ATTRIBUTES ||
+      (downloadedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return InstallResult::RenameFailed;
+  }
+  // A read-only file refuses to be replaced: it is made writable for the rename and its
+  // successor read-only again.
+  const bool readOnly = replacing && (old & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly && !SetFileAttributesW(destination.c_str(), old & ~FILE_ATTRIBUTE_READONLY)) {
+    return failure;
+  }
+  CrashPoint();
+  if (!MoveFileExW(source.c_str(), destination.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (readOnly) {
+      SetFileAttributesW(destination.c_str(), old);
+    }
+    return failure;
+  }
+  CrashPoint();
+  if (replacing && (old & kKeptAttributes) != (downloadedAttributes & kKeptAttributes)) {
+    const DWORD merged = (downloadedAttributes & ~kKeptAttributes) | (old & kKeptAttributes);
+    SetFileAttributesW(destination.c_str(), merged != 0 ? merged : FILE_ATTRIBUTE_NORMAL);
+  }
+  return InstallResult::Installed;
+}
+
+bool FlushFileData(std::FILE* file) {
+  if (std::fflush(file) != 0) {
+    return false;
+  }
+  const intptr_t handle = _get_osfhandle(_fileno(file));
+  return handle != -1 && FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0;
+}
+
+void StartWriteBack(std::FILE* file, uint64_t /*from*/) {
+  // Windows has no call that starts writing a range without waiting for it: the system's lazy
+  // writer does so on its own once the data leaves the stream's buffer.
+  std::fflush(file);
+}
