@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <initializer_list>
 
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* face = argc > 1 ? argv[1] : L"WenQuanYi Zen Hei";

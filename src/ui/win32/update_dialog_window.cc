@@ -5,9 +5,10 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <initializer_list>
 
+#include "platform/wide_text.h"
 #include "ui/win32/resource_ids.h"
-#include "ui/win32/wide_text.h"
 
 namespace {
 
@@ -53,12 +54,25 @@ UpdateDialogWindow::~UpdateDialogWindow() {
 
 void UpdateDialogWindow::Attach(HWND dialog) {
   dialog_ = dialog;
+  CentreOnWorkArea();
   SendMessageW(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
   SendMessageW(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
   for (int bar : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS}) {
     Send(bar, PBM_SETRANGE32, 0, 100);
     Send(bar, PBM_SETPOS, 0);
   }
+}
+
+void UpdateDialogWindow::CentreOnWorkArea() {
+  RECT area{};
+  RECT frame{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(dialog_, &frame)) {
+    return;
+  }
+  const LONG left = area.left + ((area.right - area.left) - (frame.right - frame.left)) / 2;
+  const LONG top = area.top + ((area.bottom - area.top) - (frame.bottom - frame.top)) / 2;
+  SetWindowPos(dialog_, nullptr, std::max(left, area.left), std::max(top, area.top), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void UpdateDialogWindow::Detach() {
@@ -81,7 +95,7 @@ int UpdateDialogWindow::AddString(const std::string& text) {
   if (dialog_ == nullptr) {
     return -1;
   }
-  const std::wstring wide = WideText(text);
+  const std::wstring wide = ToWide(text);
   const LRESULT index =
       Send(IDC_SERVER_COMBO, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
   return index < 0 ? -1 : static_cast<int>(index);
@@ -132,7 +146,7 @@ void UpdateDialogWindow::EnableUpdateButton(bool enable) {
 }
 
 void UpdateDialogWindow::AppendLogLine(const std::string& line, uint32_t code) {
-  const std::wstring wide = WideText(line);
+  const std::wstring wide = ToWide(line);
   const LRESULT index = Send(IDC_LOG, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
   if (index < 0) {
     return;  // the list is out of memory: the line is lost, the run goes on
@@ -147,7 +161,7 @@ void UpdateDialogWindow::ClearLog() {
 
 void UpdateDialogWindow::SetStatusLine(const std::string& text) {
   if (dialog_ != nullptr) {
-    SetDlgItemTextW(dialog_, IDC_STATUS, WideText(text).c_str());
+    SetDlgItemTextW(dialog_, IDC_STATUS, ToWide(text).c_str());
   }
 }
 
@@ -213,7 +227,7 @@ bool UpdateDialogWindow::NotifyTray(DWORD action, UINT flags, int iconId, const 
     data.hIcon = FrameIcon(iconId);
   }
   if (flags & NIF_TIP) {
-    const std::wstring wide = WideText(tip);
+    const std::wstring wide = ToWide(tip);
     const size_t length = std::min(wide.size(), kTipLength);
     std::wmemcpy(data.szTip, wide.data(), length);
     data.szTip[length] = L'\0';
@@ -236,7 +250,7 @@ void UpdateDialogWindow::StartTimer(unsigned id, unsigned periodMs) {
 }
 
 void UpdateDialogWindow::ShowMessageBox(const std::string& text) {
-  MessageBoxW(dialog_, WideText(text).c_str(), kMessageCaption, MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxW(dialog_, ToWide(text).c_str(), kMessageCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void UpdateDialogWindow::EndDialog() {

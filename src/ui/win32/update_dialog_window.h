@@ -23,7 +23,8 @@ class UpdateDialogWindow : public UpdateView {
   UpdateDialogWindow(const UpdateDialogWindow&) = delete;
   UpdateDialogWindow& operator=(const UpdateDialogWindow&) = delete;
 
-  // The dialog has been made (WM_INITDIALOG): icons and bar ranges are set.
+  // The dialog has been made (WM_INITDIALOG): it is centred on the desktop, icons and bar ranges
+  // are set.
   void Attach(HWND dialog);
   // The dialog is being destroyed: timers stop and the tray icon goes; later calls draw nothing.
   void Detach();
@@ -62,6 +63,7 @@ class UpdateDialogWindow : public UpdateView {
   bool EndRequested() const { return endRequested_; }
 
  private:
+  void CentreOnWorkArea();
   LRESULT Send(int control, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
   void ProgressChanged();
   void DrawDisplay();
