@@ -73,3 +73,12 @@ function(lodestar_test name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
+
+# lodestar_windows_resources(TARGET)
+# Compiles the resource script (the dialog template, the icons, the string table) into a Windows
+# executable that links lodestar_ui_win32. The script finds its icons beside it and the control ids
+# through the dialog's headers.
+function(lodestar_windows_resources target)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/res/lodestar.rc)
+  target_include_directories(${target} PRIVATE $<$<COMPILE_LANGUAGE:RC>:${PROJECT_SOURCE_DIR}/res>)
+endfunction()
