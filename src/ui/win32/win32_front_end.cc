@@ -18,12 +18,15 @@ namespace {
 // Dialog's thread.
 struct DialogSession {
   UpdateDialogWindow window;
-  UpdateDialog* dialog = nullptr;
+  UpdateDialog* dialog = nullptr;  // null once the dialog ends: nothing reaches it any more
   DialogMessageTarget target{[this](const PostedMessage& message) {
     if (dialog != nullptr) {
       dialog->Dispatch(message);
     }
   }};
+  // Last, so that its transfers are joined while the queue they post to still stands.
+  std::unique_ptr<UpdateDialog> owner;
+  bool finished = false;
 };
 
 // Ends the session's traffic while the window still stands: nothing reaches the update logic
@@ -37,6 +40,16 @@ void EndSession(DialogSession& session) {
     session.dialog = nullptr;
   }
   session.window.Detach();
+}
+
+// Ends the session and its update logic: a running transfer is cancelled and joined, its
+// temporary file removed.
+void CloseSession(DialogSession& session) {
+  EndSession(session);
+  if (session.owner) {
+    session.finished = session.owner->RunFinished();
+    session.owner.reset();
+  }
 }
 
 INT_PTR HandleCommand(DialogSession& session, WORD id, WORD code) {
@@ -90,6 +103,13 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       return FALSE;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(session->window.WindowIcon());
+    case WM_ENDSESSION:
+      // The user logs off: the process ends once this returns, so the transfers end now rather
+      // than in the middle of a write.
+      if (wParam != FALSE) {
+        CloseSession(*session);
+      }
+      return TRUE;
     case WM_DESTROY:
       EndSession(*session);
       SetWindowLongPtrW(window, DWLP_USER, 0);
@@ -126,14 +146,12 @@ void ShowTransfersFailed() {
 
 int RunUpdateDialogWindow(const UpdateSettings& settings, Launcher& launcher) {
   DialogSession session;
-  auto dialog = std::make_unique<UpdateDialog>(session.window, session.target, settings, launcher);
-  session.dialog = dialog.get();
+  session.owner =
+      std::make_unique<UpdateDialog>(session.window, session.target, settings, launcher);
+  session.dialog = session.owner.get();
   DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
                   &DialogProcedure, reinterpret_cast<LPARAM>(&session));
-  // A template that could not be made leaves the session open: close it the same way.
-  EndSession(session);
-  const bool finished = dialog->RunFinished();
-  // Cancels and joins a running transfer; what it posts meanwhile is dropped.
-  dialog.reset();
-  return finished ? 0 : 1;
+  // Also when the template could not be made. What a transfer posts meanwhile is dropped.
+  CloseSession(session);
+  return session.finished ? 0 : 1;
 }
