@@ -35,15 +35,16 @@ function(lodestar_headers target scope)
 endfunction()
 
 # lodestar_library(NAME [PUBLIC deps...] [PRIVATE deps...] [POSIX files...] [WINDOWS files...])
-# One static library per folder, made of every .cc directly in it (main.cc and main_*.cc aside),
-# exposing the folder's headers. PUBLIC: the libraries its headers include; PRIVATE: those only its .cc use.
+# One static library per folder, made of every .cc directly in it (main.cc, main_windows.cc and
+# main_posix.cc aside), exposing the folder's headers. PUBLIC: the libraries its headers include;
+# PRIVATE: those only its .cc use.
 # Platform code is picked by name: *_posix.cc everywhere but Windows, *_windows.cc on Windows.
 # Other implementations of one interface (an HTTP library, say) are listed under the platform
 # they serve, POSIX or WINDOWS, and left out of the other.
 function(lodestar_library name)
   cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE;POSIX;WINDOWS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
-  list(FILTER sources EXCLUDE REGEX "/main(_[a-z]+)?\\.cc$")
+  list(FILTER sources EXCLUDE REGEX "/main(_windows|_posix)?\\.cc$")
   if(WIN32)
     set(foreign_suffix posix)
     set(foreign_files ${ARG_POSIX})
