@@ -50,16 +50,17 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
     RECT units;  // left, top, width, height in dialog units
     bool visible;
     const wchar_t* text;
+    DWORD style;  // the control's own bits that must be set (borders become 3-D edges)
   };
   const Control controls[] = {
-      {IDOK, L"Button", {181, 193, 50, 14}, false, L"关闭"},
-      {IDC_FILE_PROGRESS, L"msctls_progress32", {57, 173, 208, 12}, true, L""},
-      {IDC_TOTAL_PROGRESS, L"msctls_progress32", {57, 155, 208, 12}, true, L""},
-      {IDC_SERVER_COMBO, L"ComboBox", {57, 21, 208, 0}, true, L""},
-      {IDC_AUTO_SELECT, L"Button", {46, 193, 59, 14}, false, L"自动选择服务器"},
-      {IDC_UPDATE_NOW, L"Button", {118, 193, 50, 14}, true, L"立即更新"},
-      {IDC_LOG, L"ListBox", {12, 39, 252, 93}, true, L""},
-      {IDC_STATUS, L"Static", {12, 136, 253, 14}, true, L""},
+      {IDOK, L"Button", {181, 193, 50, 14}, false, L"关闭", 0},
+      {IDC_FILE_PROGRESS, L"msctls_progress32", {57, 173, 208, 12}, true, L"", PBS_SMOOTH},
+      {IDC_TOTAL_PROGRESS, L"msctls_progress32", {57, 155, 208, 12}, true, L"", PBS_SMOOTH},
+      {IDC_SERVER_COMBO, L"ComboBox", {57, 21, 208, 0}, true, L"", CBS_DROPDOWNLIST | CBS_SORT},
+      {IDC_AUTO_SELECT, L"Button", {46, 193, 59, 14}, false, L"自动选择服务器", 0},
+      {IDC_UPDATE_NOW, L"Button", {118, 193, 50, 14}, true, L"立即更新", 0},
+      {IDC_LOG, L"ListBox", {12, 39, 252, 93}, true, L"", LBS_NOTIFY | LBS_NOINTEGRALHEIGHT},
+      {IDC_STATUS, L"Static", {12, 136, 253, 14}, true, L"", SS_SUNKEN | SS_NOPREFIX},
   };
   for (const Control& control : controls) {
     SCOPED_TRACE(control.id);
@@ -72,6 +73,8 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
     wchar_t text[64] = {};
     GetWindowTextW(item, text, 64);
     EXPECT_EQ(std::wstring(text), control.text);
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(item, GWL_STYLE));
+    EXPECT_EQ(style & control.style, control.style);
 
     RECT expected = {control.units.left, control.units.top,
                      control.units.left + control.units.right,
@@ -93,6 +96,9 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
   MapDialogRect(dialog, &size);
   EXPECT_EQ(client.right, size.right);
   EXPECT_EQ(client.bottom, size.bottom);
+  EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, IDC_LOG), GWL_STYLE) & LBS_SORT, 0);  // in order
+  const DWORD frame = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)) & frame, frame);
   wchar_t title[64] = {};
   GetWindowTextW(dialog, title, 64);
   EXPECT_EQ(std::wstring(title), kTitle);
