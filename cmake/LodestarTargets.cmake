@@ -35,15 +35,16 @@ function(lodestar_headers target scope)
 endfunction()
 
 # lodestar_library(NAME [PUBLIC deps...] [PRIVATE deps...] [POSIX files...] [WINDOWS files...])
-# One static library per folder, made of every .cc directly in it (main.cc aside), exposing the
-# folder's headers. PUBLIC: the libraries its headers include; PRIVATE: those only its .cc use.
+# One static library per folder, made of every .cc directly in it (main.cc, main_windows.cc and
+# main_posix.cc aside), exposing the folder's headers. PUBLIC: the libraries its headers include;
+# PRIVATE: those only its .cc use.
 # Platform code is picked by name: *_posix.cc everywhere but Windows, *_windows.cc on Windows.
 # Other implementations of one interface (an HTTP library, say) are listed under the platform
 # they serve, POSIX or WINDOWS, and left out of the other.
 function(lodestar_library name)
   cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE;POSIX;WINDOWS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
-  list(FILTER sources EXCLUDE REGEX "/main\\.cc$")
+  list(FILTER sources EXCLUDE REGEX "/main(_windows|_posix)?\\.cc$")
   if(WIN32)
     set(foreign_suffix posix)
     set(foreign_files ${ARG_POSIX})
@@ -72,4 +73,13 @@ function(lodestar_test name)
     list(APPEND properties LABELS "${ARG_LABELS}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+endfunction()
+
+# lodestar_windows_resources(TARGET)
+# Compiles the resource script (the dialog template, the icons, the string table) into a Windows
+# executable that links lodestar_ui_win32. The script finds its icons beside it and the control ids
+# through the dialog's headers.
+function(lodestar_windows_resources target)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/res/lodestar.rc)
+  target_include_directories(${target} PRIVATE $<$<COMPILE_LANGUAGE:RC>:${PROJECT_SOURCE_DIR}/res>)
 endfunction()

@@ -4,7 +4,9 @@
 The window icon (128) is a compass star on a night-blue disc; the three tray frames (130, 131,
 132) are the same disc with the star turned by 30 degrees each, so cycling them makes it spin. Run from anywhere:
     python3 res/draw_icons.py
-It rewrites res/*.png and res/lodestar_icons.inc; the output is the same on every run.
+It rewrites res/*.png, res/lodestar_icons.inc and the Windows icon files res/*.ico (the window
+icon's three sizes in icon128.ico, one frame in each of icon130.ico .. icon132.ico); the output is
+the same on every run.
 """
 
 import math
@@ -108,6 +110,31 @@ def png_bytes(size, rows):
             chunk(b"IEND", b""))
 
 
+def ico_bytes(images):
+    """An icon file of uncompressed 32-bit images, (size, rows) each: what every Windows reads."""
+    header = struct.pack("<HHH", 0, 1, len(images))
+    entries, bodies = b"", b""
+    offset = len(header) + 16 * len(images)
+    for size, rows in images:
+        mask_stride = ((size + 31) // 32) * 4
+        info = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
+        pixels = bytearray()
+        mask = bytearray()
+        for row in reversed(rows):  # bottom-up, BGRA
+            bits = bytearray(mask_stride)
+            for x in range(size):
+                r, g, b, a = row[4 * x:4 * x + 4]
+                pixels += bytes((b, g, r, a))
+                if a == 0:
+                    bits[x // 8] |= 0x80 >> (x % 8)
+            mask += bits
+        body = info + bytes(pixels) + bytes(mask)
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(body), offset)
+        bodies += body
+        offset += len(body)
+    return header + entries + bodies
+
+
 def c_array(name, data):
     lines = [f"const unsigned char {name}[] = {{"]
     for i in range(0, len(data), 16):
@@ -118,12 +145,18 @@ def c_array(name, data):
 
 def main():
     images = []  # (array name, file name, bytes)
+    icons = {"icon128.ico": []}  # file name: (size, rows) of each image
     for size in (16, 32, 48):
-        images.append((f"kWindowIcon{size}", f"icon128_{size}.png",
-                       png_bytes(size, render(size, 0.0))))
+        rows = render(size, 0.0)
+        icons["icon128.ico"].append((size, rows))
+        images.append((f"kWindowIcon{size}", f"icon128_{size}.png", png_bytes(size, rows)))
     for frame in range(3):
-        images.append((f"kTrayFrame{frame}", f"icon{130 + frame}.png",
-                       png_bytes(32, render(32, 30.0 * frame))))
+        rows = render(32, 30.0 * frame)
+        icons[f"icon{130 + frame}.ico"] = [(32, rows)]
+        images.append((f"kTrayFrame{frame}", f"icon{130 + frame}.png", png_bytes(32, rows)))
+    for file_name, sizes in icons.items():
+        with open(os.path.join(HERE, file_name), "wb") as out:
+            out.write(ico_bytes(sizes))
 
     for _, file_name, data in images:
         with open(os.path.join(HERE, file_name), "wb") as out:

@@ -9,6 +9,7 @@
 
 #include "transfer/body_receiver.h"
 #include "transfer/http_download.h"
+#include "transfer/response_headers.h"
 #include "transfer/transfer_error.h"
 #include "transfer/transfer_timeouts.h"
 
@@ -76,61 +77,6 @@ bool HeaderValue(const char* line, size_t length, const char* name, std::string&
     --end;
   value.assign(line + begin, end - begin);
   return true;
-}
-
-// Whether a Content-Encoding value names only codings that libcurl undoes and that we take
-// (gzip and deflate); "identity" changes nothing. Sets encoded when any real coding is named.
-bool KnownEncodings(const std::string& value, bool& encoded) {
-  size_t begin = 0;
-  while (begin <= value.size()) {
-    size_t end = value.find(',', begin);
-    if (end == std::string::npos)
-      end = value.size();
-    std::string token = value.substr(begin, end - begin);
-    token.erase(0, token.find_first_not_of(" \t"));
-    token.erase(token.find_last_not_of(" \t") + 1);
-    if (curl_strequal(token.c_str(), "gzip") || curl_strequal(token.c_str(), "x-gzip") ||
-        curl_strequal(token.c_str(), "deflate")) {
-      encoded = true;
-    } else if (!token.empty() && !curl_strequal(token.c_str(), "identity")) {
-      return false;
-    }
-    begin = end + 1;
-  }
-  return true;
-}
-
-// A Content-Length value as a number; false when it is none.
-bool ParseLength(const std::string& text, uint64_t& length) {
-  if (text.empty() || text.size() > 19 ||
-      text.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
-  }
-  length = std::stoull(text);
-  return true;
-}
-
-// Whether a Content-Range value ("bytes N-E/T", T may be "*") continues a body at start, ending
-// with the last byte of the whole (total, when it is known).
-bool ContinuesAt(const std::string& value, uint64_t start, uint64_t total, bool totalKnown) {
-  if (value.size() < 6 || !curl_strnequal(value.c_str(), "bytes ", 6))
-    return false;
-  const size_t dash = value.find('-', 6);
-  const size_t slash = value.find('/', 6);
-  if (dash == std::string::npos || slash == std::string::npos || slash < dash)
-    return false;
-  uint64_t first = 0;
-  uint64_t last = 0;
-  if (!ParseLength(value.substr(6, dash - 6), first) ||
-      !ParseLength(value.substr(dash + 1, slash - dash - 1), last) || first != start ||
-      last < first) {
-    return false;
-  }
-  const std::string whole = value.substr(slash + 1);
-  uint64_t length = 0;
-  if (whole == "*")
-    return !totalKnown;
-  return ParseLength(whole, length) && length == last + 1 && (!totalKnown || length == total);
 }
 
 // One session: an easy handle with our request headers. It outlives a run: the handle keeps the

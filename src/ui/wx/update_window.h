@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "ui/display_throttle.h"
 #include "ui/update_view.h"
-#include "ui/wx/display_throttle.h"
 #include "ui/wx/window_events.h"
 
 class wxButton;

@@ -1,4 +1,4 @@
-#include "ui/wx/display_throttle.h"
+#include "ui/display_throttle.h"
 
 #include <gtest/gtest.h>
 

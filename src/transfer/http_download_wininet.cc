@@ -1,0 +1,648 @@
+#include <windows.h>
+#include <wininet.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "transfer/body_receiver.h"
+#include "transfer/http_download.h"
+#include "transfer/response_headers.h"
+#include "transfer/transfer_error.h"
+#include "transfer/transfer_timeouts.h"
+#include "transfer/wininet_session.h"
+
+// Why the blocking WinInet calls run on a reader thread of their own: a blocked InternetReadFile
+// may ignore its receive time-out (Wine does), and closing its handle from another thread may
+// not end it either; worse, a closed handle's value is free for the next download's handles, so
+// a reader about to use it could read another download's body. So the downloading thread never
+// blocks in WinInet and never touches the reader's handles: it waits for the reader's blocks in
+// short slices, asks whether to stop, watches for a stall, and when it gives up simply leaves.
+// The reader owns its handles, finds itself abandoned when its call returns (the server sends,
+// closes, or the receive time-out ends it where that works), releases them and ends. The state
+// both share lives as long as either needs it.
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kConnectTimeoutMilliseconds = 30 * 1000;
+constexpr int kMaxRedirects = 10;
+// What one InternetReadFile asks for, and how many such blocks may wait for the sink.
+constexpr DWORD kBlockSize = 64 * 1024;
+constexpr size_t kMaxWaitingBlocks = 4;
+// How often the downloading thread looks at the stop request while nothing arrives.
+constexpr auto kWaitSlice = std::chrono::milliseconds(100);
+// How long shutting down waits for abandoned readers before leaving the session to the process.
+constexpr auto kReaderGrace = std::chrono::seconds(1);
+
+const wchar_t kAgent[] = L"Lodestar_Quorrin";
+// Nothing asks for an encoding; a server that encodes anyway is decoded here (BodyDecoder).
+const char kRequestHeaders[] =
+    "Accept: */*\r\nUser-Agent: Lodestar_Quorrin\r\nCache-Control: no-cache\r\n"
+    "Pragma: no-cache\r\n";
+// Every request is sent fresh, nothing is cached, and redirects are ours to judge.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES |
+                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH;
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty())
+    return std::wstring();
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty())
+    return std::string();
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size,
+                      nullptr, nullptr);
+  return text;
+}
+
+// An http URL in the parts a request needs. The object (path and query, no fragment) has spaces,
+// controls and bytes outside ASCII percent-encoded, as a browser sends them; what was encoded
+// already goes out as it is.
+struct HttpUrl {
+  std::string authority;  // host[:port] as written
+  std::string host;
+  INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
+  std::string object;
+};
+
+bool HostCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_';
+}
+
+bool SplitHost(const std::string& authority, HttpUrl& url) {
+  std::string port;
+  if (!authority.empty() && authority[0] == '[') {
+    const size_t close = authority.find(']');
+    if (close == std::string::npos)
+      return false;
+    url.host = authority.substr(1, close - 1);
+    if (url.host.empty() ||
+        url.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) {
+      return false;
+    }
+    if (close + 1 < authority.size()) {
+      if (authority[close + 1] != ':')
+        return false;
+      port = authority.substr(close + 2);
+    }
+  } else {
+    const size_t colon = authority.find(':');
+    url.host = authority.substr(0, colon);
+    if (colon != std::string::npos)
+      port = authority.substr(colon + 1);
+    if (url.host.empty())
+      return false;
+    for (char c : url.host) {
+      if (!HostCharacter(c))
+        return false;
+    }
+  }
+  if (port.empty())
+    return true;
+  uint64_t number = 0;
+  if (!ParseLength(port, number) || number == 0 || number > 65535)
+    return false;
+  url.port = static_cast<INTERNET_PORT>(number);
+  return true;
+}
+
+// False for any scheme but http (in any case), credentials in the URL, or text that is no URL.
+bool SplitHttpUrl(const std::string& text, HttpUrl& url) {
+  const size_t separator = text.find("://");
+  if (separator == std::string::npos || !EqualsIgnoringCase(text.substr(0, separator), "http"))
+    return false;
+  const size_t begin = separator + 3;
+  const size_t end = std::min(text.find_first_of("/?#", begin), text.size());
+  url.authority = text.substr(begin, end - begin);
+  if (!SplitHost(url.authority, url))
+    return false;
+  std::string rest = text.substr(end);
+  rest.erase(std::min(rest.find('#'), rest.size()));
+  if (rest.empty() || rest[0] != '/')
+    rest.insert(0, "/");
+  static const char kHex[] = "0123456789abcdef";
+  url.object.clear();
+  for (char c : rest) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) {
+      url.object += '%';
+      url.object += kHex[byte >> 4];
+      url.object += kHex[byte & 0x0F];
+    } else {
+      url.object += c;
+    }
+  }
+  return true;
+}
+
+// The URL a Location value names, seen from the URL that answered with it.
+std::string ResolveLocation(const HttpUrl& base, const std::string& location) {
+  const size_t colon = location.find(':');
+  if (colon != std::string::npos && colon > 0 &&
+      location.find_first_of("/?#") > colon) {  // has a scheme of its own
+    return location;
+  }
+  if (location.compare(0, 2, "//") == 0)
+    return "http:" + location;
+  const std::string origin = "http://" + base.authority;
+  if (!location.empty() && location[0] == '/')
+    return origin + location;
+  const std::string path = base.object.substr(0, base.object.find('?'));
+  if (!location.empty() && location[0] == '?')
+    return origin + path + location;
+  return origin + path.substr(0, path.rfind('/') + 1) + location;
+}
+
+// What the downloading thread needs of a response's head.
+struct ResponseHead {
+  DWORD status = 0;
+  std::string location;
+  std::string contentRange;
+  std::string encodings;  // every Content-Encoding, joined by commas
+  bool chunked = false;   // a Transfer-Encoding: a Content-Length is not the body's
+  bool lengthAnnounced = false;
+  uint64_t length = 0;
+};
+
+class InternetHandle {
+ public:
+  explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
+  ~InternetHandle() {
+    if (handle_)
+      InternetCloseHandle(handle_);
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  HINTERNET get() const { return handle_; }
+
+ private:
+  HINTERNET handle_;
+};
+
+// One header's value (the index-th of that name); false when there is none.
+bool QueryHeader(HINTERNET request, DWORD info, std::string& value, DWORD index = 0) {
+  DWORD size = 0;
+  DWORD at = index;
+  HttpQueryInfoW(request, info, nullptr, &size, &at);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
+    return false;
+  std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+  at = index;
+  if (!HttpQueryInfoW(request, info, &buffer[0], &size, &at))
+    return false;
+  buffer.resize(size / sizeof(wchar_t));
+  value = Narrow(buffer);
+  return true;
+}
+
+bool QueryHead(HINTERNET request, ResponseHead& head) {
+  DWORD size = sizeof head.status;
+  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &head.status, &size,
+                      nullptr)) {
+    return false;
+  }
+  QueryHeader(request, HTTP_QUERY_LOCATION, head.location);
+  QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, head.contentRange);
+  std::string value;
+  for (DWORD index = 0; QueryHeader(request, HTTP_QUERY_CONTENT_ENCODING, value, index); ++index)
+    head.encodings += (index > 0 ? "," : "") + value;
+  head.chunked = QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, value);
+  head.lengthAnnounced = !head.chunked && QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, value) &&
+                         ParseLength(value, head.length);
+  return true;
+}
+
+// The process's WinInet session and the readers that use it. WinInet keeps connections per
+// server inside a session, so one session serves every download. Never destroyed: a reader may
+// still end while the process winds down. Any thread.
+class SessionKeeper {
+ public:
+  static SessionKeeper& Instance() {
+    static SessionKeeper* keeper = new SessionKeeper;
+    return *keeper;
+  }
+
+  bool Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return OpenLocked() != nullptr;
+  }
+
+  // The session for a new reader, counted until it calls Leave; null when none can be opened.
+  HINTERNET Enter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    HINTERNET session = OpenLocked();
+    if (session)
+      ++readers_;
+    return session;
+  }
+
+  void Leave() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      --readers_;
+    }
+    changed_.notify_all();
+  }
+
+  // Closes the session once no reader uses it. An abandoned reader still blocked after a short
+  // wait keeps it: closing would close the reader's handles under it, and the process is ending.
+  void Close() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!session_)
+      return;
+    const bool idle = changed_.wait_for(lock, kReaderGrace, [this] { return readers_ == 0; });
+    if (idle)
+      InternetCloseHandle(session_);
+    session_ = nullptr;
+  }
+
+ private:
+  HINTERNET OpenLocked() {
+    if (session_)
+      return session_;
+    // The system's proxy settings apply.
+    session_ = InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!session_)
+      return nullptr;
+    // Where WinInet honours them, they end a reader that the downloading thread gave up on.
+    const DWORD stall = static_cast<DWORD>(StallTimeoutSeconds() * 1000);
+    DWORD connect = kConnectTimeoutMilliseconds;
+    InternetSetOptionW(session_, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT}) {
+      DWORD value = stall;
+      InternetSetOptionW(session_, option, &value, sizeof value);
+    }
+    return session_;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  HINTERNET session_ = nullptr;
+  int readers_ = 0;
+};
+
+// What a reader hands to the downloading thread, and the downloading thread's word back. Shared
+// by both; either may be the last to let go. Fields under mutex.
+struct Exchange {
+  std::mutex mutex;
+  std::condition_variable changed;
+  // From the reader.
+  bool answered = false;  // head is in, or failed is set
+  ResponseHead head;
+  std::deque<std::string> blocks;
+  bool ended = false;   // the body is all in blocks and the handles are released
+  bool failed = false;  // WinInet failed
+  // From the downloading thread.
+  bool readBody = false;   // the head is accepted
+  bool abandoned = false;  // nobody waits for anything more
+};
+
+// One request on a reader thread: connect, send, the head, then the body block by block while
+// the downloading thread wants it. Touches nothing but its handles and the exchange.
+class Reader {
+ public:
+  Reader(std::shared_ptr<Exchange> exchange, HttpUrl url, std::string headers)
+      : exchange_(std::move(exchange)), url_(std::move(url)), headers_(std::move(headers)) {}
+
+  void operator()() {
+    HINTERNET session = SessionKeeper::Instance().Enter();
+    bool ended = false;
+    if (session) {
+      ended = Transfer(session);
+      SessionKeeper::Instance().Leave();
+    }
+    {
+      std::lock_guard<std::mutex> lock(exchange_->mutex);
+      exchange_->answered = true;
+      exchange_->ended = ended;
+      exchange_->failed = !ended;
+    }
+    exchange_->changed.notify_all();
+  }
+
+ private:
+  // True when the body was read to its end; the handles are closed on return.
+  bool Transfer(HINTERNET session) {
+    if (Abandoned())
+      return false;
+    InternetHandle connection(InternetConnectW(session, Widen(url_.host).c_str(), url_.port,
+                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection.get())
+      return false;
+    InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", Widen(url_.object).c_str(),
+                                            nullptr, nullptr, nullptr, kRequestFlags, 0));
+    const std::wstring headers = Widen(headers_);
+    ResponseHead head;
+    if (!request.get() ||
+        !HttpAddRequestHeadersW(request.get(), headers.c_str(), static_cast<DWORD>(-1),
+                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) ||
+        !HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) ||
+        !QueryHead(request.get(), head)) {
+      return false;
+    }
+    {
+      std::unique_lock<std::mutex> lock(exchange_->mutex);
+      exchange_->head = head;
+      exchange_->answered = true;
+      exchange_->changed.notify_all();
+      exchange_->changed.wait(lock, [this] { return exchange_->readBody || exchange_->abandoned; });
+      if (exchange_->abandoned)
+        return false;
+    }
+    for (;;) {
+      std::string block(kBlockSize, '\0');
+      DWORD got = 0;
+      if (!InternetReadFile(request.get(), &block[0], kBlockSize, &got))
+        return false;
+      if (got == 0)
+        return true;
+      block.resize(got);
+      std::unique_lock<std::mutex> lock(exchange_->mutex);
+      exchange_->blocks.push_back(std::move(block));
+      exchange_->changed.notify_all();
+      exchange_->changed.wait(lock, [this] {
+        return exchange_->blocks.size() < kMaxWaitingBlocks || exchange_->abandoned;
+      });
+      if (exchange_->abandoned)
+        return false;
+    }
+  }
+
+  bool Abandoned() {
+    std::lock_guard<std::mutex> lock(exchange_->mutex);
+    return exchange_->abandoned;
+  }
+
+  std::shared_ptr<Exchange> exchange_;
+  HttpUrl url_;
+  std::string headers_;
+};
+
+// Undoes a gzip or deflate coding (zlib or raw) as the body arrives. The downloading thread's.
+class BodyDecoder {
+ public:
+  BodyDecoder() {
+    // 32 + 15: a gzip or zlib header is recognised by itself.
+    ready_ = inflateInit2(&stream_, 32 + 15) == Z_OK;
+  }
+  ~BodyDecoder() {
+    if (ready_)
+      inflateEnd(&stream_);
+  }
+  BodyDecoder(const BodyDecoder&) = delete;
+  BodyDecoder& operator=(const BodyDecoder&) = delete;
+
+  // Appends what data decodes to; false when it is not a body in that coding.
+  bool Decode(const std::string& data, std::string& out) {
+    if (!ready_ || finished_)
+      return ready_;  // anything after the end of the stream is ignored
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream_.avail_in = static_cast<uInt>(data.size());
+    char buffer[16 * 1024];
+    do {
+      stream_.next_out = reinterpret_cast<Bytef*>(buffer);
+      stream_.avail_out = sizeof buffer;
+      const int result = inflate(&stream_, Z_NO_FLUSH);
+      if (result == Z_DATA_ERROR && !started_ && !raw_) {
+        // A "deflate" body without the zlib header: start again reading it raw.
+        inflateEnd(&stream_);
+        raw_ = true;
+        ready_ = inflateInit2(&stream_, -15) == Z_OK;
+        return ready_ && Decode(data, out);
+      }
+      if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+        return false;
+      started_ = true;
+      out.append(buffer, sizeof buffer - stream_.avail_out);
+      finished_ = result == Z_STREAM_END;
+    } while (!finished_ && (stream_.avail_in > 0 || stream_.avail_out == 0));
+    return true;
+  }
+
+  bool finished() const { return finished_; }
+
+ private:
+  z_stream stream_{};
+  bool ready_ = false;
+  bool raw_ = false;
+  bool started_ = false;
+  bool finished_ = false;
+};
+
+// One Get on the downloading thread: starts a reader per request (redirects included), judges
+// each head, and passes the body on to the receiver while watching for a stall or a stop.
+class WinInetGet {
+ public:
+  WinInetGet(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress)
+      : request_(request), progress_(progress), body_(request, sink, progress) {}
+  WinInetGet(const WinInetGet&) = delete;
+  WinInetGet& operator=(const WinInetGet&) = delete;
+  ~WinInetGet() { Abandon(); }
+
+  int Perform() {
+    HttpUrl url;
+    if (!SplitHttpUrl(request_.url, url))
+      return UrlParseFailed;
+    for (int redirects = 0;; ++redirects) {
+      Start(url);
+      ResponseHead head;
+      int result = AwaitHead(head);
+      if (result != TransferOk)
+        return body_.Finish(result);
+      const bool redirect = head.status == 301 || head.status == 302 || head.status == 303 ||
+                            head.status == 307 || head.status == 308;
+      if (redirect && !head.location.empty()) {
+        Abandon();
+        // Only to http, and not round and round.
+        if (redirects == kMaxRedirects || !SplitHttpUrl(ResolveLocation(url, head.location), url))
+          return body_.Finish(ServerRefused);
+        continue;
+      }
+      result = Accept(head);
+      if (result == TransferOk)
+        result = Receive(head);
+      Abandon();
+      return body_.Finish(result);
+    }
+  }
+
+ private:
+  void Start(const HttpUrl& url) {
+    exchange_ = std::make_shared<Exchange>();
+    std::string headers = kRequestHeaders;
+    if (request_.resumeFrom > 0)
+      headers += "Range: bytes=" + std::to_string(request_.resumeFrom) + "-\r\n";
+    std::thread(Reader(exchange_, url, std::move(headers))).detach();
+  }
+
+  // Lets the current reader go: it ends by itself once its WinInet call returns.
+  void Abandon() {
+    if (!exchange_)
+      return;
+    {
+      std::lock_guard<std::mutex> lock(exchange_->mutex);
+      exchange_->abandoned = true;
+    }
+    exchange_->changed.notify_all();
+    exchange_.reset();
+  }
+
+  // Waits for the response's head; the server gets the connect and the stall time-outs together
+  // to answer, since WinInet does not tell connecting from waiting.
+  int AwaitHead(ResponseHead& head) {
+    const auto limit = std::chrono::seconds(StallTimeoutSeconds()) +
+                       std::chrono::milliseconds(kConnectTimeoutMilliseconds);
+    const auto began = Clock::now();
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(exchange_->mutex);
+        if (exchange_->changed.wait_for(lock, kWaitSlice, [this] { return exchange_->answered; })) {
+          if (exchange_->failed)
+            return ServerRefused;
+          head = exchange_->head;
+          return TransferOk;
+        }
+      }
+      if (progress_.StopRequested())
+        return Cancelled;
+      if (Clock::now() - began >= limit)
+        return ServerRefused;
+    }
+  }
+
+  // Checks the final response and opens the sink for a 200 (or a 206 that continues the kept
+  // part) in a known encoding.
+  int Accept(const ResponseHead& head) {
+    bool encoded = false;
+    const bool known = KnownEncodings(head.encodings, encoded);
+    // A 206 continues the kept part only when it is the rest of the very body asked for; an
+    // encoded one would count its range in bytes the sink never sees.
+    const bool continues = head.status == 206 && request_.resumeFrom > 0 && !encoded &&
+                           ContinuesAt(head.contentRange, request_.resumeFrom,
+                                       request_.expectedSize, request_.exactSize);
+    if (head.status != 200 && !continues)
+      return FileRequestFailed;
+    // Nothing in an encoding we can't undo is ever written.
+    if (!known)
+      return ServerRefused;
+    if (encoded)
+      decoder_ = std::make_unique<BodyDecoder>();
+    // An encoded body's announced length is not the length it is written with.
+    return body_.Begin(head.lengthAnnounced && !encoded ? static_cast<int64_t>(head.length) : -1,
+                       continues ? request_.resumeFrom : 0);
+  }
+
+  // The body, block by block as the reader hands it over, until its end, a failure, a stall or a
+  // stop.
+  int Receive(const ResponseHead& head) {
+    {
+      std::lock_guard<std::mutex> lock(exchange_->mutex);
+      exchange_->readBody = true;
+    }
+    exchange_->changed.notify_all();
+    const auto stall = std::chrono::seconds(StallTimeoutSeconds());
+    auto lastArrival = Clock::now();
+    uint64_t arrived = 0;  // as sent, before decoding
+    for (;;) {
+      std::deque<std::string> blocks;
+      bool ended = false;
+      bool failed = false;
+      {
+        std::unique_lock<std::mutex> lock(exchange_->mutex);
+        exchange_->changed.wait_for(lock, kWaitSlice, [this] {
+          return !exchange_->blocks.empty() || exchange_->ended || exchange_->failed;
+        });
+        blocks.swap(exchange_->blocks);
+        ended = exchange_->ended;
+        failed = exchange_->failed;
+      }
+      if (!blocks.empty()) {
+        exchange_->changed.notify_all();  // room for the reader again
+        lastArrival = Clock::now();
+      }
+      for (const std::string& block : blocks) {
+        arrived += block.size();
+        const int result = Deliver(block);
+        if (result != TransferOk)
+          return result;
+      }
+      if (failed)
+        return ServerRefused;
+      if (ended) {
+        // WinInet ends a body cut short as quietly as a whole one.
+        if (head.lengthAnnounced && arrived != head.length)
+          return ServerRefused;
+        return decoder_ && !decoder_->finished() ? ServerRefused : TransferOk;
+      }
+      if (blocks.empty()) {
+        if (progress_.StopRequested())
+          return Cancelled;
+        if (Clock::now() - lastArrival >= stall)
+          return ServerRefused;
+      }
+    }
+  }
+
+  int Deliver(const std::string& block) {
+    if (!decoder_)
+      return body_.Take(block.data(), block.size());
+    std::string decoded;
+    if (!decoder_->Decode(block, decoded))
+      return ServerRefused;
+    return decoded.empty() ? TransferOk : body_.Take(decoded.data(), decoded.size());
+  }
+
+  const HttpRequest& request_;
+  DownloadProgress& progress_;
+  BodyReceiver body_;
+  std::shared_ptr<Exchange> exchange_;  // the current reader's
+  std::unique_ptr<BodyDecoder> decoder_;
+};
+
+// HTTP downloads over WinInet, in the process's one session.
+class WinInetHttpDownload final : public HttpDownload {
+ public:
+  int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) override {
+    try {
+      return WinInetGet(request, sink, progress).Perform();
+    } catch (...) {
+      return ServerRefused;  // no memory, or no thread for the reader
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<HttpDownload> NewHttpDownload() {
+  return std::make_unique<WinInetHttpDownload>();
+}
+
+void CloseKeptConnections() {
+  SessionKeeper::Instance().Close();
+}
+
+bool OpenInternetSession() {
+  return SessionKeeper::Instance().Open();
+}

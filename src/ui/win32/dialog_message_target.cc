@@ -1,0 +1,63 @@
+#include "ui/win32/dialog_message_target.h"
+
+#include <utility>
+
+namespace {
+
+// The message being posted on this thread, for Wake to post it on to the dialog. Plain data, so
+// it needs no destructor at thread exit.
+thread_local PostedMessage postingNow;
+
+}  // namespace
+
+DialogMessageTarget::DialogMessageTarget(Sink sink)
+    : MessageQueue(kProgressBurst), sink_(std::move(sink)) {}
+
+DialogMessageTarget::~DialogMessageTarget() {
+  Close();
+}
+
+void DialogMessageTarget::Attach(HWND dialog) {
+  const HWND previous = dialog_.exchange(dialog);
+  if (previous != nullptr && dialog == nullptr) {
+    KillTimer(previous, kPollTimerId);
+  }
+}
+
+void DialogMessageTarget::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
+  postingNow = PostedMessage{message, wParam, lParam};
+  MessageQueue::Post(message, wParam, lParam);
+}
+
+void DialogMessageTarget::Wake() {
+  const HWND dialog = dialog_.load();
+  if (dialog != nullptr) {
+    // The queue holds the message itself; the dialog's copy only wakes it, so that messages keep
+    // their order and a stream of progress is handled in bulk.
+    PostMessageW(dialog, postingNow.message, postingNow.wParam,
+                 reinterpret_cast<LPARAM>(postingNow.lParam));
+  }
+}
+
+bool DialogMessageTarget::HandleMessage(UINT message, WPARAM wParam) {
+  if (message == WM_TIMER && wParam == kPollTimerId) {
+    KillTimer(dialog_.load(), kPollTimerId);
+  } else if (message != WM_TRANSFER_PROGRESS && message != WM_TRANSFER_DONE) {
+    return false;
+  }
+  DeliverNow();
+  return true;
+}
+
+void DialogMessageTarget::DeliverNow() {
+  const DeliveryEnd end = Deliver(
+      [this](const PostedMessage& message) {
+        sink_(message);
+        return true;
+      },
+      kSlice);
+  const HWND dialog = dialog_.load();
+  if (dialog != nullptr && (end == DeliveryEnd::More || end == DeliveryEnd::Polling)) {
+    SetTimer(dialog, kPollTimerId, static_cast<UINT>(kPollInterval.count()), nullptr);
+  }
+}

@@ -1,0 +1,323 @@
+#include "ui/win32/update_dialog_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <initializer_list>
+
+#include "platform/wide_text.h"
+#include "ui/win32/resource_ids.h"
+
+namespace {
+
+// The notification area shows tips of this many characters at most.
+constexpr size_t kTipLength = 63;
+// The caption of message boxes.
+constexpr wchar_t kMessageCaption[] = L"Lodestar";
+
+int ClampPercent(int position) {
+  return std::clamp(position, 0, 100);
+}
+
+HICON LoadIconSized(int id, int widthMetric, int heightMetric) {
+  return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                       GetSystemMetrics(widthMetric),
+                                       GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
+}
+
+}  // namespace
+
+UpdateDialogWindow::UpdateDialogWindow() {
+  bigIcon_ = LoadIconSized(IDI_LODESTAR, SM_CXICON, SM_CYICON);
+  smallIcon_ = LoadIconSized(IDI_LODESTAR, SM_CXSMICON, SM_CYSMICON);
+  for (size_t frame = 0; frame < trayFrames_.size(); ++frame) {
+    trayFrames_[frame] =
+        LoadIconSized(IDI_TRAY_FRAME_0 + static_cast<int>(frame), SM_CXSMICON, SM_CYSMICON);
+  }
+}
+
+UpdateDialogWindow::~UpdateDialogWindow() {
+  Detach();
+  for (HICON icon : trayFrames_) {
+    if (icon != nullptr) {
+      DestroyIcon(icon);
+    }
+  }
+  for (HICON icon : {bigIcon_, smallIcon_}) {
+    if (icon != nullptr) {
+      DestroyIcon(icon);
+    }
+  }
+}
+
+void UpdateDialogWindow::Attach(HWND dialog) {
+  dialog_ = dialog;
+  CentreOnWorkArea();
+  SendMessageW(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+  SendMessageW(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  for (int bar : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS}) {
+    Send(bar, PBM_SETRANGE32, 0, 100);
+    Send(bar, PBM_SETPOS, 0);
+  }
+}
+
+void UpdateDialogWindow::CentreOnWorkArea() {
+  RECT area{};
+  RECT frame{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(dialog_, &frame)) {
+    return;
+  }
+  const LONG left = area.left + ((area.right - area.left) - (frame.right - frame.left)) / 2;
+  const LONG top = area.top + ((area.bottom - area.top) - (frame.bottom - frame.top)) / 2;
+  SetWindowPos(dialog_, nullptr, std::max(left, area.left), std::max(top, area.top), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void UpdateDialogWindow::Detach() {
+  if (dialog_ == nullptr) {
+    return;
+  }
+  StopTimers();
+  RemoveTrayIcon();
+  dialog_ = nullptr;
+}
+
+LRESULT UpdateDialogWindow::Send(int control, UINT message, WPARAM wParam, LPARAM lParam) const {
+  if (dialog_ == nullptr) {
+    return 0;
+  }
+  return SendDlgItemMessageW(dialog_, control, message, wParam, lParam);
+}
+
+int UpdateDialogWindow::AddString(const std::string& text) {
+  if (dialog_ == nullptr) {
+    return -1;
+  }
+  const std::wstring wide = ToWide(text);
+  const LRESULT index =
+      Send(IDC_SERVER_COMBO, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  return index < 0 ? -1 : static_cast<int>(index);
+}
+
+void UpdateDialogWindow::SetItemData(int index, ServerEntry* entry) {
+  Send(IDC_SERVER_COMBO, CB_SETITEMDATA, static_cast<WPARAM>(index),
+       reinterpret_cast<LPARAM>(entry));
+}
+
+void UpdateDialogWindow::SetCurSel(int index) {
+  Send(IDC_SERVER_COMBO, CB_SETCURSEL, static_cast<WPARAM>(index));
+}
+
+bool UpdateDialogWindow::DeleteString(int index) {
+  if (dialog_ == nullptr || index < 0) {
+    return false;
+  }
+  return Send(IDC_SERVER_COMBO, CB_DELETESTRING, static_cast<WPARAM>(index)) != CB_ERR;
+}
+
+int UpdateDialogWindow::GetCurSel() {
+  if (dialog_ == nullptr) {
+    return -1;
+  }
+  const LRESULT index = Send(IDC_SERVER_COMBO, CB_GETCURSEL);
+  return index < 0 ? -1 : static_cast<int>(index);
+}
+
+ServerEntry* UpdateDialogWindow::GetItemData(int index) {
+  if (dialog_ == nullptr || index < 0 || index >= Send(IDC_SERVER_COMBO, CB_GETCOUNT)) {
+    return nullptr;
+  }
+  return reinterpret_cast<ServerEntry*>(
+      Send(IDC_SERVER_COMBO, CB_GETITEMDATA, static_cast<WPARAM>(index)));
+}
+
+void UpdateDialogWindow::EnableComboBox(bool enable) {
+  if (dialog_ != nullptr) {
+    EnableWindow(GetDlgItem(dialog_, IDC_SERVER_COMBO), enable ? TRUE : FALSE);
+  }
+}
+
+void UpdateDialogWindow::EnableUpdateButton(bool enable) {
+  if (dialog_ != nullptr) {
+    EnableWindow(GetDlgItem(dialog_, IDC_UPDATE_NOW), enable ? TRUE : FALSE);
+  }
+}
+
+void UpdateDialogWindow::AppendLogLine(const std::string& line, uint32_t code) {
+  const std::wstring wide = ToWide(line);
+  const LRESULT index = Send(IDC_LOG, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  if (index < 0) {
+    return;  // the list is out of memory: the line is lost, the run goes on
+  }
+  Send(IDC_LOG, LB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(code));
+  Send(IDC_LOG, LB_SETCURSEL, static_cast<WPARAM>(index));  // and scrolls it into view
+}
+
+void UpdateDialogWindow::ClearLog() {
+  Send(IDC_LOG, LB_RESETCONTENT);
+}
+
+void UpdateDialogWindow::SetStatusLine(const std::string& text) {
+  if (dialog_ != nullptr) {
+    SetDlgItemTextW(dialog_, IDC_STATUS, ToWide(text).c_str());
+  }
+}
+
+void UpdateDialogWindow::SetFileProgress(int position) {
+  throttle_.Latest().fileProgress = ClampPercent(position);
+  ProgressChanged();
+}
+
+void UpdateDialogWindow::SetTotalProgress(int position) {
+  throttle_.Latest().totalProgress = ClampPercent(position);
+  ProgressChanged();
+}
+
+void UpdateDialogWindow::AddTrayIcon(int iconId, const std::string& tip) {
+  if (dialog_ == nullptr || trayIconAdded_) {
+    return;
+  }
+  trayIconAdded_ = NotifyTray(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP, iconId, tip);
+  DisplayState shown = throttle_.Shown();
+  shown.trayIcon = iconId;
+  shown.trayTip = tip;
+  throttle_.SetShown(shown);
+  throttle_.Latest().trayIcon = iconId;
+  throttle_.Latest().trayTip = tip;
+}
+
+void UpdateDialogWindow::SetTrayIcon(int iconId) {
+  if (trayIconAdded_) {
+    throttle_.Latest().trayIcon = iconId;
+    ProgressChanged();
+  }
+}
+
+void UpdateDialogWindow::SetTrayTip(const std::string& tip) {
+  if (trayIconAdded_) {
+    throttle_.Latest().trayTip = tip;
+    ProgressChanged();
+  }
+}
+
+void UpdateDialogWindow::RemoveTrayIcon() {
+  if (!trayIconAdded_) {
+    return;
+  }
+  NotifyTray(NIM_DELETE, 0, 0, std::string());
+  trayIconAdded_ = false;
+  DisplayState shown = throttle_.Shown();
+  shown.trayIcon = 0;
+  shown.trayTip.clear();
+  throttle_.SetShown(shown);
+  throttle_.Latest().trayIcon = 0;
+  throttle_.Latest().trayTip.clear();
+}
+
+bool UpdateDialogWindow::NotifyTray(DWORD action, UINT flags, int iconId, const std::string& tip) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = dialog_;
+  data.uID = 0;
+  data.uFlags = flags;
+  data.uCallbackMessage = WM_TRAY_NOTIFY;
+  if (flags & NIF_ICON) {
+    data.hIcon = FrameIcon(iconId);
+  }
+  if (flags & NIF_TIP) {
+    const std::wstring wide = ToWide(tip);
+    const size_t length = std::min(wide.size(), kTipLength);
+    std::wmemcpy(data.szTip, wide.data(), length);
+    data.szTip[length] = L'\0';
+  }
+  return Shell_NotifyIconW(action, &data) != FALSE;
+}
+
+HICON UpdateDialogWindow::FrameIcon(int iconId) const {
+  const int frame = iconId - IDI_TRAY_FRAME_0;
+  if (frame >= 0 && frame < static_cast<int>(trayFrames_.size())) {
+    return trayFrames_[static_cast<size_t>(frame)];
+  }
+  return smallIcon_;
+}
+
+void UpdateDialogWindow::StartTimer(unsigned id, unsigned periodMs) {
+  if (dialog_ != nullptr) {
+    updateTimer_ = SetTimer(dialog_, id, periodMs, nullptr);
+  }
+}
+
+void UpdateDialogWindow::ShowMessageBox(const std::string& text) {
+  MessageBoxW(dialog_, ToWide(text).c_str(), kMessageCaption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void UpdateDialogWindow::EndDialog() {
+  endRequested_ = true;
+  if (dialog_ != nullptr) {
+    ::EndDialog(dialog_, IDCANCEL);
+  }
+}
+
+bool UpdateDialogWindow::HandleMessage(UINT message, WPARAM wParam) {
+  if (message != WM_TIMER || wParam != kDisplayTimerId) {
+    return false;
+  }
+  FlushDisplay();
+  return true;
+}
+
+void UpdateDialogWindow::FlushDisplay() {
+  if (displayTimerRunning_) {
+    KillTimer(dialog_, kDisplayTimerId);
+    displayTimerRunning_ = false;
+  }
+  if (throttle_.Pending()) {
+    DrawDisplay();
+  }
+}
+
+void UpdateDialogWindow::StopTimers() {
+  if (dialog_ == nullptr) {
+    return;
+  }
+  if (updateTimer_ != 0) {
+    KillTimer(dialog_, updateTimer_);
+    updateTimer_ = 0;
+  }
+  KillTimer(dialog_, kDisplayTimerId);
+  displayTimerRunning_ = false;
+}
+
+void UpdateDialogWindow::ProgressChanged() {
+  if (displayTimerRunning_ || dialog_ == nullptr) {
+    return;  // a draw is already owed; it shows whatever is latest then
+  }
+  if (throttle_.Due()) {
+    DrawDisplay();
+  } else if (throttle_.Pending()) {
+    const UINT wait = static_cast<UINT>(std::max<long long>(throttle_.Wait().count(), 1));
+    displayTimerRunning_ = SetTimer(dialog_, kDisplayTimerId, wait, nullptr) != 0;
+  }
+}
+
+void UpdateDialogWindow::DrawDisplay() {
+  const DisplayState& latest = throttle_.Latest();
+  const DisplayState& shown = throttle_.Shown();
+  if (latest.fileProgress != shown.fileProgress) {
+    Send(IDC_FILE_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(latest.fileProgress));
+  }
+  if (latest.totalProgress != shown.totalProgress) {
+    Send(IDC_TOTAL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(latest.totalProgress));
+  }
+  if (trayIconAdded_) {
+    if (latest.trayIcon != shown.trayIcon) {
+      NotifyTray(NIM_MODIFY, NIF_ICON, latest.trayIcon, std::string());
+    }
+    if (latest.trayTip != shown.trayTip) {
+      NotifyTray(NIM_MODIFY, NIF_TIP, 0, latest.trayTip);
+    }
+  }
+  throttle_.MarkShown();
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "ui/display_throttle.h"
+#include "ui/update_view.h"
+#include "ui/win32/win32_api.h"
+
+// The program's only window on Windows: the dialog made from the resource template, drawn for
+// the update logic through UpdateView, with its tray icon. The progress display is drawn at most
+// every kDisplayInterval however often it changes. Dialog's thread only.
+class UpdateDialogWindow : public UpdateView {
+ public:
+  static constexpr std::chrono::milliseconds kDisplayInterval{50};
+  // The timer by which a throttled progress display is drawn; the update logic's are its own.
+  static constexpr UINT_PTR kDisplayTimerId = 1100;
+
+  UpdateDialogWindow();
+  ~UpdateDialogWindow() override;
+  UpdateDialogWindow(const UpdateDialogWindow&) = delete;
+  UpdateDialogWindow& operator=(const UpdateDialogWindow&) = delete;
+
+  // The dialog has been made (WM_INITDIALOG): it is centred on the desktop, icons and bar ranges
+  // are set.
+  void Attach(HWND dialog);
+  // The dialog is being destroyed: timers stop and the tray icon goes; later calls draw nothing.
+  void Detach();
+  HWND Handle() const { return dialog_; }
+  HICON WindowIcon() const { return bigIcon_; }
+
+  // UpdateView
+  int AddString(const std::string& text) override;
+  void SetItemData(int index, ServerEntry* entry) override;
+  void SetCurSel(int index) override;
+  bool DeleteString(int index) override;
+  int GetCurSel() override;
+  ServerEntry* GetItemData(int index) override;
+  void EnableComboBox(bool enable) override;
+  void EnableUpdateButton(bool enable) override;
+  void AppendLogLine(const std::string& line, uint32_t code) override;
+  void ClearLog() override;
+  void SetStatusLine(const std::string& text) override;
+  void SetFileProgress(int position) override;
+  void SetTotalProgress(int position) override;
+  void AddTrayIcon(int iconId, const std::string& tip) override;
+  void SetTrayIcon(int iconId) override;
+  void SetTrayTip(const std::string& tip) override;
+  void RemoveTrayIcon() override;
+  void StartTimer(unsigned id, unsigned periodMs) override;
+  void ShowMessageBox(const std::string& text) override;
+  void EndDialog() override;
+
+  // Draws a throttled display when message is its timer; false for any other message.
+  bool HandleMessage(UINT message, WPARAM wParam);
+  // Draws whatever the progress display still owes, at once.
+  void FlushDisplay();
+  // Stops every timer: no OnTimer reaches the update logic any more.
+  void StopTimers();
+  // True once EndDialog was called.
+  bool EndRequested() const { return endRequested_; }
+
+ private:
+  void CentreOnWorkArea();
+  LRESULT Send(int control, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+  void ProgressChanged();
+  void DrawDisplay();
+  // Sends the tray record with the given flags; false when the shell refused it.
+  bool NotifyTray(DWORD action, UINT flags, int iconId, const std::string& tip);
+  HICON FrameIcon(int iconId) const;
+
+  HWND dialog_ = nullptr;
+  HICON bigIcon_ = nullptr;
+  HICON smallIcon_ = nullptr;
+  std::array<HICON, 3> trayFrames_{};
+  bool trayIconAdded_ = false;
+  UINT_PTR updateTimer_ = 0;
+  bool displayTimerRunning_ = false;
+  DisplayThrottle throttle_{kDisplayInterval};
+  bool endRequested_ = false;
+};
