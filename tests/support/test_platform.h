@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+// What differs for tests between the platforms, one file per platform.
+
+// The test process's environment. Test thread only, before the threads that read it start.
+void SetEnvironmentValue(const std::string& name, const std::string& value);
+void UnsetEnvironmentValue(const std::string& name);
+
+// The variable that names the folder for temporary files ("TMPDIR"; "TMP" on Windows).
+extern const char* const kTempFolderVariable;
+
+// Whether the HTTP layer tells a chunked body that breaks off from a whole one (WinInet under
+// Wine ends both alike).
+extern const bool kHttpLayerSeesBrokenChunking;
+// Whether the HTTP layer takes its proxy from http_proxy at each transfer (WinInet takes the
+// system's settings once, when its session opens).
+extern const bool kHttpLayerTakesProxyFromEnvironment;
