@@ -17,3 +17,12 @@ extern const bool kHttpLayerSeesBrokenChunking;
 // Whether the HTTP layer takes its proxy from http_proxy at each transfer (WinInet takes the
 // system's settings once, when its session opens).
 extern const bool kHttpLayerTakesProxyFromEnvironment;
+
+// Whether files carry POSIX permission bits.
+extern const bool kFilesHavePermissionBits;
+// Whether a file name may be any bytes (not UTF-16 text, as on Windows).
+extern const bool kFileNamesAreBytes;
+
+// Makes a folder read-only or writable again (for root, whom permissions do not stop, by the
+// immutable flag); false when this platform or file system cannot.
+bool SetFolderReadOnly(const std::string& path, bool readOnly);

@@ -8,6 +8,8 @@
 const char* const kTempFolderVariable = "TMP";
 const bool kHttpLayerSeesBrokenChunking = false;
 const bool kHttpLayerTakesProxyFromEnvironment = false;
+const bool kFilesHavePermissionBits = false;
+const bool kFileNamesAreBytes = false;
 
 // Both the C runtime's copy and the process's block, which Win32 calls read.
 void SetEnvironmentValue(const std::string& name, const std::string& value) {
@@ -18,4 +20,8 @@ void SetEnvironmentValue(const std::string& name, const std::string& value) {
 void UnsetEnvironmentValue(const std::string& name) {
   _wputenv_s(ToWide(name).c_str(), L"");
   SetEnvironmentVariableW(ToWide(name).c_str(), nullptr);
+}
+
+bool SetFolderReadOnly(const std::string&, bool) {
+  return false;  // a folder's read-only attribute does not keep files from being created in it
 }
