@@ -42,6 +42,8 @@ constexpr DWORD kBlockSize = 64 * 1024;
 constexpr size_t kMaxWaitingBlocks = 4;
 // How often the downloading thread looks at the stop request while nothing arrives.
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
+// The body receiver's progress chunk.
+constexpr size_t kChunkBytes = 1024;
 // How long the downloading thread lets a block that is not full grow before taking it.
 constexpr auto kGatherTime = std::chrono::milliseconds(2);
 // How long shutting down waits for abandoned readers before leaving the session to the process.
@@ -601,19 +603,19 @@ class WinInetGet {
         ended = exchange_->ended;
         failed = exchange_->failed;
       }
+      std::string joined;
       if (!blocks.empty()) {
         exchange_->changed.notify_all();  // room for the reader again
         lastArrival = Clock::now();
-      }
-      if (!blocks.empty()) {
-        std::string joined = std::move(blocks.front());
+        joined = std::move(blocks.front());
         for (size_t i = 1; i < blocks.size(); ++i)
           joined += blocks[i];
         arrived += joined.size();
-        const int result = Deliver(joined);
-        if (result != TransferOk)
-          return result;
       }
+      // While bytes flow, only whole chunks are handed on; a pause hands on the rest.
+      const int result = Deliver(joined, blocks.empty() || ended || failed);
+      if (result != TransferOk)
+        return result;
       if (failed)
         return ServerRefused;
       if (ended) {
@@ -631,13 +633,20 @@ class WinInetGet {
     }
   }
 
-  int Deliver(const std::string& block) {
-    if (!decoder_)
-      return body_.Take(block.data(), block.size());
-    std::string decoded;
-    if (!decoder_->Decode(block, decoded))
+  // Decodes data and passes it on in whole chunks (WinInet's reads come in any size, and a
+  // partial chunk would be one progress report more), all of it when flush is set.
+  int Deliver(const std::string& data, bool flush) {
+    if (!decoder_) {
+      held_ += data;
+    } else if (!decoder_->Decode(data, held_)) {
       return ServerRefused;
-    return decoded.empty() ? TransferOk : body_.Take(decoded.data(), decoded.size());
+    }
+    const size_t length = flush ? held_.size() : held_.size() - held_.size() % kChunkBytes;
+    if (length == 0)
+      return TransferOk;
+    const int result = body_.Take(held_.data(), length);
+    held_.erase(0, length);
+    return result;
   }
 
   const HttpRequest& request_;
@@ -645,6 +654,7 @@ class WinInetGet {
   BodyReceiver body_;
   std::shared_ptr<Exchange> exchange_;  // the current reader's
   std::unique_ptr<BodyDecoder> decoder_;
+  std::string held_;  // decoded bytes not yet handed on
 };
 
 // HTTP downloads over WinInet, in the process's one session.
