@@ -37,13 +37,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kConnectTimeoutMilliseconds = 30 * 1000;
 constexpr int kMaxRedirects = 10;
-// What one InternetReadFile asks for, and how many such blocks may wait for the sink.
+// The largest block a reader hands over, and how many may wait for the sink.
 constexpr DWORD kBlockSize = 64 * 1024;
 constexpr size_t kMaxWaitingBlocks = 4;
 // How often the downloading thread looks at the stop request while nothing arrives.
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
-// The body receiver's progress chunk.
-constexpr size_t kChunkBytes = 1024;
 // How long the downloading thread lets a block that is not full grow before taking it.
 constexpr auto kGatherTime = std::chrono::milliseconds(2);
 // How long shutting down waits for abandoned readers before leaving the session to the process.
@@ -189,7 +187,10 @@ class InternetHandle {
 bool QueryHeader(HINTERNET request, DWORD info, std::string& value, DWORD index = 0) {
   DWORD size = 0;
   DWORD at = index;
-  HttpQueryInfoW(request, info, nullptr, &size, &at);
+  if (HttpQueryInfoW(request, info, nullptr, &size, &at)) {
+    value.clear();  // present, and empty
+    return true;
+  }
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
     return false;
   std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
@@ -641,7 +642,8 @@ class WinInetGet {
     } else if (!decoder_->Decode(data, held_)) {
       return ServerRefused;
     }
-    const size_t length = flush ? held_.size() : held_.size() - held_.size() % kChunkBytes;
+    const size_t length =
+        flush ? held_.size() : held_.size() - held_.size() % BodyReceiver::kChunkSize;
     if (length == 0)
       return TransferOk;
     const int result = body_.Take(held_.data(), length);
