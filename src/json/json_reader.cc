@@ -332,11 +332,14 @@ size_t JsonReaderRegistry::readerCount() {
 }
 
 void JsonReaderRegistry::release() {
+  // Found by the thread's id alone: the entry under a running thread's id is its own, since
+  // current() replaces a stale one. The slot is not consulted, as at thread exit it may already
+  // read as fresh where the runtime destroys thread-local storage before the exit hooks run.
   std::unique_ptr<JsonReader> reader;
   {
     std::lock_guard<std::mutex> hold(lock_);
     auto it = readers_.find(std::this_thread::get_id());
-    if (it != readers_.end() && it->second.get() == tSlot.reader) {
+    if (it != readers_.end()) {
       reader = std::move(it->second);
       readers_.erase(it);
     }

@@ -54,7 +54,8 @@ bool DeleteFileAt(const std::string& path);
 
 // The size of a regular file this process may read, taken without opening it: thousands are
 // probed in a row, and a FIFO that is never opened cannot stall the caller. False, size
-// untouched, when the file is missing, no regular file, or not readable.
+// untouched, when the file is missing, no regular file, or not readable (on Windows, whose
+// access lists can only be judged by opening, a file is taken as readable).
 bool ProbeFileSize(const std::string& path, int64_t& size);
 
 // Creates one folder (its parent must exist), open to everyone the process's umask allows; false
@@ -62,7 +63,8 @@ bool ProbeFileSize(const std::string& path, int64_t& size);
 bool CreateFolder(const std::string& path);
 
 // Flushes a folder's entries (renames and new names in it) to disk, so that they survive a power
-// cut; false on failure.
+// cut; false on failure. On Windows, where renames are written through as they happen, only a
+// folder that cannot be opened fails.
 bool FlushFolder(const std::string& folder);
 
 // True when anything (a file, a folder, a link) stands at path.

@@ -13,7 +13,8 @@ enum class InstallResult {
 };
 
 // Puts downloaded in the place of target in one step: the new file takes the old file's
-// permission bits (with execute bits wherever it may be read when executable) and is renamed over
+// permission bits (with execute bits wherever it may be read when executable; on Windows, which
+// runs files by their suffix, its read-only, hidden and system attributes) and is renamed over
 // the target. Its content must already be on the disk (FlushFileData when it was written), so
 // that the target's name never stands without a whole file; the rename lasts once the folder is
 // flushed (FolderFlushes). On failure the target and downloaded are as they were. Any thread.
@@ -30,7 +31,8 @@ bool FlushFileData(std::FILE* file);
 
 // Starts writing the data written to file since offset `from` to the disk without waiting for it,
 // so that a final FlushFileData of a large file has little left to wait for. Flushes the stream's
-// buffer first. Only a hint: whatever fails shows in the final flush.
+// buffer first. Only a hint: whatever fails shows in the final flush. Windows has no such call:
+// there it only flushes the buffer and leaves the rest to the system's lazy writer.
 void StartWriteBack(std::FILE* file, uint64_t from);
 
 // The folders a run renamed files in, flushed together when the renames must last (before a

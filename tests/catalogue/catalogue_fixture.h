@@ -28,6 +28,8 @@ class CatalogueTest : public ::testing::Test {
                 const std::string& name = "manifest.txt") const {
     return catalogue.Load(Write(name, text));
   }
+  // Whether the file system finds a name under any case (as on Windows).
+  bool DiskIgnoresCase() const;
   // Everything in the tree as sorted relative paths, directories ending in "/".
   std::vector<std::string> List() const;
 

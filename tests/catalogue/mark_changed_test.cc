@@ -20,6 +20,8 @@ struct CompareCase {
   std::vector<std::pair<std::string, int64_t>> disk;  // files below the application directory
   std::vector<std::string> planned;                   // remote paths that stay, in order
   size_t localLeft;
+  // Only a file system that tells the case of names apart can hold this disk.
+  bool caseSensitiveDisk = false;
 };
 
 void PrintTo(const CompareCase& c, std::ostream* out) {
@@ -30,6 +32,9 @@ class MarkChangedTest : public CatalogueTest, public ::testing::WithParamInterfa
 
 TEST_P(MarkChangedTest, KeepsExactlyTheFilesToDownload) {
   const CompareCase& c = GetParam();
+  if (c.caseSensitiveDisk && DiskIgnoresCase()) {
+    GTEST_SKIP() << "this file system finds the old spelling under the new one (Windows)";
+  }
   FileCatalogue server(App());
   FileCatalogue local(App());
   ASSERT_TRUE(LoadText(server, ManifestText(c.server), "server.txt"));
@@ -101,7 +106,8 @@ const CompareCase kCases[] = {
      {{"dir/a.bin", 3, 1}},
      {{"dir/a.bin", 3}},
      {"Dir/A.bin.txt"},
-     0},
+     0,
+     true},
     {"SelfUpdateFileNotOnDisk",
      {{"/Lodestar._exe", 900, 12}},
      true,

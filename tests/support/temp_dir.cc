@@ -1,39 +1,66 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
+namespace fs = std::filesystem;
+
+namespace {
+
+// Six letters that differ between calls and between test processes.
+std::string UniqueLetters() {
+  static std::atomic<unsigned> counter{0};
+  std::mt19937 mix(static_cast<unsigned>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^
+      std::hash<std::thread::id>()(std::this_thread::get_id()) ^ (++counter * 2654435761u)));
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string letters;
+  for (int i = 0; i < 6; ++i) {
+    letters.push_back(kLetters[mix() % (sizeof kLetters - 1)]);
+  }
+  return letters;
+}
+
+}  // namespace
+
+// The system's folder for temporary files ($TMPDIR, else /tmp; on Windows GetTempPath's), with
+// "/" for every separator so that tests may compare paths they join themselves.
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/lodestar-test-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (!::mkdtemp(name.data()))
-    throw std::runtime_error("cannot create " + pattern);
-  path_ = name.data();
+  std::error_code error;
+  const fs::path base = fs::temp_directory_path(error);
+  if (error) {
+    throw std::runtime_error("no folder for temporary files");
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = base / ("lodestar-test-" + UniqueLetters());
+    if (fs::create_directory(candidate, error)) {
+      path_ = candidate.generic_u8string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a folder in " + base.u8string());
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  // Tests may leave read-only directories behind; make them writable so removal succeeds.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ignored);
+  // Tests may leave read-only files and folders behind; make them writable so removal succeeds.
+  const fs::path root = fs::u8path(path_);
+  for (auto it = fs::recursive_directory_iterator(root, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (!it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
   }
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
+  fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(root, ignored);
 }
 
 std::string TempDir::File(const std::string& name) const {
@@ -41,8 +68,8 @@ std::string TempDir::File(const std::string& name) const {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
 }
 
 bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
@@ -54,19 +81,23 @@ bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   out.close();
   return static_cast<bool>(out);
 }
 
 void WriteTestFile(const std::string& path, const std::string& data, mode_t mode) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  const fs::path file = fs::u8path(path);
+  std::error_code error;
+  fs::create_directories(file.parent_path(), error);
   ASSERT_TRUE(WriteFileBytes(path, data)) << path;
-  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+  // On Windows only the owner's write bit tells: without it the file is read-only.
+  fs::permissions(file, static_cast<fs::perms>(mode), error);
+  ASSERT_FALSE(error) << path << ": " << error.message();
 }
