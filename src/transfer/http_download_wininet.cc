@@ -157,6 +157,22 @@ std::string ResolveLocation(const HttpUrl& base, const std::string& location) {
   return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
+// How many real codings (not "identity") a Content-Encoding value names.
+int CodingCount(const std::string& value) {
+  int count = 0;
+  size_t begin = 0;
+  while (begin <= value.size()) {
+    const size_t end = std::min(value.find(',', begin), value.size());
+    std::string token = value.substr(begin, end - begin);
+    token.erase(0, token.find_first_not_of(" \t"));
+    token.erase(token.find_last_not_of(" \t") + 1);
+    if (!token.empty() && !EqualsIgnoringCase(token, "identity"))
+      ++count;
+    begin = end + 1;
+  }
+  return count;
+}
+
 // What the downloading thread needs of a response's head.
 struct ResponseHead {
   DWORD status = 0;
@@ -565,8 +581,9 @@ class WinInetGet {
                                        request_.expectedSize, request_.exactSize);
     if (head.status != 200 && !continues)
       return FileRequestFailed;
-    // Nothing in an encoding we can't undo is ever written.
-    if (!known)
+    // Nothing in an encoding we can't undo is ever written; one coding is undone, and a body
+    // coded twice over is refused rather than written half decoded.
+    if (!known || CodingCount(head.encodings) > 1)
       return ServerRefused;
     if (encoded)
       decoder_ = std::make_unique<BodyDecoder>();
