@@ -4,13 +4,6 @@
 
 #include "transfer/transfer_error.h"
 
-namespace {
-
-// Each chunk gets one progress report.
-constexpr size_t kChunkSize = 1024;
-
-}  // namespace
-
 BodyReceiver::~BodyReceiver() {
   if (open_)
     sink_.Close();

@@ -11,6 +11,9 @@
 // its thread.
 class BodyReceiver {
  public:
+  // Each chunk gets one progress report.
+  static constexpr size_t kChunkSize = 1024;
+
   BodyReceiver(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress)
       : request_(request), sink_(sink), progress_(progress) {}
   BodyReceiver(const BodyReceiver&) = delete;

@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -268,6 +269,7 @@ class CurlGet {
   static size_t OnHeader(char* data, size_t size, size_t count, void* context) {
     auto* self = static_cast<CurlGet*>(context);
     const size_t length = size * count;
+    self->lastArrival_ = std::chrono::steady_clock::now();
     if (self->body_.begun())
       return length;  // trailers after the body
     if (self->result_ != TransferOk)
@@ -322,6 +324,7 @@ class CurlGet {
   static size_t OnBody(char* data, size_t size, size_t count, void* context) {
     auto* self = static_cast<CurlGet*>(context);
     const size_t length = size * count;
+    self->lastArrival_ = std::chrono::steady_clock::now();
     try {
       if (!self->Accept())
         return kRefuseBody;
@@ -341,7 +344,7 @@ class CurlGet {
     auto* self = static_cast<CurlGet*>(context);
     try {
       if (!self->progress_.StopRequested())
-        return 0;
+        return self->Stalled() ? 1 : 0;
     } catch (...) {
       if (self->result_ == TransferOk)
         self->result_ = ServerRefused;
@@ -355,10 +358,28 @@ class CurlGet {
     return 1;
   }
 
+  // Whether the server has sent nothing for the stall time-out since the connection was made
+  // (libcurl's own low-speed check averages over several seconds, so a stall after a burst of
+  // bytes would run seconds longer); sets the result then.
+  bool Stalled() {
+    const auto now = std::chrono::steady_clock::now();
+    curl_off_t connected = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected) != CURLE_OK ||
+        connected == 0) {
+      lastArrival_ = now;  // connecting has a time-out of its own
+    }
+    if (now - lastArrival_ < std::chrono::seconds(StallTimeoutSeconds()))
+      return false;
+    if (result_ == TransferOk)
+      result_ = ServerRefused;
+    return true;
+  }
+
   const HttpRequest& request_;
   DownloadProgress& progress_;
   BodyReceiver body_;
   CURL* easy_ = nullptr;
+  std::chrono::steady_clock::time_point lastArrival_ = std::chrono::steady_clock::now();
   bool redirecting_ = false;  // the current response names a Location to follow
   // What the current response's headers said about its body.
   bool encodingKnown_ = true;  // no coding but gzip, deflate or identity named

@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/wide_text.h"
 #include "transfer/body_receiver.h"
 #include "transfer/http_download.h"
 #include "transfer/response_headers.h"
@@ -36,11 +37,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kConnectTimeoutMilliseconds = 30 * 1000;
 constexpr int kMaxRedirects = 10;
-// What one InternetReadFile asks for, and how many such blocks may wait for the sink.
+// The largest block a reader hands over, and how many may wait for the sink.
 constexpr DWORD kBlockSize = 64 * 1024;
 constexpr size_t kMaxWaitingBlocks = 4;
 // How often the downloading thread looks at the stop request while nothing arrives.
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
+// How long the downloading thread lets a block that is not full grow before taking it.
+constexpr auto kGatherTime = std::chrono::milliseconds(2);
 // How long shutting down waits for abandoned readers before leaving the session to the process.
 constexpr auto kReaderGrace = std::chrono::seconds(1);
 
@@ -52,29 +55,8 @@ const char kRequestHeaders[] =
 // Every request is sent fresh, nothing is cached, and redirects are ours to judge.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                                INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES |
-                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH;
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty())
-    return std::wstring();
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty())
-    return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size,
-                      nullptr, nullptr);
-  return text;
-}
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_NO_AUTH;
 
 // An http URL in the parts a request needs. The object (path and query, no fragment) has spaces,
 // controls and bytes outside ASCII percent-encoded, as a browser sends them; what was encoded
@@ -175,6 +157,22 @@ std::string ResolveLocation(const HttpUrl& base, const std::string& location) {
   return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
+// How many real codings (not "identity") a Content-Encoding value names.
+int CodingCount(const std::string& value) {
+  int count = 0;
+  size_t begin = 0;
+  while (begin <= value.size()) {
+    const size_t end = std::min(value.find(',', begin), value.size());
+    std::string token = value.substr(begin, end - begin);
+    token.erase(0, token.find_first_not_of(" \t"));
+    token.erase(token.find_last_not_of(" \t") + 1);
+    if (!token.empty() && !EqualsIgnoringCase(token, "identity"))
+      ++count;
+    begin = end + 1;
+  }
+  return count;
+}
+
 // What the downloading thread needs of a response's head.
 struct ResponseHead {
   DWORD status = 0;
@@ -205,7 +203,10 @@ class InternetHandle {
 bool QueryHeader(HINTERNET request, DWORD info, std::string& value, DWORD index = 0) {
   DWORD size = 0;
   DWORD at = index;
-  HttpQueryInfoW(request, info, nullptr, &size, &at);
+  if (HttpQueryInfoW(request, info, nullptr, &size, &at)) {
+    value.clear();  // present, and empty
+    return true;
+  }
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
     return false;
   std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
@@ -213,7 +214,7 @@ bool QueryHeader(HINTERNET request, DWORD info, std::string& value, DWORD index 
   if (!HttpQueryInfoW(request, info, &buffer[0], &size, &at))
     return false;
   buffer.resize(size / sizeof(wchar_t));
-  value = Narrow(buffer);
+  value = FromWide(buffer);
   return true;
 }
 
@@ -233,6 +234,8 @@ bool QueryHead(HINTERNET request, ResponseHead& head) {
                          ParseLength(value, head.length);
   return true;
 }
+
+void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD);
 
 // The process's WinInet session and the readers that use it. WinInet keeps connections per
 // server inside a session, so one session serves every download. Never destroyed: a reader may
@@ -290,6 +293,7 @@ class SessionKeeper {
     const DWORD stall = static_cast<DWORD>(StallTimeoutSeconds() * 1000);
     DWORD connect = kConnectTimeoutMilliseconds;
     InternetSetOptionW(session_, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    InternetSetStatusCallbackW(session_, &OnRequestStatus);
     for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT}) {
       DWORD value = stall;
       InternetSetOptionW(session_, option, &value, sizeof value);
@@ -309,7 +313,8 @@ struct Exchange {
   std::mutex mutex;
   std::condition_variable changed;
   // From the reader.
-  bool answered = false;  // head is in, or failed is set
+  bool connected = false;  // the request has gone out: the server's answer is awaited
+  bool answered = false;   // head is in, or failed is set
   ResponseHead head;
   std::deque<std::string> blocks;
   bool ended = false;   // the body is all in blocks and the handles are released
@@ -318,6 +323,19 @@ struct Exchange {
   bool readBody = false;   // the head is accepted
   bool abandoned = false;  // nobody waits for anything more
 };
+
+// WinInet's report that a request has been sent, on the reader's thread inside HttpSendRequestW:
+// from then on the server has the stall time-out to answer rather than the connect time-out.
+void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  if (status != INTERNET_STATUS_REQUEST_SENT || context == 0)
+    return;
+  auto* exchange = reinterpret_cast<Exchange*>(context);
+  {
+    std::lock_guard<std::mutex> lock(exchange->mutex);
+    exchange->connected = true;
+  }
+  exchange->changed.notify_all();
+}
 
 // One request on a reader thread: connect, send, the head, then the body block by block while
 // the downloading thread wants it. Touches nothing but its handles and the exchange.
@@ -347,13 +365,14 @@ class Reader {
   bool Transfer(HINTERNET session) {
     if (Abandoned())
       return false;
-    InternetHandle connection(InternetConnectW(session, Widen(url_.host).c_str(), url_.port,
+    InternetHandle connection(InternetConnectW(session, ToWide(url_.host).c_str(), url_.port,
                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection.get())
       return false;
-    InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", Widen(url_.object).c_str(),
-                                            nullptr, nullptr, nullptr, kRequestFlags, 0));
-    const std::wstring headers = Widen(headers_);
+    InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", ToWide(url_.object).c_str(),
+                                            nullptr, nullptr, nullptr, kRequestFlags,
+                                            reinterpret_cast<DWORD_PTR>(exchange_.get())));
+    const std::wstring headers = ToWide(headers_);
     ResponseHead head;
     if (!request.get() ||
         !HttpAddRequestHeadersW(request.get(), headers.c_str(), static_cast<DWORD>(-1),
@@ -372,15 +391,26 @@ class Reader {
         return false;
     }
     for (;;) {
-      std::string block(kBlockSize, '\0');
+      // A plain read waits until its buffer is full, holding back a slow server's bytes: ask
+      // what has arrived (waiting only while nothing has) and read just that.
+      DWORD available = 0;
+      if (!InternetQueryDataAvailable(request.get(), &available, 0, 0))
+        return false;
+      if (available == 0)
+        return true;  // the end of the body
+      std::string block(std::min(available, kBlockSize), '\0');
       DWORD got = 0;
-      if (!InternetReadFile(request.get(), &block[0], kBlockSize, &got))
+      if (!InternetReadFile(request.get(), &block[0], static_cast<DWORD>(block.size()), &got))
         return false;
       if (got == 0)
         return true;
       block.resize(got);
       std::unique_lock<std::mutex> lock(exchange_->mutex);
-      exchange_->blocks.push_back(std::move(block));
+      // Joined to a block still waiting, so that the sink gets few large writes.
+      if (!exchange_->blocks.empty() && exchange_->blocks.back().size() < kBlockSize)
+        exchange_->blocks.back() += block;
+      else
+        exchange_->blocks.push_back(std::move(block));
       exchange_->changed.notify_all();
       exchange_->changed.wait(lock, [this] {
         return exchange_->blocks.size() < kMaxWaitingBlocks || exchange_->abandoned;
@@ -509,25 +539,32 @@ class WinInetGet {
     exchange_.reset();
   }
 
-  // Waits for the response's head; the server gets the connect and the stall time-outs together
-  // to answer, since WinInet does not tell connecting from waiting.
+  // Waits for the response's head: the connect time-out until the request is out, then the
+  // stall time-out for the server to answer.
   int AwaitHead(ResponseHead& head) {
-    const auto limit = std::chrono::seconds(StallTimeoutSeconds()) +
-                       std::chrono::milliseconds(kConnectTimeoutMilliseconds);
-    const auto began = Clock::now();
+    const auto stall = std::chrono::seconds(StallTimeoutSeconds());
+    auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMilliseconds);
+    bool connected = false;
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(exchange_->mutex);
-        if (exchange_->changed.wait_for(lock, kWaitSlice, [this] { return exchange_->answered; })) {
+        exchange_->changed.wait_for(lock, kWaitSlice, [this, connected] {
+          return exchange_->answered || exchange_->connected != connected;
+        });
+        if (exchange_->answered) {
           if (exchange_->failed)
             return ServerRefused;
           head = exchange_->head;
           return TransferOk;
         }
+        if (exchange_->connected && !connected) {
+          connected = true;
+          deadline = Clock::now() + stall;
+        }
       }
       if (progress_.StopRequested())
         return Cancelled;
-      if (Clock::now() - began >= limit)
+      if (Clock::now() >= deadline)
         return ServerRefused;
     }
   }
@@ -544,8 +581,9 @@ class WinInetGet {
                                        request_.expectedSize, request_.exactSize);
     if (head.status != 200 && !continues)
       return FileRequestFailed;
-    // Nothing in an encoding we can't undo is ever written.
-    if (!known)
+    // Nothing in an encoding we can't undo is ever written; one coding is undone, and a body
+    // coded twice over is refused rather than written half decoded.
+    if (!known || CodingCount(head.encodings) > 1)
       return ServerRefused;
     if (encoded)
       decoder_ = std::make_unique<BodyDecoder>();
@@ -571,23 +609,31 @@ class WinInetGet {
       bool failed = false;
       {
         std::unique_lock<std::mutex> lock(exchange_->mutex);
-        exchange_->changed.wait_for(lock, kWaitSlice, [this] {
-          return !exchange_->blocks.empty() || exchange_->ended || exchange_->failed;
+        const auto over = [this] { return exchange_->ended || exchange_->failed; };
+        exchange_->changed.wait_for(lock, kWaitSlice,
+                                    [this, &over] { return !exchange_->blocks.empty() || over(); });
+        // A moment more for a block that is not full: the sink gets few large writes.
+        exchange_->changed.wait_for(lock, kGatherTime, [this, &over] {
+          return exchange_->blocks.empty() || exchange_->blocks.size() > 1 ||
+                 exchange_->blocks.front().size() >= kBlockSize || over();
         });
         blocks.swap(exchange_->blocks);
         ended = exchange_->ended;
         failed = exchange_->failed;
       }
+      std::string joined;
       if (!blocks.empty()) {
         exchange_->changed.notify_all();  // room for the reader again
         lastArrival = Clock::now();
+        joined = std::move(blocks.front());
+        for (size_t i = 1; i < blocks.size(); ++i)
+          joined += blocks[i];
+        arrived += joined.size();
       }
-      for (const std::string& block : blocks) {
-        arrived += block.size();
-        const int result = Deliver(block);
-        if (result != TransferOk)
-          return result;
-      }
+      // While bytes flow, only whole chunks are handed on; a pause hands on the rest.
+      const int result = Deliver(joined, blocks.empty() || ended || failed);
+      if (result != TransferOk)
+        return result;
       if (failed)
         return ServerRefused;
       if (ended) {
@@ -605,13 +651,21 @@ class WinInetGet {
     }
   }
 
-  int Deliver(const std::string& block) {
-    if (!decoder_)
-      return body_.Take(block.data(), block.size());
-    std::string decoded;
-    if (!decoder_->Decode(block, decoded))
+  // Decodes data and passes it on in whole chunks (WinInet's reads come in any size, and a
+  // partial chunk would be one progress report more), all of it when flush is set.
+  int Deliver(const std::string& data, bool flush) {
+    if (!decoder_) {
+      held_ += data;
+    } else if (!decoder_->Decode(data, held_)) {
       return ServerRefused;
-    return decoded.empty() ? TransferOk : body_.Take(decoded.data(), decoded.size());
+    }
+    const size_t length =
+        flush ? held_.size() : held_.size() - held_.size() % BodyReceiver::kChunkSize;
+    if (length == 0)
+      return TransferOk;
+    const int result = body_.Take(held_.data(), length);
+    held_.erase(0, length);
+    return result;
   }
 
   const HttpRequest& request_;
@@ -619,6 +673,7 @@ class WinInetGet {
   BodyReceiver body_;
   std::shared_ptr<Exchange> exchange_;  // the current reader's
   std::unique_ptr<BodyDecoder> decoder_;
+  std::string held_;  // decoded bytes not yet handed on
 };
 
 // HTTP downloads over WinInet, in the process's one session.

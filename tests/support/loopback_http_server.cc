@@ -1,21 +1,9 @@
 #include "support/loopback_http_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/sendfile.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -41,18 +29,20 @@ std::string CompressedBody(const std::string& body, bool gzip) {
 
 namespace {
 
-// Appends what the peer sends next to buffer; false once the connection is closed or broken.
-bool ReceiveMore(int fd, std::string& buffer) {
-  char chunk[4096];
-  while (true) {
-    ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
+// Appends what the peer sends next to buffer; false once the connection is closed or broken, or
+// the server stops. Waits in slices: shutting a socket down does not end a receive blocked on it
+// everywhere (Wine).
+bool ReceiveMore(SocketId socket, std::string& buffer, const std::atomic<bool>& stopping) {
+  while (!WaitReadable(socket, 100)) {
+    if (stopping)
       return false;
-    buffer.append(chunk, static_cast<size_t>(got));
-    return true;
   }
+  char chunk[4096];
+  const long got = ReceiveSome(socket, chunk, sizeof chunk);
+  if (got <= 0)
+    return false;
+  buffer.append(chunk, static_cast<size_t>(got));
+  return true;
 }
 
 constexpr size_t kMaxHead = 64 * 1024;
@@ -152,63 +142,25 @@ const char* ReasonPhrase(int status) {
   }
 }
 
-bool SendAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    data += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
+bool SendText(SocketId socket, const std::string& text) {
+  return SendAll(socket, text.data(), text.size());
 }
 
-bool SendAll(int fd, const std::string& text) {
-  return SendAll(fd, text.data(), text.size());
-}
-
-// Where a response's body comes from: the route's bytes or an open file.
+// Where a response's body comes from: the route's bytes or a served file.
 class BodySource {
  public:
   explicit BodySource(const std::string* text) : text_(text) {}
-  ~BodySource() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  BodySource(const BodySource&) = delete;
-  BodySource& operator=(const BodySource&) = delete;
 
   // Opens a regular file; false when there is none.
-  bool OpenFile(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0)
-      return false;
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
-      return false;
-    fileSize_ = static_cast<size_t>(info.st_size);
-    return true;
-  }
+  bool OpenFile(const std::string& path) { return file_.Open(path); }
 
-  size_t Size() const { return text_ ? text_->size() : fileSize_; }
+  size_t Size() const { return text_ ? text_->size() : static_cast<size_t>(file_.size()); }
 
   // Sends [offset, offset + length) plain.
-  bool SendRange(int socket, size_t offset, size_t length) {
+  bool SendRange(SocketId socket, size_t offset, size_t length) {
     if (text_)
       return SendAll(socket, text_->data() + offset, length);
-    off_t position = static_cast<off_t>(offset);
-    while (length > 0) {
-      ssize_t sent = ::sendfile(socket, fd_, &position, length);
-      if (sent < 0 && errno == EINTR)
-        continue;
-      if (sent <= 0)
-        return false;
-      length -= static_cast<size_t>(sent);
-    }
-    return true;
+    return file_.SendRange(socket, offset, length);
   }
 
   // Copies [offset, offset + length) into out.
@@ -217,23 +169,12 @@ class BodySource {
       out.assign(*text_, offset, length);
       return true;
     }
-    out.resize(length);
-    size_t done = 0;
-    while (done < length) {
-      ssize_t got = ::pread(fd_, &out[done], length - done, static_cast<off_t>(offset + done));
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got <= 0)
-        return false;
-      done += static_cast<size_t>(got);
-    }
-    return true;
+    return file_.Read(offset, length, out);
   }
 
  private:
   const std::string* text_;
-  int fd_ = -1;
-  size_t fileSize_ = 0;
+  ServedFile file_;
 };
 
 }  // namespace
@@ -255,27 +196,9 @@ bool LoopbackHttpServer::Request::HasHeader(const std::string& name) const {
 }
 
 LoopbackHttpServer::LoopbackHttpServer() {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0)
-    throw std::runtime_error("test server: socket failed");
-  int yes = 1;
-  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  int pipeFds[2];
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listenFd_, 64) != 0 ||
-      ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      ::pipe2(pipeFds, O_CLOEXEC) != 0) {
-    ::close(listenFd_);
+  listener_ = BindLoopback(port_, true);
+  if (listener_ == kNoSocket)
     throw std::runtime_error("test server: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(address.sin_port);
-  wakeReadFd_ = pipeFds[0];
-  wakeWriteFd_ = pipeFds[1];
   acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -402,62 +325,42 @@ void LoopbackHttpServer::Stop() {
     stopped_ = true;
   }
   stopping_ = true;
-  char wake = 1;
-  while (::write(wakeWriteFd_, &wake, 1) < 0 && errno == EINTR) {
-  }
+  KnockOnLoopback(port_);  // wakes the accepting thread
   if (acceptThread_.joinable())
     acceptThread_.join();
 
   std::vector<std::thread> threads;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (int fd : openFds_)
-      ::shutdown(fd, SHUT_RDWR);
+    for (SocketId socket : openSockets_)
+      ShutdownSocket(socket);
     threads.swap(connectionThreads_);
   }
   changed_.notify_all();
   for (auto& thread : threads)
     thread.join();
-  ::close(listenFd_);
-  ::close(wakeReadFd_);
-  ::close(wakeWriteFd_);
+  CloseSocket(listener_);
 }
 
 uint16_t LoopbackHttpServer::UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
+  // Bound but never listening, and never closed: connections are refused, and no other process
+  // (tests run in parallel) can take the port while this one lives.
   uint16_t port = 0;
-  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-    // Bound but never listening: connections are refused, and no other process (tests run in
-    // parallel) can take the port while this one lives.
-    return port;
-  }
-  if (fd >= 0)
-    ::close(fd);
+  BindLoopback(port, false);
   return port;
 }
 
 void LoopbackHttpServer::AcceptLoop() {
   while (!stopping_) {
-    pollfd ready[2] = {{listenFd_, POLLIN, 0}, {wakeReadFd_, POLLIN, 0}};
-    int count = ::poll(ready, 2, -1);
-    if (count <= 0 || stopping_ || !(ready[0].revents & POLLIN))
+    if (!WaitReadable(listener_, -1) || stopping_)
       continue;
-    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
+    const SocketId socket = AcceptConnection(listener_);
+    if (socket == kNoSocket)
       continue;
-    // A head and a body sent apart must not wait for the client's delayed acknowledgement.
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::lock_guard<std::mutex> lock(mutex_);
     ++connections_;
-    openFds_.push_back(fd);
-    connectionThreads_.emplace_back([this, fd] { Serve(fd); });
+    openSockets_.push_back(socket);
+    connectionThreads_.emplace_back([this, socket] { Serve(socket); });
   }
 }
 
@@ -480,7 +383,7 @@ uint64_t LoopbackHttpServer::NoteStall() {
   return generation;
 }
 
-bool LoopbackHttpServer::StallWait(int fd, uint64_t generation) {
+bool LoopbackHttpServer::StallWait(SocketId socket, uint64_t generation) {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -490,11 +393,8 @@ bool LoopbackHttpServer::StallWait(int fd, uint64_t generation) {
       }
     }
     // A client that gave up closes its end; stop waiting for it then.
-    char probe;
-    ssize_t got = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    if (PeerGone(socket))
       return false;
-    }
   }
 }
 
@@ -542,13 +442,8 @@ std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
   return missing;
 }
 
-void LoopbackHttpServer::Serve(int fd) {
-  // sendfile has no MSG_NOSIGNAL: a client that hangs up mid-body must give EPIPE, not kill the
-  // test. Blocked in this thread only, so programs the test starts keep the default.
-  sigset_t pipe;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+void LoopbackHttpServer::Serve(SocketId connection) {
+  IgnoreBrokenPipes();
   std::string buffer;
   bool open = true;
   while (open && !stopping_) {
@@ -558,7 +453,7 @@ void LoopbackHttpServer::Serve(int fd) {
         open = false;
         break;
       }
-      if (!ReceiveMore(fd, buffer)) {
+      if (!ReceiveMore(connection, buffer, stopping_)) {
         open = false;
         break;
       }
@@ -574,7 +469,8 @@ void LoopbackHttpServer::Serve(int fd) {
     size_t first = requestLine.find(' ');
     size_t last = requestLine.rfind(' ');
     if (first == std::string::npos || last == first) {
-      SendAll(fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+      SendText(connection,
+               "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     request.method = requestLine.substr(0, first);
@@ -598,7 +494,7 @@ void LoopbackHttpServer::Serve(int fd) {
     if (!lengthText.empty())
       bodyLength = std::strtoul(lengthText.c_str(), nullptr, 10);
     while (buffer.size() < bodyLength) {
-      if (!ReceiveMore(fd, buffer)) {
+      if (!ReceiveMore(connection, buffer, stopping_)) {
         open = false;
         break;
       }
@@ -608,23 +504,24 @@ void LoopbackHttpServer::Serve(int fd) {
     buffer.erase(0, bodyLength);
 
     RecordRequest(request);
-    std::string connection = request.Header("Connection");
-    bool keepAlive = request.version == "HTTP/1.1" ? !EqualsNoCase(connection, "close")
-                                                   : EqualsNoCase(connection, "keep-alive");
+    std::string connectionHeader = request.Header("Connection");
+    bool keepAlive = request.version == "HTTP/1.1" ? !EqualsNoCase(connectionHeader, "close")
+                                                   : EqualsNoCase(connectionHeader, "keep-alive");
     std::shared_ptr<const Response> response = Answer(request);
-    open = Send(fd, request, *response, keepAlive);
+    open = Send(connection, request, *response, keepAlive);
   }
 
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
+    openSockets_.erase(std::remove(openSockets_.begin(), openSockets_.end(), connection),
+                       openSockets_.end());
   }
-  ::close(fd);
+  CloseSocket(connection);
 }
 
-bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& response,
+bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const Response& response,
                               bool keepAlive) {
-  if (response.stallBeforeHeaders && !StallWait(fd, NoteStall()))
+  if (response.stallBeforeHeaders && !StallWait(connection, NoteStall()))
     return false;
 
   int status = response.status;
@@ -673,13 +570,13 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
     head += header.first + ": " + header.second + "\r\n";
   head += "\r\n";
   if (request.method == "HEAD" || status == 204 || status == 304)
-    return SendAll(fd, head) && !closeAfter;
+    return SendText(connection, head) && !closeAfter;
   // A small plain answer goes out in one piece, so a client reads head and body at once.
   if (response.file.empty() && !response.chunked && response.stallAfter == SIZE_MAX &&
       limit == size && size <= kSendPiece) {
-    return SendAll(fd, head + response.body.substr(base)) && !closeAfter;
+    return SendText(connection, head + response.body.substr(base)) && !closeAfter;
   }
-  if (!SendAll(fd, head))
+  if (!SendText(connection, head))
     return false;
 
   std::string piece;
@@ -689,7 +586,7 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
   while (offset < limit) {
     if (!stalled && offset >= response.stallAfter) {
       stalled = true;
-      if (!StallWait(fd, NoteStall()))
+      if (!StallWait(connection, NoteStall()))
         return false;
     }
     size_t length = limit - offset;
@@ -704,26 +601,26 @@ bool LoopbackHttpServer::Send(int fd, const Request& request, const Response& re
         return false;
       char line[32];
       std::snprintf(line, sizeof line, "%zx\r\n", length);
-      if (!SendAll(fd, std::string(line) + piece + "\r\n"))
+      if (!SendText(connection, std::string(line) + piece + "\r\n"))
         return false;
       if (firstChunk && response.badChunkHeader) {
-        SendAll(fd, "zz-not-hex\r\n");
+        SendText(connection, "zz-not-hex\r\n");
         return false;
       }
       firstChunk = false;
-    } else if (!body->SendRange(fd, base + offset, length)) {
+    } else if (!body->SendRange(connection, base + offset, length)) {
       return false;
     }
     offset += length;
   }
   if (!stalled && response.stallAfter != SIZE_MAX && offset >= response.stallAfter) {
     // The stall point is the end of what is sent: wait there too.
-    if (!StallWait(fd, NoteStall()))
+    if (!StallWait(connection, NoteStall()))
       return false;
   }
   if (limit < size)
     return false;
-  if (response.chunked && !SendAll(fd, "0\r\n\r\n"))
+  if (response.chunked && !SendText(connection, "0\r\n\r\n"))
     return false;
   return !closeAfter;
 }

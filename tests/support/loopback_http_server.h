@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/loopback_socket.h"
+
 // The bytes of body as a response with "Content-Encoding: gzip" (gzip true) or "deflate" (the
 // zlib format) carries them.
 std::string CompressedBody(const std::string& body, bool gzip);
@@ -109,19 +111,17 @@ class LoopbackHttpServer {
     Hook hook;
   };
   void AcceptLoop();
-  void Serve(int fd);
+  void Serve(SocketId socket);
   // Sends one response; false when the connection must close afterwards.
-  bool Send(int fd, const Request& request, const Response& response, bool keepAlive);
+  bool Send(SocketId socket, const Request& request, const Response& response, bool keepAlive);
   std::shared_ptr<const Response> Answer(const Request& request);
   void RecordRequest(const Request& request);
   // Counts a stall and returns the release generation to wait past.
   uint64_t NoteStall();
   // Waits for a release; false when the server stops or the client goes away first.
-  bool StallWait(int fd, uint64_t generation);
+  bool StallWait(SocketId socket, uint64_t generation);
 
-  int listenFd_ = -1;
-  int wakeReadFd_ = -1;  // Stop writes to the pipe to wake the accepting thread
-  int wakeWriteFd_ = -1;
+  SocketId listener_ = kNoSocket;
   uint16_t port_ = 0;
   std::thread acceptThread_;
   std::atomic<bool> stopping_{false};
@@ -133,7 +133,7 @@ class LoopbackHttpServer {
   Hook fallback_;
   std::vector<Request> requests_;
   std::vector<std::thread> connectionThreads_;
-  std::vector<int> openFds_;
+  std::vector<SocketId> openSockets_;
   size_t connections_ = 0;
   size_t stalls_ = 0;
   uint64_t releaseGeneration_ = 0;

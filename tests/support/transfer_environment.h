@@ -2,19 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <string>
 
+#include "support/test_platform.h"
 #include "transfer/transfer_library.h"
 
-// Starts the HTTP layer for a test binary and keeps proxies from the environment away from
-// loopback traffic. Register it once per binary, at namespace scope:
+// A silent server is given up after this many seconds in tests (read once per process).
+constexpr int kTestStallSeconds = 3;
+
+// Starts the HTTP layer for a test binary, keeps proxies from the environment away from loopback
+// traffic and makes stalls end quickly. Register it once per binary, at namespace scope:
 //   static auto* const kTransfers = testing::AddGlobalTestEnvironment(new TransferEnvironment);
 // Runs on the main thread before any test starts its threads.
 class TransferEnvironment : public testing::Environment {
  public:
   void SetUp() override {
-    ::setenv("no_proxy", "127.0.0.1,localhost", 1);
-    ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+    SetEnvironmentValue("no_proxy", "127.0.0.1,localhost");
+    SetEnvironmentValue("NO_PROXY", "127.0.0.1,localhost");
+    SetEnvironmentValue("LODESTAR_STALL_TIMEOUT_SECONDS", std::to_string(kTestStallSeconds));
     ASSERT_TRUE(InitializeTransfers());
   }
   void TearDown() override { ShutdownTransfers(); }

@@ -12,11 +12,13 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/crypto.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
+#include "support/test_platform.h"
 #include "support/transfer_environment.h"
 #include "transfer/http_download.h"
 #include "transfer/transfer_error.h"
@@ -352,6 +354,8 @@ TEST_F(InetFileTest, BodyCutShortIsCode2) {
   server.SetResponse("/garbled", garbled);
   for (const char* path : {"/short", "/unterminated", "/garbled"}) {
     SCOPED_TRACE(path);
+    if (path[1] != 's' && !kHttpLayerSeesBrokenChunking)
+      continue;  // left to the manifest's length there
     auto task = Task(path);
     RunReport report = RunToEnd(*task);
     EXPECT_EQ(report.code, ServerRefused);
@@ -616,6 +620,50 @@ TEST_F(InetFileTest, CancelEndsAStalledTransferPromptly) {
   EXPECT_EQ(task->GetErrorText(), kInitialText);
 }
 
+// Whatever the HTTP layer is blocked in, a server gone silent before or within the body is given
+// up after the stall time-out, and a stop is heard within about a second.
+TEST_F(InetFileTest, SilentServersAndStopsEndPromptly) {
+  server.SetStalled("/body", RandomBytes(100000), 3000);
+  LoopbackHttpServer::Response silent;
+  silent.body = "late";
+  silent.stallBeforeHeaders = true;
+  server.SetResponse("/head", silent);
+  const auto stall = seconds(StallTimeoutSeconds());
+  ASSERT_EQ(stall, seconds(kTestStallSeconds));
+  const struct {
+    const char* path;
+    bool stop;
+    int code;
+    uint64_t written;
+  } cases[] = {
+      {"/body", false, ServerRefused, 3000},
+      {"/head", false, ServerRefused, 0},
+      {"/body", true, Cancelled, 3000},
+      {"/head", true, Cancelled, 0},
+  };
+  size_t stalls = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + (c.stop ? " stopped" : ""));
+    MessageQueue window;
+    auto task = Task(c.path);
+    task->notifyWindow = &window;
+    ASSERT_TRUE(task->StartTransfer());
+    ASSERT_TRUE(server.WaitForStalls(++stalls, seconds(60)));
+    while (task->bytesReceived < c.written)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto stalled = Clock::now();
+    task->cancel = c.stop;
+    RunReport report = CollectRun(*task, window);
+    const auto took = Clock::now() - stalled;
+    EXPECT_EQ(report.code, c.code);
+    EXPECT_EQ(report.ChunkTotal(), c.written);
+    EXPECT_LT(took, (c.stop ? seconds(0) : stall) + std::chrono::milliseconds(1500));
+    if (!c.stop) {
+      EXPECT_GT(took, stall - seconds(1));
+    }
+  }
+}
+
 TEST_F(InetFileTest, CancelWhileWaitingForTheResponse) {
   LoopbackHttpServer::Response silent;
   silent.body = "late";
@@ -775,16 +823,18 @@ TEST_F(InetFileTest, StartingAgainTruncatesAndCountsFromZero) {
 
 // The environment's proxy settings apply: the request goes to the proxy in absolute form.
 TEST_F(InetFileTest, UsesTheProxyFromTheEnvironment) {
+  if (!kHttpLayerTakesProxyFromEnvironment)
+    GTEST_SKIP() << "the HTTP layer takes the system's proxy settings when it starts";
   server.SetBody("/via/proxy", "proxied");
-  ::setenv("http_proxy", server.Url("").c_str(), 1);
-  ::unsetenv("no_proxy");
-  ::unsetenv("NO_PROXY");
+  SetEnvironmentValue("http_proxy", server.Url(""));
+  UnsetEnvironmentValue("no_proxy");
+  UnsetEnvironmentValue("NO_PROXY");
   auto task = Task("/unused");
   task->url = "http://updates.invalid/via/proxy";
   RunReport report = RunToEnd(*task);
-  ::unsetenv("http_proxy");
-  ::setenv("no_proxy", "127.0.0.1,localhost", 1);
-  ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+  UnsetEnvironmentValue("http_proxy");
+  SetEnvironmentValue("no_proxy", "127.0.0.1,localhost");
+  SetEnvironmentValue("NO_PROXY", "127.0.0.1,localhost");
   EXPECT_EQ(report.code, TransferOk);
   EXPECT_EQ(ReadFileBytes(task->localPath), "proxied");
   ASSERT_EQ(server.RequestCount(), 1u);

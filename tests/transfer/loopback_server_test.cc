@@ -1,7 +1,7 @@
 // The shared loopback server, seen through the download task that the other suites rely on.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include <atomic>
 #include <chrono>
@@ -38,7 +38,7 @@ TEST(LoopbackHttpServer, ServesFilesBelowADirectoryOnly) {
   TempDir root;
   TempDir out;
   ASSERT_TRUE(WriteFileBytes(root.File("top.txt"), "top"));
-  ::mkdir(root.File("sub").c_str(), 0755);
+  std::filesystem::create_directory(root.File("sub"));
   ASSERT_TRUE(WriteFileBytes(root.File("sub/文件 1.txt"), "nested"));
   LoopbackHttpServer server;
   server.ServeDirectory("/pub/", root.path());

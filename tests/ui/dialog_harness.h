@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +19,7 @@
 #include "support/manifest_text.h"
 #include "support/served_release.h"
 #include "support/temp_dir.h"
+#include "support/test_platform.h"
 #include "transfer/messages.h"
 #include "ui/update_dialog.h"
 
@@ -61,21 +61,21 @@ inline std::string ManifestText(const std::vector<PublishedFile>& files,
 class DialogHarness : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* old = std::getenv("TMPDIR");
+    const char* old = std::getenv(kTempFolderVariable);
     hadTmpdir_ = old != nullptr;
     oldTmpdir_ = hadTmpdir_ ? old : "";
     tempFiles_ = work_.File("tmp");
-    ::mkdir(tempFiles_.c_str(), 0700);
-    ::setenv("TMPDIR", tempFiles_.c_str(), 1);
+    std::filesystem::create_directory(tempFiles_);
+    SetEnvironmentValue(kTempFolderVariable, tempFiles_);
     moduleDirectory_ = app_.path() + "/";
   }
 
   void TearDown() override {
     dialog_.reset();  // joins a running transfer while the server still answers
     if (hadTmpdir_) {
-      ::setenv("TMPDIR", oldTmpdir_.c_str(), 1);
+      SetEnvironmentValue(kTempFolderVariable, oldTmpdir_);
     } else {
-      ::unsetenv("TMPDIR");
+      UnsetEnvironmentValue(kTempFolderVariable);
     }
   }
 

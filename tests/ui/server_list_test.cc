@@ -131,7 +131,7 @@ TEST_F(ServerListStep, MissingListGivesNoServers) {
 
 TEST_F(ServerListStep, ListThatFindsNoTemporaryFileSaysSo) {
   SetServerList("A|http://a\n");
-  ::setenv("TMPDIR", work_.File("missing").c_str(), 1);
+  SetEnvironmentValue(kTempFolderVariable, work_.File("missing"));
   ASSERT_TRUE(Open(Settings()));
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+// What differs for tests between the platforms, one file per platform.
+
+// The test process's environment. Test thread only, before the threads that read it start.
+void SetEnvironmentValue(const std::string& name, const std::string& value);
+void UnsetEnvironmentValue(const std::string& name);
+
+// The variable that names the folder for temporary files ("TMPDIR"; "TMP" on Windows).
+extern const char* const kTempFolderVariable;
+
+// Whether the HTTP layer tells a chunked body that breaks off from a whole one (WinInet under
+// Wine ends both alike).
+extern const bool kHttpLayerSeesBrokenChunking;
+// Whether the HTTP layer takes its proxy from http_proxy at each transfer (WinInet takes the
+// system's settings once, when its session opens).
+extern const bool kHttpLayerTakesProxyFromEnvironment;
+
+// Whether files carry POSIX permission bits.
+extern const bool kFilesHavePermissionBits;
+// Whether a file name may be any bytes (not UTF-16 text, as on Windows).
+extern const bool kFileNamesAreBytes;
+
+// Makes a folder read-only or writable again (for root, whom permissions do not stop, by the
+// immutable flag); false when this platform or file system cannot.
+bool SetFolderReadOnly(const std::string& path, bool readOnly);
