@@ -61,16 +61,20 @@ function(lodestar_library name)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
 endfunction()
 
-# lodestar_test(NAME SOURCES files... LIBS libs... [LABELS labels...])
+# lodestar_test(NAME SOURCES files... LIBS libs... [LABELS labels...] [LOCKS resources...])
 # A GoogleTest executable whose cases ctest lists one by one. It sees the headers of LIBS.
-# Label "thread" marks suites that also run under ThreadSanitizer.
+# Label "thread" marks suites that also run under ThreadSanitizer. Cases of suites that name the
+# same resource in LOCKS never run at the same time.
 function(lodestar_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
   set(properties TIMEOUT 120)
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_LOCKS)
+    list(APPEND properties RESOURCE_LOCK "${ARG_LOCKS}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

@@ -2,14 +2,33 @@
 
 #include <windows.h>
 
-std::wstring ToWide(const std::string& text) {
-  if (text.empty()) {
-    return std::wstring();
-  }
+namespace {
+
+// The text in code page `page`; false when flags ask for strictness and a byte does not fit.
+bool Decode(UINT page, DWORD flags, const std::string& text, std::wstring& wide) {
   const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+  const int length = MultiByteToWideChar(page, flags, text.data(), size, nullptr, 0);
+  if (length <= 0) {
+    return false;
+  }
+  wide.assign(static_cast<size_t>(length), L'\0');
+  return MultiByteToWideChar(page, flags, text.data(), size, wide.data(), length) == length;
+}
+
+}  // namespace
+
+std::wstring ToWide(const std::string& text) {
+  std::wstring wide;
+  if (text.empty() || Decode(CP_UTF8, MB_ERR_INVALID_CHARS, text, wide)) {
+    return wide;
+  }
+  // Manifests written in the Chinese ANSI code page name their files in it: those bytes name the
+  // same file here as they do on a Chinese Windows.
+  if (Decode(54936, MB_ERR_INVALID_CHARS, text, wide) ||
+      Decode(936, MB_ERR_INVALID_CHARS, text, wide)) {
+    return wide;
+  }
+  Decode(CP_UTF8, 0, text, wide);
   return wide;
 }
 

@@ -11,10 +11,11 @@
 
 class CInetFile;
 
-constexpr unsigned WM_USER = 0x0400;
-constexpr unsigned WM_TRANSFER_PROGRESS = WM_USER + 100;  // 1124
-constexpr unsigned WM_TRANSFER_DONE = WM_USER + 101;      // 1125
-constexpr unsigned WM_TRAY_NOTIFY = WM_USER + 102;        // 1126
+// The first message number a window may give its own messages (Windows' WM_USER).
+constexpr unsigned kFirstUserMessage = 0x0400;
+constexpr unsigned WM_TRANSFER_PROGRESS = kFirstUserMessage + 100;  // 1124
+constexpr unsigned WM_TRANSFER_DONE = kFirstUserMessage + 101;      // 1125
+constexpr unsigned WM_TRAY_NOTIFY = kFirstUserMessage + 102;        // 1126
 
 // wParam: high word the task's kind, low word the chunk size or the result code.
 inline uint32_t MakeTransferWParam(int kind, uint32_t low) {

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/test_platform.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -52,7 +54,7 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   // Tests may leave read-only files and folders behind; make them writable so removal succeeds.
-  const fs::path root = fs::u8path(path_);
+  const fs::path root = NativePath(path_);
   for (auto it = fs::recursive_directory_iterator(root, ignored);
        it != fs::recursive_directory_iterator(); it.increment(ignored)) {
     if (!it->is_symlink(ignored)) {
@@ -69,7 +71,7 @@ std::string TempDir::File(const std::string& name) const {
 
 bool FileExists(const std::string& path) {
   std::error_code ignored;
-  return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
+  return fs::exists(fs::symlink_status(NativePath(path), ignored));
 }
 
 bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
@@ -81,19 +83,19 @@ bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(fs::u8path(path), std::ios::binary);
+  std::ifstream in(NativePath(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& data) {
-  std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
+  std::ofstream out(NativePath(path), std::ios::binary | std::ios::trunc);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   out.close();
   return static_cast<bool>(out);
 }
 
 void WriteTestFile(const std::string& path, const std::string& data, mode_t mode) {
-  const fs::path file = fs::u8path(path);
+  const fs::path file = NativePath(path);
   std::error_code error;
   fs::create_directories(file.parent_path(), error);
   ASSERT_TRUE(WriteFileBytes(path, data)) << path;

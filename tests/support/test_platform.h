@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 // What differs for tests between the platforms, one file per platform.
@@ -17,6 +18,10 @@ extern const bool kHttpLayerSeesBrokenChunking;
 // Whether the HTTP layer takes its proxy from http_proxy at each transfer (WinInet takes the
 // system's settings once, when its session opens).
 extern const bool kHttpLayerTakesProxyFromEnvironment;
+
+// A path as the program's own file calls take it: its bytes here; on Windows the UTF-16 text that
+// the platform makes of it (GB18030 where it is not UTF-8).
+std::filesystem::path NativePath(const std::string& path);
 
 // Whether files carry POSIX permission bits.
 extern const bool kFilesHavePermissionBits;

@@ -33,3 +33,7 @@ bool SetFolderReadOnly(const std::string& path, bool readOnly) {
   ::close(fd);
   return done;
 }
+
+std::filesystem::path NativePath(const std::string& path) {
+  return std::filesystem::path(path);
+}

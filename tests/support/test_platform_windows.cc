@@ -25,3 +25,7 @@ void UnsetEnvironmentValue(const std::string& name) {
 bool SetFolderReadOnly(const std::string&, bool) {
   return false;  // a folder's read-only attribute does not keep files from being created in it
 }
+
+std::filesystem::path NativePath(const std::string& path) {
+  return std::filesystem::path(ToWide(path));
+}
