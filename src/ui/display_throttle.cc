@@ -39,3 +39,10 @@ void DisplayThrottle::MarkShown() {
   everShown_ = true;
   lastShown_ = clock_();
 }
+
+void DisplayThrottle::SetTray(int iconId, const std::string& tip) {
+  for (DisplayState* state : {&shown_, &latest_}) {
+    state->trayIcon = iconId;
+    state->trayTip = tip;
+  }
+}

@@ -36,9 +36,9 @@ class DisplayThrottle {
   std::chrono::milliseconds Wait() const;
   // Records that the latest values have been drawn now.
   void MarkShown();
-  // Records values drawn outside the throttle (a tray icon added or removed), without starting a
-  // new interval.
-  void SetShown(const DisplayState& state) { shown_ = state; }
+  // Records a tray icon the window added (or, with 0 and no tip, removed) outside the throttle:
+  // shown and latest alike, without starting a new interval.
+  void SetTray(int iconId, const std::string& tip);
 
  private:
   std::chrono::milliseconds interval_;

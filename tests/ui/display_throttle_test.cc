@@ -57,11 +57,7 @@ TEST_F(DisplayThrottleTest, WaitRoundsUpSoATimerNeverFiresEarly) {
 }
 
 TEST_F(DisplayThrottleTest, ValuesShownOutsideTheThrottleStartNoInterval) {
-  DisplayState tray;
-  tray.trayIcon = 130;
-  tray.trayTip = "正在自动更新";
-  throttle.SetShown(tray);
-  throttle.Latest() = tray;
+  throttle.SetTray(130, "正在自动更新");
   EXPECT_FALSE(throttle.Pending());
 
   throttle.Latest().trayIcon = 131;

@@ -180,12 +180,7 @@ void UpdateDialogWindow::AddTrayIcon(int iconId, const std::string& tip) {
     return;
   }
   trayIconAdded_ = NotifyTray(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP, iconId, tip);
-  DisplayState shown = throttle_.Shown();
-  shown.trayIcon = iconId;
-  shown.trayTip = tip;
-  throttle_.SetShown(shown);
-  throttle_.Latest().trayIcon = iconId;
-  throttle_.Latest().trayTip = tip;
+  throttle_.SetTray(iconId, tip);
 }
 
 void UpdateDialogWindow::SetTrayIcon(int iconId) {
@@ -208,12 +203,7 @@ void UpdateDialogWindow::RemoveTrayIcon() {
   }
   NotifyTray(NIM_DELETE, 0, 0, std::string());
   trayIconAdded_ = false;
-  DisplayState shown = throttle_.Shown();
-  shown.trayIcon = 0;
-  shown.trayTip.clear();
-  throttle_.SetShown(shown);
-  throttle_.Latest().trayIcon = 0;
-  throttle_.Latest().trayTip.clear();
+  throttle_.SetTray(0, std::string());
 }
 
 bool UpdateDialogWindow::NotifyTray(DWORD action, UINT flags, int iconId, const std::string& tip) {

@@ -213,12 +213,7 @@ void UpdateWindow::AddTrayIcon(int iconId, const std::string& tip) {
     trayIcon_ = std::make_unique<wxTaskBarIcon>();
   }
   trayIcon_->SetIcon(FrameIcon(iconId), WxText(tip));
-  DisplayState shown = throttle_.Shown();
-  shown.trayIcon = iconId;
-  shown.trayTip = tip;
-  throttle_.SetShown(shown);
-  throttle_.Latest().trayIcon = iconId;
-  throttle_.Latest().trayTip = tip;
+  throttle_.SetTray(iconId, tip);
 }
 
 void UpdateWindow::SetTrayIcon(int iconId) {
@@ -241,12 +236,7 @@ void UpdateWindow::RemoveTrayIcon() {
   }
   trayIcon_->RemoveIcon();
   trayIcon_.reset();
-  DisplayState shown = throttle_.Shown();
-  shown.trayIcon = 0;
-  shown.trayTip.clear();
-  throttle_.SetShown(shown);
-  throttle_.Latest().trayIcon = 0;
-  throttle_.Latest().trayTip.clear();
+  throttle_.SetTray(0, std::string());
 }
 
 wxIcon UpdateWindow::FrameIcon(int iconId) const {
