@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "app/update_app.h"
-#include "platform/module_directory.h"
 #include "transfer/transfer_library.h"
 #include "ui/terminal/terminal_front_end.h"
 #if LODESTAR_WITH_WX
@@ -32,9 +31,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   UpdateApp app;
-  app.ReadConfiguration(ModuleDirectory() + UpdateApp::kConfigurationName);
-  UpdateApp::TidyApplicationFolder(ModuleDirectory());
-  UpdateSettings settings = app.Settings(ModuleDirectory());
+  const UpdateSettings settings = app.StartUp();
 
   int status = -1;
 #if LODESTAR_WITH_WX

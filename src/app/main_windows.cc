@@ -5,7 +5,6 @@
 
 #include "app/update_app.h"
 #include "platform/launch.h"
-#include "platform/module_directory.h"
 #include "transfer/transfer_library.h"
 #include "ui/win32/win32_front_end.h"
 
@@ -16,9 +15,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return 1;
   }
   UpdateApp app;
-  app.ReadConfiguration(ModuleDirectory() + UpdateApp::kConfigurationName);
-  UpdateApp::TidyApplicationFolder(ModuleDirectory());
-  const UpdateSettings settings = app.Settings(ModuleDirectory());
+  const UpdateSettings settings = app.StartUp();
 
   const int status = RunUpdateDialogWindow(settings, SystemLauncher());
   ShutdownTransfers();

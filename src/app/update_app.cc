@@ -1,5 +1,8 @@
 #include "app/update_app.h"
 
+#include <algorithm>
+
+#include "catalogue/record_names.h"
 #include "json/json_value.h"
 #include "platform/file_system.h"
 #include "platform/module_directory.h"
@@ -11,10 +14,6 @@ std::string TextOrEmpty(const std::string* text) {
 }
 
 }  // namespace
-
-bool UpdateApp::ReadConfiguration() {
-  return ReadConfiguration(ModuleDirectory() + kConfigurationName);
-}
 
 bool UpdateApp::ReadConfiguration(const std::string& path) {
   std::string text;
@@ -38,15 +37,20 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   int wanted = kDefaultConnections;
   document.getInt("connections", wanted);
   // Out of range is taken as the nearest value that is in range.
-  connections = static_cast<unsigned>(wanted < kMinConnections
-                                          ? kMinConnections
-                                          : (wanted > kMaxConnections ? kMaxConnections : wanted));
+  connections = static_cast<unsigned>(std::clamp(wanted, kMinConnections, kMaxConnections));
 }
 
 void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
-  for (const char* record : {"/version.txt", "/version.txt.progress", "/version.txt.minisig"}) {
-    RemoveReplacementLeftovers(moduleDirectory + record);
+  for (const char* record : {kManifestName, kProgressRecordName, kSignatureName}) {
+    RemoveReplacementLeftovers(moduleDirectory + "/" + record);
   }
+}
+
+UpdateSettings UpdateApp::StartUp() {
+  const std::string directory = ModuleDirectory();
+  ReadConfiguration(directory + kConfigurationName);
+  TidyApplicationFolder(directory);
+  return Settings(directory);
 }
 
 UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
@@ -59,8 +63,4 @@ UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
   settings.connections = connections;
   settings.moduleDirectory = moduleDirectory;
   return settings;
-}
-
-UpdateSettings UpdateApp::Settings() const {
-  return Settings(ModuleDirectory());
 }

@@ -14,9 +14,8 @@ class UpdateApp {
   static constexpr int kMinConnections = 1;
   static constexpr int kMaxConnections = 16;
 
-  // Reads ModuleDirectory() + "/Lodestar.cfg". False when it cannot be opened or read; every value
-  // then keeps its default.
-  bool ReadConfiguration();
+  // Reads the configuration file at path. False when it cannot be opened or read; every value then
+  // keeps its default.
   bool ReadConfiguration(const std::string& path);
   // Takes the values from the configuration text. The reader's verdict is not looked at: whatever
   // members it completed before a failure count, the rest get their defaults.
@@ -26,9 +25,12 @@ class UpdateApp {
   // downloads (".update" files) stay: the next run overwrites them.
   static void TidyApplicationFolder(const std::string& moduleDirectory);
 
+  // Start-up beside the executable: reads the configuration, tidies the application's folder and
+  // gives the values as the update run takes them.
+  UpdateSettings StartUp();
+
   // The values as the update run takes them, with the application's directory.
   UpdateSettings Settings(const std::string& moduleDirectory) const;
-  UpdateSettings Settings() const;
 
   std::string serverlist;  // URL of the server list; empty ends the program at once
   bool automatic = false;  // the key "auto": on only when its value reads as the integer 1

@@ -5,18 +5,19 @@
 #include <utility>
 
 #include "catalogue/path_folding.h"
+#include "catalogue/record_names.h"
 #include "json/json_value.h"
 #include "platform/file_system.h"
 
 namespace {
 
-constexpr char kRecordName[] = "/version.txt.progress";
 constexpr size_t kRemoteSuffix = 5;  // "/" before the name and ".txt" after it
 
 }  // namespace
 
 ProgressRecord::ProgressRecord(std::string moduleDirectory)
-    : moduleDirectory_(std::move(moduleDirectory)), path_(moduleDirectory_ + kRecordName) {}
+    : moduleDirectory_(std::move(moduleDirectory)),
+      path_(moduleDirectory_ + "/" + kProgressRecordName) {}
 
 void ProgressRecord::Begin(FileCatalogue& local) {
   installed_.clear();

@@ -9,6 +9,18 @@
 // True for a character that ends a folder's name in a path: "/", and on Windows "\" as well.
 bool IsPathSeparator(char c);
 
+// A path cut after its last separator: the folder with its separator ("" for none), and the name.
+struct PathParts {
+  std::string folder;
+  std::string name;
+};
+PathParts SplitPath(const std::string& path);
+
+// How many letters or digits make a replacement's name unique: "." + name + "-" + these.
+constexpr size_t kReplacementUniqueLength = 6;
+// True for a name that a replacement of the file targetName leaves while it is written.
+bool IsReplacementName(const std::string& name, const std::string& targetName);
+
 // A new empty file with a unique name and the prefix "Xml" in the system's folder for temporary
 // files ($TMPDIR, else /tmp; on Windows GetTempPath's); "" on failure.
 std::string MakeTempFile();

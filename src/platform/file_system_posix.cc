@@ -25,23 +25,6 @@ struct FolderCloser {
   void operator()(DIR* folder) const { closedir(folder); }
 };
 
-// The letters that mkostemp puts in place of its "XXXXXX".
-constexpr size_t kUniqueLength = 6;
-
-// A path cut after its last "/": the folder with its separator ("" for none), and the name.
-struct PathParts {
-  std::string folder;
-  std::string name;
-};
-
-PathParts SplitPath(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    return {std::string(), path};
-  }
-  return {path.substr(0, slash + 1), path.substr(slash + 1)};
-}
-
 std::string TempDirectory() {
   const char* dir = std::getenv("TMPDIR");
   std::string result = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
@@ -115,11 +98,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
   return ReadResult::Read;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::string reason;
-  return ReadWholeFile(path, out, reason) == ReadResult::Read;
-}
-
 bool ProbeFileSize(const std::string& path, int64_t& size) {
   if (path.find('\0') != std::string::npos) {
     return false;
@@ -152,7 +130,8 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
 
 bool ReplaceFileContents(const std::string& path, const std::string& data) {
   const PathParts parts = SplitPath(path);
-  std::string pattern = parts.folder + "." + parts.name + "-" + std::string(kUniqueLength, 'X');
+  std::string pattern =
+      parts.folder + "." + parts.name + "-" + std::string(kReplacementUniqueLength, 'X');
   std::vector<char> temporary(pattern.begin(), pattern.end());
   temporary.push_back('\0');
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
@@ -218,7 +197,6 @@ bool PathTaken(const std::string& path) {
 
 void RemoveReplacementLeftovers(const std::string& path) {
   const PathParts parts = SplitPath(path);
-  const std::string prefix = "." + parts.name + "-";
   std::unique_ptr<DIR, FolderCloser> folder(
       opendir(parts.folder.empty() ? "." : parts.folder.c_str()));
   if (!folder) {
@@ -226,10 +204,7 @@ void RemoveReplacementLeftovers(const std::string& path) {
   }
   while (const struct dirent* entry = readdir(folder.get())) {
     const std::string name = entry->d_name;
-    if (name.size() == prefix.size() + kUniqueLength &&
-        name.compare(0, prefix.size(), prefix) == 0 &&
-        std::all_of(name.begin() + prefix.size(), name.end(),
-                    [](unsigned char c) { return std::isalnum(c) != 0; })) {
+    if (IsReplacementName(name, parts.name)) {
       unlink((parts.folder + name).c_str());
     }
   }

@@ -14,7 +14,6 @@
 namespace {
 
 // The letters put in place of "XXXXXX" in a replacement's name, as the POSIX side's mkostemp.
-constexpr size_t kUniqueLength = 6;
 constexpr char kUniqueLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 // Closes a handle on every path out of a function.
@@ -32,21 +31,6 @@ class HandleCloser {
  private:
   HANDLE handle_;
 };
-
-// A path cut after its last separator: the folder with its separator ("" for none), and the name.
-struct PathParts {
-  std::string folder;
-  std::string name;
-};
-
-PathParts SplitPath(const std::string& path) {
-  for (size_t i = path.size(); i-- > 0;) {
-    if (IsPathSeparator(path[i])) {
-      return {path.substr(0, i + 1), path.substr(i + 1)};
-    }
-  }
-  return {std::string(), path};
-}
 
 // path for the wide API; false for a path that no file can have (an embedded NUL).
 bool WidePath(const std::string& path, std::wstring& wide) {
@@ -76,7 +60,7 @@ std::string UniqueLetters() {
   unsigned long long mix = static_cast<unsigned long long>(now.QuadPart) * 0x9E3779B97F4A7C15ull;
   mix ^= (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^ ++counter * 7919;
   std::string letters;
-  for (size_t i = 0; i < kUniqueLength; ++i) {
+  for (size_t i = 0; i < kReplacementUniqueLength; ++i) {
     letters.push_back(kUniqueLetters[mix % (sizeof kUniqueLetters - 1)]);
     mix /= sizeof kUniqueLetters - 1;
     mix ^= mix << 13;
@@ -182,11 +166,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
   text.resize(filled);
   out.swap(text);
   return ReadResult::Read;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::string reason;
-  return ReadWholeFile(path, out, reason) == ReadResult::Read;
 }
 
 bool ProbeFileSize(const std::string& path, int64_t& size) {
@@ -312,10 +291,7 @@ void RemoveReplacementLeftovers(const std::string& path) {
   do {
     const std::string name = FromWide(found.cFileName);
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        name.size() == prefix.size() + kUniqueLength &&
-        name.compare(0, prefix.size(), prefix) == 0 &&
-        std::all_of(name.begin() + prefix.size(), name.end(),
-                    [](unsigned char c) { return std::isalnum(c) != 0; })) {
+        IsReplacementName(name, parts.name)) {
       leftovers.push_back(parts.folder + name);
     }
   } while (FindNextFileW(search, &found));

@@ -7,12 +7,8 @@ namespace {
 
 // The folder part of path, with its separator; "." for a bare name.
 std::string FolderOf(const std::string& path) {
-  for (size_t i = path.size(); i-- > 0;) {
-    if (IsPathSeparator(path[i])) {
-      return path.substr(0, i + 1);
-    }
-  }
-  return ".";
+  std::string folder = SplitPath(path).folder;
+  return folder.empty() ? "." : folder;
 }
 
 }  // namespace
@@ -24,7 +20,7 @@ void FolderFlushes::Note(const std::string& path) {
 bool FolderFlushes::FlushAll() {
   bool flushed = true;
   for (const std::string& folder : folders_) {
-    flushed = FlushFolderOf(folder + ".") && flushed;
+    flushed = FlushFolder(folder) && flushed;
     CrashPoint();
   }
   folders_.clear();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "catalogue/minisign.h"
+#include "catalogue/record_names.h"
 #include "platform/crash_point.h"
 #include "platform/file_system.h"
 #include "platform/install_file.h"
@@ -410,7 +411,7 @@ void UpdateDialog::HandleSignature(CInetFile& task, uint32_t code) {
 
 void UpdateDialog::ApplyManifest(const std::string& serverName) {
   FileCatalogue localCatalogue(settings_.moduleDirectory);
-  localCatalogue.Load(settings_.moduleDirectory + "/version.txt");
+  localCatalogue.Load(settings_.moduleDirectory + "/" + kManifestName);
   progress_.Begin(localCatalogue);
   if (!remoteCatalogue.LoadText(manifestText)) {
     view_.ShowMessageBox("装载远程版本信息失败!");
@@ -518,14 +519,14 @@ bool UpdateDialog::SaveServerManifest() {
   // it claims last before it does.
   flushes_.FlushAll();
   return SaveAcceptedSignature() && progress_.Drop() &&
-         ReplaceFileContents(settings_.moduleDirectory + "/version.txt", manifestText);
+         ReplaceFileContents(settings_.moduleDirectory + "/" + kManifestName, manifestText);
 }
 
 bool UpdateDialog::SaveAcceptedSignature() {
   if (signatureText_.empty()) {
     return true;
   }
-  const std::string path = settings_.moduleDirectory + "/version.txt.minisig";
+  const std::string path = settings_.moduleDirectory + "/" + kSignatureName;
   std::string kept;
   return (ReadWholeFile(path, kept) && kept == signatureText_) ||
          ReplaceFileContents(path, signatureText_);
@@ -537,7 +538,7 @@ int64_t UpdateDialog::AcceptedTimestamp() const {
   std::string kept;
   std::string comment;
   int64_t seconds = -1;
-  if (!ReadWholeFile(settings_.moduleDirectory + "/version.txt.minisig", kept) ||
+  if (!ReadWholeFile(settings_.moduleDirectory + "/" + kSignatureName, kept) ||
       !ReadMinisignTrustedComment(kept, comment) || !TrustedCommentTimestamp(comment, seconds)) {
     return -1;
   }
@@ -578,7 +579,7 @@ void UpdateDialog::StartManifestFetch() {
   auto task = std::make_unique<CInetFile>();
   task->kind = KindManifest;
   task->notifyWindow = &notifyWindow_;
-  task->url = server->url + "/version.txt";
+  task->url = server->url + "/" + kManifestName;
   task->serverName = server->name;
   task->localPath = tempFile;
   task->expectedSize = 0;

@@ -2,6 +2,8 @@
 
 #include <fnmatch.h>
 
+#include "catalogue/record_names.h"
+
 namespace {
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
@@ -18,8 +20,7 @@ void ExclusionRules::Add(const std::string& pattern) {
 bool ExclusionRules::Excludes(const std::string& relativePath, const std::string& name) const {
   // The client's own files beside it: its configuration, its manifest, the record of a failed
   // run's progress and the signature it accepted last. Installed, they would overwrite its state.
-  for (const char* own :
-       {"Lodestar.cfg", "version.txt", "version.txt.progress", "version.txt.minisig"}) {
+  for (const char* own : {"Lodestar.cfg", kManifestName, kProgressRecordName, kSignatureName}) {
     if (relativePath == own)
       return true;
   }

@@ -13,6 +13,7 @@
 #include <set>
 #include <system_error>
 
+#include "catalogue/record_names.h"
 #include "publish/file_time.h"
 #include "publish/manifest_document.h"
 #include "publish/posix_files.h"
@@ -21,8 +22,6 @@
 #include "publish/staging_area.h"
 
 namespace {
-
-constexpr const char* kManifestName = "version.txt";
 
 // The served copy of a file, relative to the output folder.
 std::string CopyPath(const std::string& key, const std::string& name) {
@@ -83,9 +82,9 @@ void CheckLayout(const ReleaseTree& release) {
     }
   }
   for (const std::string& folder : folders) {
-    if (folder == StagingArea::kSignatureName) {
+    if (folder == kSignatureName) {
       throw PublishError(
-          std::string("the release holds a folder named '") + StagingArea::kSignatureName +
+          std::string("the release holds a folder named '") + kSignatureName +
           "' at the top, the name of the manifest's signature; rename or exclude it");
     }
     if (folder == StagingArea::kFolderName ||
@@ -235,19 +234,18 @@ std::map<std::string, int> RetiredVersions(const PreviousRelease& previous,
 void CheckSigningContinues(const PublishOptions& options, const std::string& outDir,
                            StagingArea& staging) {
   struct stat status {};
-  if (options.signingKey || !LinkStatus(JoinPath(outDir, StagingArea::kSignatureName), status)) {
+  if (options.signingKey || !LinkStatus(JoinPath(outDir, kSignatureName), status)) {
     return;
   }
   if (!options.allowUnsigned) {
-    throw PublishError(std::string("the release in '") + outDir + "' is signed (" +
-                       StagingArea::kSignatureName +
+    throw PublishError(std::string("the release in '") + outDir + "' is signed (" + kSignatureName +
                        "); sign this one too with --sign KEYFILE, or give --unsigned to publish "
                        "it without a signature (to sign it with minisign afterwards)");
   }
   Log(options,
       "warning: the release is published without a signature; clients that check "
       "signatures refuse it until it is signed");
-  staging.StageRemoval(StagingArea::kSignatureName);
+  staging.StageRemoval(kSignatureName);
 }
 
 // The signature's timestamp: clients refuse one below the last they accepted, so it never goes
@@ -256,7 +254,7 @@ int64_t SigningTime(const PublishOptions& options, const std::string& outDir, st
   std::string previous;
   std::string comment;
   int64_t before = 0;
-  if (ReadFileIfPresent(JoinPath(outDir, StagingArea::kSignatureName), previous) &&
+  if (ReadFileIfPresent(JoinPath(outDir, kSignatureName), previous) &&
       ReadMinisignTrustedComment(previous, comment) && TrustedCommentTimestamp(comment, before) &&
       before > static_cast<int64_t>(when)) {
     Log(options, "warning: the clock is behind the signed release served now; its timestamp " +

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "catalogue/record_names.h"
 #include "platform/file_system.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
@@ -17,8 +18,6 @@ constexpr const char* kNew = "new";          // the copies to move into place
 constexpr const char* kBackup = "backup";    // hard links to the copies they replace
 constexpr const char* kCreated = "created";  // markers: copies that did not exist before
 constexpr const char* kRemove = "remove";    // markers: copies to remove after the flip
-constexpr const char* kManifest = "version.txt";
-constexpr const char* kSignature = StagingArea::kSignatureName;
 
 std::string ParentOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -59,7 +58,7 @@ bool StagingArea::Recover() {
   struct stat status {};
   if (!LinkStatus(root_, status))
     return false;
-  bool unflipped = LinkStatus(JoinPath(root_, kManifest), status);
+  bool unflipped = LinkStatus(JoinPath(root_, kManifestName), status);
   if (unflipped) {
     RollBack();
   } else {
@@ -118,20 +117,20 @@ void StagingArea::StageManifest(const std::string& text) {
   created_ = true;
   MakeDirectories(root_);
   // Last of the stage: its presence tells a later recovery that the flip has not happened.
-  WriteFileDurably(JoinPath(root_, kManifest), text);
+  WriteFileDurably(JoinPath(root_, kManifestName), text);
 }
 
 void StagingArea::StageSignature(const std::string& text) {
   created_ = true;
   MakeDirectories(root_);
-  WriteFileDurably(JoinPath(root_, kSignature), text);
+  WriteFileDurably(JoinPath(root_, kSignatureName), text);
 }
 
 void StagingArea::PlaceSignature() {
   struct stat status {};
-  std::string staged = JoinPath(root_, kSignature);
+  std::string staged = JoinPath(root_, kSignatureName);
   if (LinkStatus(staged, status))
-    RenameOrThrow(staged, JoinPath(outDir_, kSignature));
+    RenameOrThrow(staged, JoinPath(outDir_, kSignatureName));
 }
 
 void StagingArea::Commit(const std::function<void()>& beforeFlip) {
@@ -141,7 +140,7 @@ void StagingArea::Commit(const std::function<void()>& beforeFlip) {
     }
     if (beforeFlip)
       beforeFlip();
-    RenameOrThrow(JoinPath(root_, kManifest), JoinPath(outDir_, kManifest));
+    RenameOrThrow(JoinPath(root_, kManifestName), JoinPath(outDir_, kManifestName));
   } catch (...) {
     RollBack();
     RemoveTreeQuietly(root_);

@@ -20,7 +20,6 @@
 class StagingArea {
  public:
   static constexpr const char* kFolderName = ".lodestar-staging";
-  static constexpr const char* kSignatureName = "version.txt.minisig";
 
   explicit StagingArea(std::string outDir);
   // Abandons an uncommitted stage: rolls back and removes the staging folder.
