@@ -63,11 +63,6 @@ bool CInetFile::StartTransfer() {
   return Start();
 }
 
-void CInetFile::RaiseError(int code) {
-  NoteError(code);
-  throw CInetFileException(code);
-}
-
 void CInetFile::NoteError(int code) {
   if (SetsErrorText(code))
     errorText = ErrorTextFor(code);
@@ -111,8 +106,6 @@ void CInetFile::Run() {
   try {
     result = Download();
     NoteError(result);
-  } catch (const CInetFileException& e) {
-    result = e.code;
   } catch (...) {
     result = ServerRefused;  // no memory for the request
   }

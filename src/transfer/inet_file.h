@@ -21,12 +21,6 @@ enum TransferKind : int {
 // StartTransfer and reads them again on the messages; Run is the worker's.
 class CInetFile : public WorkerThread {
  public:
-  // Carries a result code out of the middle of a run to its end (see RaiseError).
-  class CInetFileException {
-   public:
-    explicit CInetFileException(int errorCode) : code(errorCode) {}
-    int code;
-  };
 
   CInetFile();
   // Sets cancel, then joins: a running transfer stops within about a second.
@@ -64,8 +58,6 @@ class CInetFile : public WorkerThread {
   void Run() override;
 
  private:
-  // Sets errorText for the code, then throws it; for code deep inside a run that must end it.
-  [[noreturn]] void RaiseError(int code);
   // Sets errorText from the table for the codes whose text the window shows (1, 6 and 7).
   void NoteError(int code);
   // The GET into the output file; returns the result code.
