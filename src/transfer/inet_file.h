@@ -21,7 +21,6 @@ enum TransferKind : int {
 // StartTransfer and reads them again on the messages; Run is the worker's.
 class CInetFile : public WorkerThread {
  public:
-
   CInetFile();
   // Sets cancel, then joins: a running transfer stops within about a second.
   ~CInetFile() override;
