@@ -32,14 +32,14 @@ int BarPosition(uint64_t percent) {
   return percent > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(percent);
 }
 
-// Fills the view's combo box with readable names while the entries keep their bytes. Window's
-// thread.
-class DisplayComboBox : public ComboBox {
+// The view's combo box as the server list fills it: readable names, while the entries keep their
+// bytes. Window's thread.
+class DisplayComboBox {
  public:
   explicit DisplayComboBox(UpdateView& view) : view_(view) {}
-  int AddString(const std::string& text) override { return view_.AddString(DisplayText(text)); }
-  void SetItemData(int index, ServerEntry* entry) override { view_.SetItemData(index, entry); }
-  void SetCurSel(int index) override { view_.SetCurSel(index); }
+  int AddString(const std::string& text) { return view_.AddString(DisplayText(text)); }
+  void SetItemData(int index, ServerEntry* entry) { view_.SetItemData(index, entry); }
+  void SetCurSel(int index) { view_.SetCurSel(index); }
 
  private:
   UpdateView& view_;

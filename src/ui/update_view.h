@@ -4,16 +4,17 @@
 #include <string>
 
 #include "transfer/server_list.h"
-#include "ui/combo_box.h"
 
 // The window's controls as the update driver draws through them. Each front end implements it;
 // tests record it. Called on the window's thread only.
-class UpdateView : public ComboBox {
+class UpdateView {
  public:
+  virtual ~UpdateView() = default;
+
   // Server combo box (sorted drop-down list). AddString returns the sorted index.
-  int AddString(const std::string& text) override = 0;
-  void SetItemData(int index, ServerEntry* entry) override = 0;
-  void SetCurSel(int index) override = 0;
+  virtual int AddString(const std::string& text) = 0;
+  virtual void SetItemData(int index, ServerEntry* entry) = 0;
+  virtual void SetCurSel(int index) = 0;
   // False when there is no such item (the box's error).
   virtual bool DeleteString(int index) = 0;
   // -1 when nothing is selected.
