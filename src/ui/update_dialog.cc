@@ -74,10 +74,12 @@ UpdateDialog::~UpdateDialog() {
     }
   }
   // Closed in the middle of a run: what did arrive need not be fetched again.
-  flushes_.FlushAll();
-  if (progress_.HasNews()) {
-    progress_.Save();
-  }
+  SaveProgress();
+}
+
+bool UpdateDialog::SaveProgress() {
+  flushes_.FlushAll();  // the renames the record claims last first
+  return !progress_.HasNews() || progress_.Save();
 }
 
 void UpdateDialog::SetClock(std::function<std::tm()> clock) {
@@ -321,9 +323,8 @@ void UpdateDialog::ActOnHead(uint32_t wParam, CInetFile* task) {
         AddLogLine("保存下载进度遇到异常!", 0);
       }
     } else if (kind == KindFile) {
-      // The next run fetches only what is still missing. The renames it claims last first.
-      flushes_.FlushAll();
-      if (progress_.HasNews() && !progress_.Save()) {
+      // The next run fetches only what is still missing.
+      if (!SaveProgress()) {
         AddLogLine("保存下载进度遇到异常!", 0);
       }
       const char* text = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";

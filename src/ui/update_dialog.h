@@ -100,6 +100,9 @@ class UpdateDialog {
   void FinishRun();
   // Notes in the progress record that task's file now stands in place.
   void RecordInstalled(const CInetFile& task);
+  // A run that did not finish keeps what arrived: the folders of its renames are flushed, then
+  // the progress record saved if it has news. False when saving failed.
+  bool SaveProgress();
   // A clean run's bookkeeping: the accepted signature is kept, the progress record goes, the
   // server's manifest becomes the local one. False when any of them fails.
   bool SaveServerManifest();
