@@ -55,3 +55,20 @@ int BodyReceiver::Finish(int result) {
   }
   return result;
 }
+
+int BodyReceiver::Accept(const ResponseHead& head) {
+  const bool encoded = head.codings > 0;
+  // A 206 continues the kept part only when it is the rest of the very body asked for; an
+  // encoded one would count its range in bytes the sink never sees.
+  const bool continues = head.status == 206 && request_.resumeFrom > 0 && !encoded &&
+                         ContinuesAt(head.contentRange, request_.resumeFrom, request_.expectedSize,
+                                     request_.exactSize);
+  if (head.status != 200 && !continues)
+    return FileRequestFailed;
+  // Nothing in an encoding we can't undo is ever written.
+  if (!head.encodingKnown)
+    return ServerRefused;
+  // An encoded body's announced length is not the length it is written with.
+  return Begin(head.lengthAnnounced && !encoded ? static_cast<int64_t>(head.length) : -1,
+               continues ? request_.resumeFrom : 0);
+}

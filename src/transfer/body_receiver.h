@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "transfer/http_download.h"
+#include "transfer/response_headers.h"
 
 // The body's way from an HTTP implementation to its sink, the same for every implementation:
 // opens the sink for an accepted response, holds the body to the request's length, writes each
@@ -26,6 +27,10 @@ class BodyReceiver {
   // when the announced length contradicts the request (the sink is not opened);
   // LocalFileCreateFailed.
   int Begin(int64_t announcedLength, uint64_t startOffset = 0);
+  // Judges a final response's head and begins its body (Begin) when it is a 200, or a 206 that
+  // continues the kept part, in codings that are undone: FileRequestFailed for any other answer,
+  // ServerRefused for a coding that is not undone, else what Begin returns.
+  int Accept(const ResponseHead& head);
   bool begun() const { return open_; }
   // One block of the body: TransferOk, ServerRefused (beyond an exact length; nothing of it is
   // written), LocalFileCreateFailed or Cancelled.

@@ -69,14 +69,7 @@ bool HeaderValue(const char* line, size_t length, const char* name, std::string&
   const size_t nameLength = std::strlen(name);
   if (length <= nameLength || !curl_strnequal(line, name, nameLength))
     return false;
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  size_t begin = nameLength;
-  size_t end = length;
-  while (begin < end && blank(line[begin]))
-    ++begin;
-  while (end > begin && blank(line[end - 1]))
-    --end;
-  value.assign(line + begin, end - begin);
+  value = TrimBlanks(std::string(line + nameLength, length - nameLength));
   return true;
 }
 
@@ -157,11 +150,9 @@ SessionPool& Sessions() {
 }
 
 // Sets a session's handle up for a single uncached GET of an http URL, with our headers,
-// time-outs and protocol limits; whatever an earlier run set is forgotten, its open connections
-// are not.
+// time-outs and protocol limits. The handle is new or was reset when its last run ended.
 void Configure(Session& session) {
   CURL* easy = session.easy.get();
-  curl_easy_reset(easy);
   Require(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
 #if LIBCURL_VERSION_NUM >= 0x075500
   Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http"));
@@ -240,28 +231,9 @@ class CurlGet {
       return true;
     if (result_ != TransferOk)
       return false;
-    long status = 0;
-    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
-      status = 0;
-    }
-    // A 206 continues the kept part only when it is the rest of the very body asked for; an
-    // encoded one would count its range in bytes the sink never sees.
-    const bool continues =
-        status == 206 && request_.resumeFrom > 0 && !encoded_ &&
-        ContinuesAt(contentRange_, request_.resumeFrom, request_.expectedSize, request_.exactSize);
-    if (status != 200 && !continues) {
-      result_ = FileRequestFailed;
-      return false;
-    }
-    // Nothing in an encoding we can't undo is ever written.
-    if (!encodingKnown_) {
-      result_ = ServerRefused;
-      return false;
-    }
-    // An encoded body's announced length is not the length it is written with.
-    result_ =
-        body_.Begin(lengthAnnounced_ && !encoded_ ? static_cast<int64_t>(announcedLength_) : -1,
-                    continues ? request_.resumeFrom : 0);
+    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &head_.status) != CURLE_OK)
+      head_.status = 0;
+    result_ = body_.Accept(head_);
     return result_ == TransferOk;
   }
 
@@ -277,22 +249,20 @@ class CurlGet {
     std::string value;
     if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
       self->redirecting_ = false;
-      self->encodingKnown_ = true;
-      self->encoded_ = false;
       self->chunked_ = false;
-      self->lengthAnnounced_ = false;
-      self->contentRange_.clear();
+      self->head_ = ResponseHead();
     } else if (HeaderValue(data, length, "content-range:", value)) {
-      self->contentRange_ = value;
+      self->head_.contentRange = value;
     } else if (HeaderValue(data, length, "content-encoding:", value)) {
-      if (!KnownEncodings(value, self->encoded_))
-        self->encodingKnown_ = false;
+      // libcurl undoes any chain of the codings it knows.
+      if (!KnownEncodings(value, self->head_.codings))
+        self->head_.encodingKnown = false;
     } else if (HeaderValue(data, length, "transfer-encoding:", value)) {
       self->chunked_ = true;  // the length, if any, is not the body's
-      self->lengthAnnounced_ = false;
+      self->head_.lengthAnnounced = false;
     } else if (HeaderValue(data, length, "content-length:", value)) {
       if (!self->chunked_)
-        self->lengthAnnounced_ = ParseLength(value, self->announcedLength_);
+        self->head_.lengthAnnounced = ParseLength(value, self->head_.length);
     } else if (length >= 1 && length <= 2 && (data[0] == '\r' || data[0] == '\n')) {
       // End of one response's headers: final unless interim (1xx) or a redirect to follow.
       long status = 0;
@@ -308,13 +278,9 @@ class CurlGet {
         self->result_ = ServerRefused;
         return 0;
       }
-    } else if (length > 9 && curl_strnequal(data, "location:", 9)) {
-      for (size_t i = 9; i < length; ++i) {
-        if (data[i] != ' ' && data[i] != '\t' && data[i] != '\r' && data[i] != '\n') {
-          self->redirecting_ = true;
-          break;
-        }
-      }
+    } else if (HeaderValue(data, length, "location:", value)) {
+      if (!value.empty())
+        self->redirecting_ = true;
     }
     return length;
   }
@@ -382,12 +348,8 @@ class CurlGet {
   std::chrono::steady_clock::time_point lastArrival_ = std::chrono::steady_clock::now();
   bool redirecting_ = false;  // the current response names a Location to follow
   // What the current response's headers said about its body.
-  bool encodingKnown_ = true;  // no coding but gzip, deflate or identity named
-  bool encoded_ = false;       // gzip or deflate named: libcurl decodes
+  ResponseHead head_;
   bool chunked_ = false;
-  bool lengthAnnounced_ = false;
-  uint64_t announcedLength_ = 0;
-  std::string contentRange_;
   int result_ = TransferOk;  // the first failure a callback saw
 };
 

@@ -42,8 +42,6 @@ constexpr DWORD kBlockSize = 64 * 1024;
 constexpr size_t kMaxWaitingBlocks = 4;
 // How often the downloading thread looks at the stop request while nothing arrives.
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
-// How long the downloading thread lets a block that is not full grow before taking it.
-constexpr auto kGatherTime = std::chrono::milliseconds(2);
 // How long shutting down waits for abandoned readers before leaving the session to the process.
 constexpr auto kReaderGrace = std::chrono::seconds(1);
 
@@ -157,31 +155,9 @@ std::string ResolveLocation(const HttpUrl& base, const std::string& location) {
   return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
-// How many real codings (not "identity") a Content-Encoding value names.
-int CodingCount(const std::string& value) {
-  int count = 0;
-  size_t begin = 0;
-  while (begin <= value.size()) {
-    const size_t end = std::min(value.find(',', begin), value.size());
-    std::string token = value.substr(begin, end - begin);
-    token.erase(0, token.find_first_not_of(" \t"));
-    token.erase(token.find_last_not_of(" \t") + 1);
-    if (!token.empty() && !EqualsIgnoringCase(token, "identity"))
-      ++count;
-    begin = end + 1;
-  }
-  return count;
-}
-
 // What the downloading thread needs of a response's head.
-struct ResponseHead {
-  DWORD status = 0;
+struct WinInetHead : ResponseHead {
   std::string location;
-  std::string contentRange;
-  std::string encodings;  // every Content-Encoding, joined by commas
-  bool chunked = false;   // a Transfer-Encoding: a Content-Length is not the body's
-  bool lengthAnnounced = false;
-  uint64_t length = 0;
 };
 
 class InternetHandle {
@@ -218,19 +194,28 @@ bool QueryHeader(HINTERNET request, DWORD info, std::string& value, DWORD index 
   return true;
 }
 
-bool QueryHead(HINTERNET request, ResponseHead& head) {
-  DWORD size = sizeof head.status;
-  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &head.status, &size,
+bool QueryHead(HINTERNET request, WinInetHead& head) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                       nullptr)) {
     return false;
   }
+  head.status = static_cast<long>(status);
   QueryHeader(request, HTTP_QUERY_LOCATION, head.location);
   QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, head.contentRange);
   std::string value;
-  for (DWORD index = 0; QueryHeader(request, HTTP_QUERY_CONTENT_ENCODING, value, index); ++index)
-    head.encodings += (index > 0 ? "," : "") + value;
-  head.chunked = QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, value);
-  head.lengthAnnounced = !head.chunked && QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, value) &&
+  for (DWORD index = 0; QueryHeader(request, HTTP_QUERY_CONTENT_ENCODING, value, index); ++index) {
+    if (!KnownEncodings(value, head.codings))
+      head.encodingKnown = false;
+  }
+  // One coding is undone here (BodyDecoder); a body coded twice over is refused rather than
+  // written half decoded.
+  if (head.codings > 1)
+    head.encodingKnown = false;
+  // With a Transfer-Encoding, a Content-Length is not the body's.
+  const bool chunked = QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, value);
+  head.lengthAnnounced = !chunked && QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, value) &&
                          ParseLength(value, head.length);
   return true;
 }
@@ -315,7 +300,7 @@ struct Exchange {
   // From the reader.
   bool connected = false;  // the request has gone out: the server's answer is awaited
   bool answered = false;   // head is in, or failed is set
-  ResponseHead head;
+  WinInetHead head;
   std::deque<std::string> blocks;
   bool ended = false;   // the body is all in blocks and the handles are released
   bool failed = false;  // WinInet failed
@@ -373,7 +358,7 @@ class Reader {
                                             nullptr, nullptr, nullptr, kRequestFlags,
                                             reinterpret_cast<DWORD_PTR>(exchange_.get())));
     const std::wstring headers = ToWide(headers_);
-    ResponseHead head;
+    WinInetHead head;
     if (!request.get() ||
         !HttpAddRequestHeadersW(request.get(), headers.c_str(), static_cast<DWORD>(-1),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) ||
@@ -398,19 +383,17 @@ class Reader {
         return false;
       if (available == 0)
         return true;  // the end of the body
-      std::string block(std::min(available, kBlockSize), '\0');
       DWORD got = 0;
-      if (!InternetReadFile(request.get(), &block[0], static_cast<DWORD>(block.size()), &got))
+      if (!InternetReadFile(request.get(), &buffer_[0], std::min(available, kBlockSize), &got))
         return false;
       if (got == 0)
         return true;
-      block.resize(got);
       std::unique_lock<std::mutex> lock(exchange_->mutex);
       // Joined to a block still waiting, so that the sink gets few large writes.
       if (!exchange_->blocks.empty() && exchange_->blocks.back().size() < kBlockSize)
-        exchange_->blocks.back() += block;
+        exchange_->blocks.back().append(buffer_, 0, got);
       else
-        exchange_->blocks.push_back(std::move(block));
+        exchange_->blocks.emplace_back(buffer_, 0, got);
       exchange_->changed.notify_all();
       exchange_->changed.wait(lock, [this] {
         return exchange_->blocks.size() < kMaxWaitingBlocks || exchange_->abandoned;
@@ -428,6 +411,7 @@ class Reader {
   std::shared_ptr<Exchange> exchange_;
   HttpUrl url_;
   std::string headers_;
+  std::string buffer_ = std::string(kBlockSize, '\0');  // what each read fills
 };
 
 // Undoes a gzip or deflate coding (zlib or raw) as the body arrives. The downloading thread's.
@@ -497,7 +481,7 @@ class WinInetGet {
       return UrlParseFailed;
     for (int redirects = 0;; ++redirects) {
       Start(url);
-      ResponseHead head;
+      WinInetHead head;
       int result = AwaitHead(head);
       if (result != TransferOk)
         return body_.Finish(result);
@@ -541,7 +525,7 @@ class WinInetGet {
 
   // Waits for the response's head: the connect time-out until the request is out, then the
   // stall time-out for the server to answer.
-  int AwaitHead(ResponseHead& head) {
+  int AwaitHead(WinInetHead& head) {
     const auto stall = std::chrono::seconds(StallTimeoutSeconds());
     auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMilliseconds);
     bool connected = false;
@@ -569,27 +553,12 @@ class WinInetGet {
     }
   }
 
-  // Checks the final response and opens the sink for a 200 (or a 206 that continues the kept
-  // part) in a known encoding.
+  // Opens the sink for an accepted final response, with a decoder for a coded body.
   int Accept(const ResponseHead& head) {
-    bool encoded = false;
-    const bool known = KnownEncodings(head.encodings, encoded);
-    // A 206 continues the kept part only when it is the rest of the very body asked for; an
-    // encoded one would count its range in bytes the sink never sees.
-    const bool continues = head.status == 206 && request_.resumeFrom > 0 && !encoded &&
-                           ContinuesAt(head.contentRange, request_.resumeFrom,
-                                       request_.expectedSize, request_.exactSize);
-    if (head.status != 200 && !continues)
-      return FileRequestFailed;
-    // Nothing in an encoding we can't undo is ever written; one coding is undone, and a body
-    // coded twice over is refused rather than written half decoded.
-    if (!known || CodingCount(head.encodings) > 1)
-      return ServerRefused;
-    if (encoded)
+    const int result = body_.Accept(head);
+    if (result == TransferOk && head.codings > 0)
       decoder_ = std::make_unique<BodyDecoder>();
-    // An encoded body's announced length is not the length it is written with.
-    return body_.Begin(head.lengthAnnounced && !encoded ? static_cast<int64_t>(head.length) : -1,
-                       continues ? request_.resumeFrom : 0);
+    return result;
   }
 
   // The body, block by block as the reader hands it over, until its end, a failure, a stall or a
@@ -612,26 +581,21 @@ class WinInetGet {
         const auto over = [this] { return exchange_->ended || exchange_->failed; };
         exchange_->changed.wait_for(lock, kWaitSlice,
                                     [this, &over] { return !exchange_->blocks.empty() || over(); });
-        // A moment more for a block that is not full: the sink gets few large writes.
-        exchange_->changed.wait_for(lock, kGatherTime, [this, &over] {
-          return exchange_->blocks.empty() || exchange_->blocks.size() > 1 ||
-                 exchange_->blocks.front().size() >= kBlockSize || over();
-        });
         blocks.swap(exchange_->blocks);
         ended = exchange_->ended;
         failed = exchange_->failed;
       }
-      std::string joined;
       if (!blocks.empty()) {
         exchange_->changed.notify_all();  // room for the reader again
         lastArrival = Clock::now();
-        joined = std::move(blocks.front());
-        for (size_t i = 1; i < blocks.size(); ++i)
-          joined += blocks[i];
-        arrived += joined.size();
+      }
+      for (const std::string& block : blocks) {
+        arrived += block.size();
+        if (!Hold(block))
+          return ServerRefused;
       }
       // While bytes flow, only whole chunks are handed on; a pause hands on the rest.
-      const int result = Deliver(joined, blocks.empty() || ended || failed);
+      const int result = Deliver(blocks.empty() || ended || failed);
       if (result != TransferOk)
         return result;
       if (failed)
@@ -651,14 +615,17 @@ class WinInetGet {
     }
   }
 
-  // Decodes data and passes it on in whole chunks (WinInet's reads come in any size, and a
-  // partial chunk would be one progress report more), all of it when flush is set.
-  int Deliver(const std::string& data, bool flush) {
-    if (!decoder_) {
-      held_ += data;
-    } else if (!decoder_->Decode(data, held_)) {
-      return ServerRefused;
-    }
+  // Adds a block, decoded, to what is held; false when it is not a body in its coding.
+  bool Hold(const std::string& block) {
+    if (decoder_)
+      return decoder_->Decode(block, held_);
+    held_ += block;
+    return true;
+  }
+
+  // Passes what is held on in whole chunks (WinInet's reads come in any size, and a partial
+  // chunk would be one progress report more), all of it when flush is set.
+  int Deliver(bool flush) {
     const size_t length =
         flush ? held_.size() : held_.size() - held_.size() % BodyReceiver::kChunkSize;
     if (length == 0)

@@ -15,18 +15,22 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
                                             [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-bool KnownEncodings(const std::string& value, bool& encoded) {
+std::string TrimBlanks(const std::string& text) {
+  const char* const kBlanks = " \t\r\n";
+  const size_t begin = text.find_first_not_of(kBlanks);
+  if (begin == std::string::npos)
+    return {};
+  return text.substr(begin, text.find_last_not_of(kBlanks) + 1 - begin);
+}
+
+bool KnownEncodings(const std::string& value, int& codings) {
   size_t begin = 0;
   while (begin <= value.size()) {
-    size_t end = value.find(',', begin);
-    if (end == std::string::npos)
-      end = value.size();
-    std::string token = value.substr(begin, end - begin);
-    token.erase(0, token.find_first_not_of(" \t"));
-    token.erase(token.find_last_not_of(" \t") + 1);
+    const size_t end = std::min(value.find(',', begin), value.size());
+    const std::string token = TrimBlanks(value.substr(begin, end - begin));
     if (EqualsIgnoringCase(token, "gzip") || EqualsIgnoringCase(token, "x-gzip") ||
         EqualsIgnoringCase(token, "deflate")) {
-      encoded = true;
+      ++codings;
     } else if (!token.empty() && !EqualsIgnoringCase(token, "identity")) {
       return false;
     }
