@@ -1,7 +1,5 @@
 #include "transfer/body_receiver.h"
 
-#include <algorithm>
-
 #include "transfer/transfer_error.h"
 
 BodyReceiver::~BodyReceiver() {
@@ -30,14 +28,17 @@ int BodyReceiver::Take(const char* data, size_t length) {
     return ServerRefused;  // longer than required: not one byte more is written
   if (!sink_.Write(data, length))
     return LocalFileCreateFailed;
-  while (length > 0) {
-    const size_t chunk = std::min(length, kChunkSize);
-    length -= chunk;
-    received_ += chunk;
-    if (!progress_.OnChunk(static_cast<uint32_t>(chunk), received_))
-      return Cancelled;
+  const size_t whole = length / kChunkSize;
+  const size_t tail = length % kChunkSize;
+  if (whole > 0) {
+    received_ += whole * kChunkSize;
+    progress_.OnChunks(static_cast<uint32_t>(kChunkSize), whole, received_);
   }
-  return TransferOk;
+  if (tail > 0) {
+    received_ += tail;
+    progress_.OnChunks(static_cast<uint32_t>(tail), 1, received_);
+  }
+  return progress_.StopRequested() ? Cancelled : TransferOk;
 }
 
 int BodyReceiver::Finish(int result) {

@@ -8,8 +8,8 @@
 
 // The body's way from an HTTP implementation to its sink, the same for every implementation:
 // opens the sink for an accepted response, holds the body to the request's length, writes each
-// block as it came in one call and reports it in chunks of at most 1024 bytes. One per Get, on
-// its thread.
+// block as it came in one call and reports it in chunks of at most 1024 bytes (its whole chunks
+// in one report, then the rest), then asks whether to stop. One per Get, on its thread.
 class BodyReceiver {
  public:
   // Each chunk gets one progress report.

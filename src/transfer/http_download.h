@@ -24,11 +24,11 @@ class DownloadSink {
 class DownloadProgress {
  public:
   virtual ~DownloadProgress() = default;
-  // chunkBytes (1 to 1024) of the body have been written; received counts the body so far,
-  // with the part a resumed download kept.
-  // False stops the download.
-  virtual bool OnChunk(uint32_t chunkBytes, uint64_t received) = 0;
-  // Asked now and then while nothing arrives (connecting, a silent server). True stops it.
+  // copies chunks of chunkBytes (1 to 1024) each of the body have been written, one after the
+  // other; received counts the body so far, with the part a resumed download kept.
+  virtual void OnChunks(uint32_t chunkBytes, size_t copies, uint64_t received) = 0;
+  // Asked after each block and now and then while nothing arrives (connecting, a silent
+  // server). True stops it.
   virtual bool StopRequested() = 0;
 };
 

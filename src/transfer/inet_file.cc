@@ -16,13 +16,12 @@ class TaskProgress final : public DownloadProgress {
  public:
   explicit TaskProgress(CInetFile& task) : task_(task) {}
 
-  bool OnChunk(uint32_t chunkBytes, uint64_t received) override {
+  void OnChunks(uint32_t chunkBytes, size_t copies, uint64_t received) override {
     task_.bytesReceived.store(received, std::memory_order_relaxed);
     if (task_.notifyWindow) {
       task_.notifyWindow->Post(WM_TRANSFER_PROGRESS, MakeTransferWParam(task_.kind, chunkBytes),
-                               &task_);
+                               &task_, copies);
     }
-    return !StopRequested();
   }
 
   bool StopRequested() override { return task_.cancel.load(std::memory_order_relaxed); }

@@ -6,9 +6,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Copies of one message a delivery takes at a time: it looks at the clock between takes.
-constexpr size_t kCopiesPerTake = 4096;
-
 bool SameMessage(const PostedMessage& a, const PostedMessage& b) {
   return a.message == b.message && a.wParam == b.wParam && a.lParam == b.lParam;
 }
@@ -17,25 +14,30 @@ bool SameMessage(const PostedMessage& a, const PostedMessage& b) {
 
 MessageQueue::MessageQueue(size_t pollAfter) : pollAfter_(std::max<size_t>(pollAfter, 1)) {}
 
-void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
+void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam, size_t copies) {
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_)
+    if (closed_ || copies == 0)
       return;
     const PostedMessage posted{message, wParam, lParam};
     const bool progress = message == WM_TRANSFER_PROGRESS;
-    if (progress && !queue_.empty() && SameMessage(queue_.back().message, posted))
-      ++queue_.back().count;
-    else
-      queue_.push_back(Entry{posted, 1});
-    ++pending_;
+    if (progress && !queue_.empty() && SameMessage(queue_.back().message, posted)) {
+      queue_.back().count += copies;
+    } else if (progress) {
+      queue_.push_back(Entry{posted, copies});
+    } else {
+      // Only progress is kept as a count; any other message stays one entry each.
+      for (size_t i = 0; i < copies; ++i)
+        queue_.push_back(Entry{posted, 1});
+    }
+    pending_ += copies;
     // An owner that looks every poll interval finds progress by itself; anything else (a
     // transfer's end) wakes it at once.
     if (!awake_ && !(progress && polling_)) {
       awake_ = true;
       wake = true;
-      Wake();
+      Wake(posted);
     }
   }
   if (wake)
@@ -72,14 +74,11 @@ bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
 }
 
 bool MessageQueue::TryTake(PostedMessage& out) {
-  return TryTakeRepeated(out, 1) == 1;
-}
-
-size_t MessageQueue::TryTakeRepeated(PostedMessage& out, size_t most) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (queue_.empty() || most == 0)
-    return 0;
-  return TakeFront(out, most);
+  if (queue_.empty())
+    return false;
+  TakeFront(out, 1);
+  return true;
 }
 
 size_t MessageQueue::Pending() const {
@@ -119,19 +118,16 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
         delivering_ = false;
         return DeliveryEnd::More;  // the rest after the loop's own work
       }
-      copies = TakeFront(message, kCopiesPerTake);
+      copies = TakeFront(message, SIZE_MAX);
       tookAny = true;
     }
     // Outside the lock: a handler may run a nested loop (a message box); what is posted meanwhile
     // waits in order behind the message being handled.
-    for (size_t handled = 0; handled < copies && !closed_; ++handled) {
-      if (!handler(message)) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        PutBackLocked(message, copies - handled - 1);
-        delivering_ = false;
-        Asleep(false);
-        return DeliveryEnd::Stopped;
-      }
+    if (!handler(message, copies)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      delivering_ = false;
+      Asleep(false);
+      return DeliveryEnd::Stopped;
     }
   }
 }
@@ -171,16 +167,6 @@ size_t MessageQueue::TakeFront(PostedMessage& out, size_t most) {
   else
     progressRun_ = 0;
   return taken;
-}
-
-void MessageQueue::PutBackLocked(const PostedMessage& message, size_t copies) {
-  if (copies == 0 || closed_)
-    return;
-  if (!queue_.empty() && SameMessage(queue_.front().message, message))
-    queue_.front().count += copies;
-  else
-    queue_.push_front(Entry{message, copies});
-  pending_ += copies;
 }
 
 void MessageQueue::Asleep(bool polling) {

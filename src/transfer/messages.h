@@ -36,11 +36,12 @@ struct PostedMessage {
 };
 
 // Where workers post: queues a message for the window's thread. Post is safe from any thread and
-// never blocks on the window; once the target is closed it drops what it is given.
+// never blocks on the window; once the target is closed it drops what it is given. copies posts
+// the same message that many times in a row at the cost of one.
 class MessageTarget {
  public:
   virtual ~MessageTarget() = default;
-  virtual void Post(unsigned message, uint32_t wParam, CInetFile* lParam) = 0;
+  virtual void Post(unsigned message, uint32_t wParam, CInetFile* lParam, size_t copies = 1) = 0;
 };
 
 // How a Deliver call ended.
@@ -58,8 +59,9 @@ enum class DeliveryEnd {
 // whose loop cannot sleep in Wait overrides Wake to have its loop call Deliver.
 class MessageQueue : public MessageTarget {
  public:
-  // Handles one message on the owner's thread; false stops the delivery after it.
-  using Handler = std::function<bool(const PostedMessage&)>;
+  // Handles copies of one message posted in a row, as if each had come alone, on the owner's
+  // thread; false stops the delivery after them.
+  using Handler = std::function<bool(const PostedMessage&, size_t copies)>;
 
   // How late the owner may look for progress while a transfer streams; every other message
   // wakes it at once.
@@ -73,7 +75,7 @@ class MessageQueue : public MessageTarget {
   MessageQueue(const MessageQueue&) = delete;
   MessageQueue& operator=(const MessageQueue&) = delete;
 
-  void Post(unsigned message, uint32_t wParam, CInetFile* lParam) override;
+  void Post(unsigned message, uint32_t wParam, CInetFile* lParam, size_t copies = 1) override;
   // Drops every queued message and every later Post; a running Deliver hands over no more.
   void Close();
   bool IsClosed() const;
@@ -82,21 +84,18 @@ class MessageQueue : public MessageTarget {
   // Takes the oldest message, waiting up to timeout; false when none came.
   bool Wait(PostedMessage& out, std::chrono::milliseconds timeout);
   bool TryTake(PostedMessage& out);
-  // Takes the oldest message together with the copies of it that were posted right after it, at
-  // most most in all; returns how many were taken (0 when the queue is empty). The caller
-  // handles each copy as a message of its own.
-  size_t TryTakeRepeated(PostedMessage& out, size_t most);
   size_t Pending() const;
-  // Hands the queued messages to handler one copy at a time, oldest first, until the queue is
-  // empty, the handler returns false or slice has passed. What a stopped handler leaves stays
-  // queued. Owner's thread; the handler may run a nested loop that calls Deliver again.
+  // Hands the queued messages to handler, oldest first, a run of equal copies in one call, until
+  // the queue is empty, the handler returns false or slice has passed. What a stopped handler
+  // leaves stays queued. Owner's thread; the handler may run a nested loop that calls Deliver
+  // again.
   DeliveryEnd Deliver(const Handler& handler, std::chrono::milliseconds slice);
 
  protected:
-  // Tells the owner's loop that messages wait, for a loop that does not sleep in Wait. Called by
-  // Post on the posting thread with the queue's lock held, once until the owner has looked again:
-  // it must not block nor call into the queue.
-  virtual void Wake() {}
+  // Tells the owner's loop that messages wait, for a loop that does not sleep in Wait; posted is
+  // the message whose post wakes it. Called by Post on the posting thread with the queue's lock
+  // held, once until the owner has looked again: it must not block nor call into the queue.
+  virtual void Wake(const PostedMessage& /*posted*/) {}
 
  private:
   // Equal progress messages of one task posted in a row are kept as one entry with a count: a
@@ -111,8 +110,6 @@ class MessageQueue : public MessageTarget {
                   std::chrono::steady_clock::time_point deadline);
   // Takes up to most copies of the front message; mutex_ is held and the queue is not empty.
   size_t TakeFront(PostedMessage& out, size_t most);
-  // Puts copies of a message taken but not handled back at the front; mutex_ is held.
-  void PutBackLocked(const PostedMessage& message, size_t copies);
   // The owner stops looking: the next post wakes it, or only a non-progress post when it polls;
   // mutex_ is held.
   void Asleep(bool polling);

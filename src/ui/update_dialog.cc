@@ -118,7 +118,7 @@ bool UpdateDialog::WaitingForUser() {
   return updateButtonEnabled_ && comboBoxEnabled_ && downloadQueue.Size() == 0 && !runFinished_;
 }
 
-void UpdateDialog::Dispatch(const PostedMessage& message) {
+void UpdateDialog::Dispatch(const PostedMessage& message, size_t copies) {
   if (message.message != WM_TRANSFER_PROGRESS && message.message != WM_TRANSFER_DONE) {
     return;
   }
@@ -128,7 +128,7 @@ void UpdateDialog::Dispatch(const PostedMessage& message) {
     return;
   }
   if (message.message == WM_TRANSFER_PROGRESS) {
-    OnTransferProgress(message.wParam, message.lParam);
+    OnTransferProgress(message.wParam, message.lParam, copies);
   } else {
     LockGuard guard(&dialogLock);
     TransferEnded(message.lParam, message.wParam);
@@ -216,9 +216,9 @@ void UpdateDialog::TransferEnded(CInetFile* task, uint32_t wParam) {
   StartQueuedTask();
 }
 
-long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
+long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam, size_t copies) {
   LockGuard guard(&dialogLock);
-  if (lParam == nullptr) {
+  if (lParam == nullptr || copies == 0) {
     return 0;
   }
   const uint32_t chunk = LowWord(wParam);
@@ -233,7 +233,7 @@ long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
   bool percentTip = false;
   uint64_t percent = 0;
   if (kind == KindFile) {
-    bytesDone += chunk;
+    bytesDone += static_cast<uint64_t>(chunk) * copies;
     if (totalBytes > 0) {
       percent = Percent(bytesDone, totalBytes);
       view_.SetTotalProgress(BarPosition(percent));
@@ -241,7 +241,7 @@ long UpdateDialog::OnTransferProgress(uint32_t wParam, CInetFile* lParam) {
     }
   }
   if (trayIconAdded) {
-    ++trayFrame;
+    trayFrame += static_cast<uint32_t>(copies);  // wraps as one step each would
     view_.SetTrayIcon(kTrayFrameFirst + static_cast<int>(trayFrame % 3));
     // Its text follows from the percentage alone, so it is made and compared only when that
     // changes, not for every chunk.

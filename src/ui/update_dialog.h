@@ -44,13 +44,15 @@ class UpdateDialog {
   // False when the program is to end at once (empty serverlist).
   bool OnInitDialog();
   void OnTimer(unsigned id);
-  long OnTransferProgress(uint32_t wParam, CInetFile* lParam);
+  // Handles copies of one progress message as if each had come alone.
+  long OnTransferProgress(uint32_t wParam, CInetFile* lParam, size_t copies = 1);
   long OnTransferDone(uint32_t wParam, CInetFile* lParam);
   void OnUpdateNow();
   // Routes WM_TRANSFER_PROGRESS and WM_TRANSFER_DONE to their handlers; ignores the rest, and
   // any message whose task is not running. A task that ends behind a running head waits its turn:
   // its end is acted on once it is the head.
-  void Dispatch(const PostedMessage& message);
+  // copies: the same message posted that many times in a row.
+  void Dispatch(const PostedMessage& message, size_t copies = 1);
   // Removes the tray icon; runs whenever the dialog ends.
   void DestroyWindow();
 

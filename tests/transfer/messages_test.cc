@@ -5,6 +5,7 @@
 #include <chrono>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "transfer/transfer_error.h"
@@ -40,47 +41,6 @@ TEST(MessageQueue, DeliversInOrderAndTimesOutWhenEmpty) {
   ASSERT_TRUE(queue.TryTake(message));
   EXPECT_EQ(message.message, WM_TRANSFER_DONE);
   EXPECT_EQ(queue.Pending(), 0u);
-}
-
-// Equal progress messages in a row can be taken together; anything else stays one by one, in
-// posting order, and every copy is counted.
-TEST(MessageQueue, RepeatedProgressIsTakenTogetherInOrder) {
-  MessageQueue queue;
-  CInetFile* task = reinterpret_cast<CInetFile*>(&queue);  // only compared, never used
-  for (int i = 0; i < 5; ++i)
-    queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
-  queue.Post(WM_TRANSFER_PROGRESS, 452, task);
-  queue.Post(WM_TRANSFER_PROGRESS, 452, nullptr);
-  queue.Post(WM_TRANSFER_DONE, 0, task);
-  queue.Post(WM_TRANSFER_DONE, 0, task);
-  EXPECT_EQ(queue.Pending(), 9u);
-
-  PostedMessage message;
-  EXPECT_EQ(queue.TryTakeRepeated(message, 0), 0u);
-  ASSERT_TRUE(queue.TryTake(message));
-  EXPECT_EQ(message.wParam, 1024u);
-  EXPECT_EQ(queue.TryTakeRepeated(message, 3), 3u);
-  EXPECT_EQ(message.wParam, 1024u);
-  EXPECT_EQ(message.lParam, task);
-  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
-  EXPECT_EQ(message.wParam, 1024u);
-  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
-  EXPECT_EQ(message.wParam, 452u);
-  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
-  EXPECT_EQ(message.lParam, nullptr);
-  EXPECT_EQ(queue.Pending(), 2u);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(queue.TryTakeRepeated(message, 100), 1u);
-    EXPECT_EQ(message.message, WM_TRANSFER_DONE);
-  }
-  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 0u);
-  EXPECT_EQ(queue.Pending(), 0u);
-
-  queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
-  queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
-  queue.Close();
-  EXPECT_EQ(queue.Pending(), 0u);
-  EXPECT_EQ(queue.TryTakeRepeated(message, 100), 0u);
 }
 
 TEST(MessageQueue, ClosedQueueDropsQueuedAndLaterMessages) {
@@ -140,37 +100,49 @@ class CountingQueue : public MessageQueue {
  public:
   using MessageQueue::MessageQueue;
   int wakes = 0;
+  unsigned woken = 0;  // the message of the last wake-up
 
  protected:
-  void Wake() override { ++wakes; }
+  void Wake(const PostedMessage& posted) override {
+    ++wakes;
+    woken = posted.message;
+  }
 };
 
-// Deliver hands every copy over in order; a handler that stops leaves the rest queued, and a
-// nested call leaves the work to the outer one.
-TEST(MessageQueue, DeliverHandsOverCopiesAndKeepsWhatAStoppedHandlerLeft) {
+// Deliver hands equal progress posted in a row over in one call with its count, anything else one
+// by one in order; a handler that stops leaves the rest queued, and a nested call leaves the
+// work to the outer one.
+TEST(MessageQueue, DeliverHandsOverCopiesTogetherAndKeepsWhatAStoppedHandlerLeft) {
   MessageQueue queue;
   CInetFile* task = reinterpret_cast<CInetFile*>(&queue);  // only compared, never used
-  for (int i = 0; i < 5; ++i)
-    queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
-  queue.Post(WM_TRANSFER_DONE, 0, task);
-  std::vector<uint32_t> seen;
+  queue.Post(WM_TRANSFER_PROGRESS, 1024, task, 3);
+  queue.Post(WM_TRANSFER_PROGRESS, 1024, task);
+  queue.Post(WM_TRANSFER_PROGRESS, 1024, task, 0);
+  queue.Post(WM_TRANSFER_PROGRESS, 1024, nullptr);
+  queue.Post(WM_TRANSFER_PROGRESS, 452, task);
+  queue.Post(WM_TRANSFER_DONE, 0, task, 2);
+  EXPECT_EQ(queue.Pending(), 8u);
+  std::vector<std::pair<uint32_t, size_t>> seen;
   DeliveryEnd nested = DeliveryEnd::Empty;
-  auto handler = [&](const PostedMessage& message) {
-    nested = queue.Deliver([](const PostedMessage&) { return true; }, milliseconds(100));
-    seen.push_back(message.wParam);
-    return seen.size() != 2;
+  auto handler = [&](const PostedMessage& message, size_t copies) {
+    nested = queue.Deliver([](const PostedMessage&, size_t) { return true; }, milliseconds(100));
+    seen.emplace_back(message.lParam == task ? message.wParam : 1, copies);
+    return seen.size() != 1;
   };
   EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
   EXPECT_EQ(nested, DeliveryEnd::Busy);
   EXPECT_EQ(queue.Pending(), 4u);
   // A slice already used up still hands over one take, then leaves the rest for later.
   EXPECT_EQ(queue.Deliver(handler, milliseconds(0)), DeliveryEnd::More);
-  EXPECT_EQ(queue.Pending(), 1u);
+  EXPECT_EQ(queue.Pending(), 3u);
   EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Empty);
-  EXPECT_EQ(seen, (std::vector<uint32_t>{1024, 1024, 1024, 1024, 1024, 0}));
+  using Seen = std::vector<std::pair<uint32_t, size_t>>;
+  EXPECT_EQ(seen, (Seen{{1024, 4}, {1, 1}, {452, 1}, {0, 1}, {0, 1}}));
+  queue.Post(WM_TRANSFER_PROGRESS, 1024, task, 5);
   queue.Close();
+  EXPECT_EQ(queue.Pending(), 0u);
   EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
-  EXPECT_EQ(seen.size(), 6u);
+  EXPECT_EQ(seen.size(), 5u);
 }
 
 // The owner is woken once until it looks again; once a stream of progress has been taken it
@@ -178,7 +150,7 @@ TEST(MessageQueue, DeliverHandsOverCopiesAndKeepsWhatAStoppedHandlerLeft) {
 TEST(MessageQueue, WakesTheOwnerOnceUntilItLooksAndNotForStreamingProgress) {
   CountingQueue queue(3);
   auto deliver = [&queue] {
-    return queue.Deliver([](const PostedMessage&) { return true; }, milliseconds(100));
+    return queue.Deliver([](const PostedMessage&, size_t) { return true; }, milliseconds(100));
   };
   struct Step {
     unsigned message;
@@ -200,6 +172,9 @@ TEST(MessageQueue, WakesTheOwnerOnceUntilItLooksAndNotForStreamingProgress) {
     for (int i = 0; i < step.posts; ++i)
       queue.Post(step.message, 1024, nullptr);
     EXPECT_EQ(queue.wakes, step.wakes) << step.message << " x" << step.posts;
+    if (step.posts > 0) {
+      EXPECT_EQ(queue.woken, step.message);
+    }
     EXPECT_EQ(deliver(), step.end) << step.message << " x" << step.posts;
   }
 }

@@ -136,8 +136,8 @@ class DialogHarness : public ::testing::Test {
       dialog_->OnTimer(UpdateDialog::kTimerId);
       if (queue_.Wait(std::chrono::milliseconds(2))) {
         queue_.Deliver(
-            [this](const PostedMessage& message) {
-              Dispatch(message);
+            [this](const PostedMessage& message, size_t copies) {
+              Dispatch(message, copies);
               return !view_.ended;
             },
             std::chrono::hours(1));
@@ -146,11 +146,11 @@ class DialogHarness : public ::testing::Test {
     return true;
   }
 
-  void Dispatch(const PostedMessage& message) {
+  void Dispatch(const PostedMessage& message, size_t copies) {
     if (beforeDispatch_) {
-      beforeDispatch_(message);
+      beforeDispatch_(message, copies);
     }
-    dialog_->Dispatch(message);
+    dialog_->Dispatch(message, copies);
   }
 
   // Until the dialog ends or waits for the user.
@@ -189,7 +189,7 @@ class DialogHarness : public ::testing::Test {
   MessageQueue queue_;
   std::unique_ptr<UpdateDialog> dialog_;
   // Called with each posted message before the dialog handles it.
-  std::function<void(const PostedMessage&)> beforeDispatch_;
+  std::function<void(const PostedMessage&, size_t copies)> beforeDispatch_;
 
  private:
   bool hadTmpdir_ = false;

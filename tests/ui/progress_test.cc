@@ -17,6 +17,10 @@ TEST_F(Progress, BarsTrayFramesAndTipFollowTheRun) {
   SetServerList("S1|" + server_.Url("/s1") + "\n");
   UpdateSettings settings = Settings();
   settings.automatic = true;
+  size_t chunks = 0;
+  beforeDispatch_ = [&chunks](const PostedMessage& message, size_t copies) {
+    chunks += message.message == WM_TRANSFER_PROGRESS ? copies : 0;
+  };
   ASSERT_TRUE(Open(settings));
   EXPECT_EQ(view_.timerId, 1000u);
   EXPECT_EQ(view_.timerPeriod, 100u);
@@ -31,10 +35,11 @@ TEST_F(Progress, BarsTrayFramesAndTipFollowTheRun) {
   ASSERT_TRUE(PumpUntilIdle());
   ASSERT_TRUE(view_.ended);
 
-  // Frames run 131, 132, 130, ... from the first progress message on.
-  ASSERT_GE(view_.trayIcons.size(), 5u);  // list, manifest, at least two chunks of the file
-  for (size_t i = 1; i < view_.trayIcons.size(); ++i) {
-    EXPECT_EQ(view_.trayIcons[i], 130 + static_cast<int>(i % 3)) << i;
+  // Frames run 131, 132, 130, ... a step per chunk from the first progress message on.
+  ASSERT_GE(chunks, 5u);  // list, manifest, three chunks of the file
+  EXPECT_EQ(view_.trayIcons.back(), 130 + static_cast<int>(chunks % 3));
+  for (int icon : view_.trayIcons) {
+    EXPECT_TRUE(icon >= 130 && icon <= 132) << icon;
   }
   // The tip is set only when it changes, and ends on the run's whole percentage.
   for (size_t i = 1; i < view_.tips.size(); ++i) {
@@ -68,6 +73,16 @@ TEST_F(Progress, PercentagesAreExactForLargeCounts) {
   task.bytesReceived = (6ull << 30) / 4 * 3;
   dialog_->OnTransferProgress(MakeTransferWParam(KindManifest, 1024), &task);
   EXPECT_EQ(view_.fileBar.back(), 75);
+
+  // Copies of a message count as that many messages, shown once.
+  const size_t before = view_.trayIcons.size();
+  const int first = view_.trayIcons.back() - 130;
+  for (size_t copies : {1, 2, 3, 4}) {
+    dialog_->OnTransferProgress(MakeTransferWParam(KindManifest, 1024), &task, copies);
+  }
+  EXPECT_THAT(std::vector<int>(view_.trayIcons.begin() + before, view_.trayIcons.end()),
+              ElementsAre(130 + (first + 1) % 3, 130 + (first + 3) % 3, 130 + (first + 6) % 3,
+                          130 + (first + 10) % 3));
 
   // A null task changes nothing.
   size_t frames = view_.trayIcons.size();

@@ -135,7 +135,7 @@ TEST_P(FailedInstall, IsAFailedFileAndTheRunEndsWithoutFinishing) {
     WriteFileBytes(AppFile("sub/a.txt"), "old");
   }
   bool readOnly = false;  // once the download is there, before it is put in place
-  beforeDispatch_ = [&](const PostedMessage& message) {
+  beforeDispatch_ = [&](const PostedMessage& message, size_t) {
     if (message.message == WM_TRANSFER_DONE && HighWord(message.wParam) == KindFile) {
       readOnly = readOnlyFolder && SetFolderReadOnly(AppFile("sub"), true);
       if (fault == Fault::DownloadGone) {

@@ -115,8 +115,8 @@ class TerminalLoop {
     }
     // The loop stops once the message that ended the dialog has been handled.
     queue_.Deliver(
-        [this](const PostedMessage& message) {
-          dialog_.Dispatch(message);
+        [this](const PostedMessage& message, size_t copies) {
+          dialog_.Dispatch(message, copies);
           return !Stopped();
         },
         kDeliverySlice);

@@ -2,14 +2,6 @@
 
 #include <utility>
 
-namespace {
-
-// The message being posted on this thread, for Wake to post it on to the dialog. Plain data, so
-// it needs no destructor at thread exit.
-thread_local PostedMessage postingNow;
-
-}  // namespace
-
 DialogMessageTarget::DialogMessageTarget(Sink sink)
     : MessageQueue(kProgressBurst), sink_(std::move(sink)) {}
 
@@ -24,18 +16,12 @@ void DialogMessageTarget::Attach(HWND dialog) {
   }
 }
 
-void DialogMessageTarget::Post(unsigned message, uint32_t wParam, CInetFile* lParam) {
-  postingNow = PostedMessage{message, wParam, lParam};
-  MessageQueue::Post(message, wParam, lParam);
-}
-
-void DialogMessageTarget::Wake() {
+void DialogMessageTarget::Wake(const PostedMessage& posted) {
   const HWND dialog = dialog_.load();
   if (dialog != nullptr) {
     // The queue holds the message itself; the dialog's copy only wakes it, so that messages keep
     // their order and a stream of progress is handled in bulk.
-    PostMessageW(dialog, postingNow.message, postingNow.wParam,
-                 reinterpret_cast<LPARAM>(postingNow.lParam));
+    PostMessageW(dialog, posted.message, posted.wParam, reinterpret_cast<LPARAM>(posted.lParam));
   }
 }
 
@@ -51,8 +37,8 @@ bool DialogMessageTarget::HandleMessage(UINT message, WPARAM wParam) {
 
 void DialogMessageTarget::DeliverNow() {
   const DeliveryEnd end = Deliver(
-      [this](const PostedMessage& message) {
-        sink_(message);
+      [this](const PostedMessage& message, size_t copies) {
+        sink_(message, copies);
         return true;
       },
       kSlice);

@@ -16,7 +16,8 @@
 // go away: from then on nothing reaches the sink and later posts are dropped.
 class DialogMessageTarget : public MessageQueue {
  public:
-  using Sink = std::function<void(const PostedMessage&)>;
+  // Gets copies of one message posted in a row, to be handled as if each had come alone.
+  using Sink = std::function<void(const PostedMessage&, size_t copies)>;
   // The dialog's timer by which it looks again while progress streams in.
   static constexpr UINT_PTR kPollTimerId = 1101;
 
@@ -25,12 +26,11 @@ class DialogMessageTarget : public MessageQueue {
 
   // The dialog that wake-ups go to; null stops them.
   void Attach(HWND dialog);
-  void Post(unsigned message, uint32_t wParam, CInetFile* lParam) override;
   // Delivers the queue when message is its wake-up or its timer; false for any other message.
   bool HandleMessage(UINT message, WPARAM wParam);
 
  protected:
-  void Wake() override;
+  void Wake(const PostedMessage& posted) override;
 
  private:
   // Hands queued messages to the sink for a slice of time, then leaves the rest to a timer so

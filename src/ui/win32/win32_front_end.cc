@@ -19,9 +19,9 @@ namespace {
 struct DialogSession {
   UpdateDialogWindow window;
   UpdateDialog* dialog = nullptr;  // null once the dialog ends: nothing reaches it any more
-  DialogMessageTarget target{[this](const PostedMessage& message) {
+  DialogMessageTarget target{[this](const PostedMessage& message, size_t copies) {
     if (dialog != nullptr) {
-      dialog->Dispatch(message);
+      dialog->Dispatch(message, copies);
     }
   }};
   // Last, so that its transfers are joined while the queue they post to still stands.

@@ -69,9 +69,9 @@ int RunUpdateWindow(const UpdateSettings& settings, Launcher& launcher) {
   SignalsCloseWindow signals;
   DriverEvents events;
   UpdateDialog* receiver = nullptr;
-  WindowMessageTarget target([&receiver](const PostedMessage& message) {
+  WindowMessageTarget target([&receiver](const PostedMessage& message, size_t copies) {
     if (receiver) {
-      receiver->Dispatch(message);
+      receiver->Dispatch(message, copies);
     }
   });
   auto window = std::make_unique<UpdateWindow>(events);

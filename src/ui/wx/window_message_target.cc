@@ -12,14 +12,14 @@ WindowMessageTarget::~WindowMessageTarget() {
   pollTimer_.Stop();
 }
 
-void WindowMessageTarget::Wake() {
+void WindowMessageTarget::Wake(const PostedMessage&) {
   CallAfter([this] { DeliverNow(); });
 }
 
 void WindowMessageTarget::DeliverNow() {
   const DeliveryEnd end = Deliver(
-      [this](const PostedMessage& message) {
-        sink_(message);
+      [this](const PostedMessage& message, size_t copies) {
+        sink_(message, copies);
         return true;
       },
       kSlice);

@@ -15,13 +15,14 @@
 // posts are dropped.
 class WindowMessageTarget : public wxEvtHandler, public MessageQueue {
  public:
-  using Sink = std::function<void(const PostedMessage&)>;
+  // Gets copies of one message posted in a row, to be handled as if each had come alone.
+  using Sink = std::function<void(const PostedMessage&, size_t copies)>;
 
   explicit WindowMessageTarget(Sink sink);
   ~WindowMessageTarget() override;
 
  protected:
-  void Wake() override;
+  void Wake(const PostedMessage& posted) override;
 
  private:
   // Hands queued messages to the sink; after a slice of time it yields to the event loop so that
