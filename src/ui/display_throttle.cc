@@ -1,5 +1,6 @@
 #include "ui/display_throttle.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -19,11 +20,15 @@ bool DisplayThrottle::Pending() const {
 }
 
 bool DisplayThrottle::Due() const {
-  return Pending() && Wait().count() == 0;
+  return Pending() && Remaining().count() == 0;
 }
 
 std::chrono::milliseconds DisplayThrottle::Wait() const {
-  if (!Pending() || !everShown_) {
+  return Pending() ? Remaining() : std::chrono::milliseconds(0);
+}
+
+std::chrono::milliseconds DisplayThrottle::Remaining() const {
+  if (!everShown_) {
     return std::chrono::milliseconds(0);
   }
   const auto elapsed = clock_() - lastShown_;
@@ -45,4 +50,54 @@ void DisplayThrottle::SetTray(int iconId, const std::string& tip) {
     state->trayIcon = iconId;
     state->trayTip = tip;
   }
+}
+
+ThrottledDisplay::ThrottledDisplay(std::chrono::milliseconds interval, Hooks hooks,
+                                   DisplayThrottle::Clock clock)
+    : throttle_(interval, std::move(clock)), hooks_(std::move(hooks)) {}
+
+void ThrottledDisplay::SetFileProgress(int position) {
+  throttle_.Latest().fileProgress = std::clamp(position, 0, 100);
+  Changed();
+}
+
+void ThrottledDisplay::SetTotalProgress(int position) {
+  throttle_.Latest().totalProgress = std::clamp(position, 0, 100);
+  Changed();
+}
+
+void ThrottledDisplay::SetTrayIcon(int iconId) {
+  throttle_.Latest().trayIcon = iconId;
+  Changed();
+}
+
+void ThrottledDisplay::SetTrayTip(const std::string& tip) {
+  throttle_.Latest().trayTip = tip;
+  Changed();
+}
+
+void ThrottledDisplay::Flush() {
+  if (throttle_.Pending()) {
+    Draw();
+  }
+}
+
+void ThrottledDisplay::Changed() {
+  if (hooks_.timerRunning()) {
+    return;  // a draw is already owed; it shows whatever is latest then
+  }
+  if (!throttle_.Pending()) {
+    return;
+  }
+  const auto wait = throttle_.Remaining();
+  if (wait.count() == 0) {
+    Draw();
+  } else {
+    hooks_.startTimer(static_cast<unsigned>(std::max<long long>(wait.count(), 1)));
+  }
+}
+
+void ThrottledDisplay::Draw() {
+  hooks_.draw(throttle_.Latest(), throttle_.Shown());
+  throttle_.MarkShown();
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <vector>
 
 namespace {
 
@@ -65,3 +66,34 @@ TEST_F(DisplayThrottleTest, ValuesShownOutsideTheThrottleStartNoInterval) {
 }
 
 }  // namespace
+
+TEST_F(DisplayThrottleTest, ThrottledDisplayDrawsAtOnceOrByOneTimerAndFlushDrawsTheLatest) {
+  std::vector<DisplayState> drawn;
+  std::vector<unsigned> timers;
+  bool running = false;
+  ThrottledDisplay display(
+      milliseconds(50),
+      {[&](const DisplayState& latest, const DisplayState&) { drawn.push_back(latest); },
+       [&](unsigned ms) {
+         timers.push_back(ms);
+         running = true;
+       },
+       [&] { return running; }},
+      [this] { return now; });
+
+  display.SetFileProgress(150);  // clamped, and drawn at once
+  now += milliseconds(20);
+  display.SetTotalProgress(7);  // must wait 30 ms
+  display.SetTrayTip("7%");     // the timer runs already
+  ASSERT_EQ(drawn.size(), 1u);
+  EXPECT_EQ(drawn[0].fileProgress, 100);
+  EXPECT_EQ(timers, std::vector<unsigned>{30});
+
+  running = false;
+  display.Flush();
+  ASSERT_EQ(drawn.size(), 2u);
+  EXPECT_EQ(drawn[1].totalProgress, 7);
+  EXPECT_EQ(display.Shown().trayTip, "7%");
+  display.Flush();  // nothing owed
+  EXPECT_EQ(drawn.size(), 2u);
+}

@@ -17,10 +17,6 @@ constexpr size_t kTipLength = 63;
 // The caption of message boxes.
 constexpr wchar_t kMessageCaption[] = L"Lodestar";
 
-int ClampPercent(int position) {
-  return std::clamp(position, 0, 100);
-}
-
 HICON LoadIconSized(int id, int widthMetric, int heightMetric) {
   return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
                                        GetSystemMetrics(widthMetric),
@@ -166,13 +162,11 @@ void UpdateDialogWindow::SetStatusLine(const std::string& text) {
 }
 
 void UpdateDialogWindow::SetFileProgress(int position) {
-  throttle_.Latest().fileProgress = ClampPercent(position);
-  ProgressChanged();
+  display_.SetFileProgress(position);
 }
 
 void UpdateDialogWindow::SetTotalProgress(int position) {
-  throttle_.Latest().totalProgress = ClampPercent(position);
-  ProgressChanged();
+  display_.SetTotalProgress(position);
 }
 
 void UpdateDialogWindow::AddTrayIcon(int iconId, const std::string& tip) {
@@ -180,20 +174,18 @@ void UpdateDialogWindow::AddTrayIcon(int iconId, const std::string& tip) {
     return;
   }
   trayIconAdded_ = NotifyTray(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP, iconId, tip);
-  throttle_.SetTray(iconId, tip);
+  display_.SetTray(iconId, tip);
 }
 
 void UpdateDialogWindow::SetTrayIcon(int iconId) {
   if (trayIconAdded_) {
-    throttle_.Latest().trayIcon = iconId;
-    ProgressChanged();
+    display_.SetTrayIcon(iconId);
   }
 }
 
 void UpdateDialogWindow::SetTrayTip(const std::string& tip) {
   if (trayIconAdded_) {
-    throttle_.Latest().trayTip = tip;
-    ProgressChanged();
+    display_.SetTrayTip(tip);
   }
 }
 
@@ -203,7 +195,7 @@ void UpdateDialogWindow::RemoveTrayIcon() {
   }
   NotifyTray(NIM_DELETE, 0, 0, std::string());
   trayIconAdded_ = false;
-  throttle_.SetTray(0, std::string());
+  display_.SetTray(0, std::string());
 }
 
 bool UpdateDialogWindow::NotifyTray(DWORD action, UINT flags, int iconId, const std::string& tip) {
@@ -263,9 +255,7 @@ void UpdateDialogWindow::FlushDisplay() {
     KillTimer(dialog_, kDisplayTimerId);
     displayTimerRunning_ = false;
   }
-  if (throttle_.Pending()) {
-    DrawDisplay();
-  }
+  display_.Flush();
 }
 
 void UpdateDialogWindow::StopTimers() {
@@ -280,21 +270,7 @@ void UpdateDialogWindow::StopTimers() {
   displayTimerRunning_ = false;
 }
 
-void UpdateDialogWindow::ProgressChanged() {
-  if (displayTimerRunning_ || dialog_ == nullptr) {
-    return;  // a draw is already owed; it shows whatever is latest then
-  }
-  if (throttle_.Due()) {
-    DrawDisplay();
-  } else if (throttle_.Pending()) {
-    const UINT wait = static_cast<UINT>(std::max<long long>(throttle_.Wait().count(), 1));
-    displayTimerRunning_ = SetTimer(dialog_, kDisplayTimerId, wait, nullptr) != 0;
-  }
-}
-
-void UpdateDialogWindow::DrawDisplay() {
-  const DisplayState& latest = throttle_.Latest();
-  const DisplayState& shown = throttle_.Shown();
+void UpdateDialogWindow::DrawDisplay(const DisplayState& latest, const DisplayState& shown) {
   if (latest.fileProgress != shown.fileProgress) {
     Send(IDC_FILE_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(latest.fileProgress));
   }
@@ -302,12 +278,15 @@ void UpdateDialogWindow::DrawDisplay() {
     Send(IDC_TOTAL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(latest.totalProgress));
   }
   if (trayIconAdded_) {
+    UINT flags = 0;
     if (latest.trayIcon != shown.trayIcon) {
-      NotifyTray(NIM_MODIFY, NIF_ICON, latest.trayIcon, std::string());
+      flags |= NIF_ICON;
     }
     if (latest.trayTip != shown.trayTip) {
-      NotifyTray(NIM_MODIFY, NIF_TIP, 0, latest.trayTip);
+      flags |= NIF_TIP;
+    }
+    if (flags != 0) {
+      NotifyTray(NIM_MODIFY, flags, latest.trayIcon, latest.trayTip);
     }
   }
-  throttle_.MarkShown();
 }

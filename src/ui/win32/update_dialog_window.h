@@ -65,8 +65,7 @@ class UpdateDialogWindow : public UpdateView {
  private:
   void CentreOnWorkArea();
   LRESULT Send(int control, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
-  void ProgressChanged();
-  void DrawDisplay();
+  void DrawDisplay(const DisplayState& latest, const DisplayState& shown);
   // Sends the tray record with the given flags; false when the shell refused it.
   bool NotifyTray(DWORD action, UINT flags, int iconId, const std::string& tip);
   HICON FrameIcon(int iconId) const;
@@ -78,6 +77,15 @@ class UpdateDialogWindow : public UpdateView {
   bool trayIconAdded_ = false;
   UINT_PTR updateTimer_ = 0;
   bool displayTimerRunning_ = false;
-  DisplayThrottle throttle_{kDisplayInterval};
+  ThrottledDisplay display_{kDisplayInterval,
+                            {[this](const DisplayState& latest, const DisplayState& shown) {
+                               DrawDisplay(latest, shown);
+                             },
+                             [this](unsigned ms) {
+                               displayTimerRunning_ =
+                                   SetTimer(dialog_, kDisplayTimerId, ms, nullptr) != 0;
+                             },
+                             // Without a dialog nothing is drawn and no timer started.
+                             [this] { return displayTimerRunning_ || dialog_ == nullptr; }}};
   bool endRequested_ = false;
 };

@@ -30,10 +30,6 @@ struct Place {
   int x, y, width, height;
 };
 
-int ClampPercent(int position) {
-  return std::clamp(position, 0, 100);
-}
-
 }  // namespace
 
 UpdateWindow::UpdateWindow(WindowEvents& events, wxWindow* parent)
@@ -199,13 +195,11 @@ void UpdateWindow::SetStatusLine(const std::string& text) {
 }
 
 void UpdateWindow::SetFileProgress(int position) {
-  throttle_.Latest().fileProgress = ClampPercent(position);
-  ProgressChanged();
+  display_.SetFileProgress(position);
 }
 
 void UpdateWindow::SetTotalProgress(int position) {
-  throttle_.Latest().totalProgress = ClampPercent(position);
-  ProgressChanged();
+  display_.SetTotalProgress(position);
 }
 
 void UpdateWindow::AddTrayIcon(int iconId, const std::string& tip) {
@@ -213,20 +207,18 @@ void UpdateWindow::AddTrayIcon(int iconId, const std::string& tip) {
     trayIcon_ = std::make_unique<wxTaskBarIcon>();
   }
   trayIcon_->SetIcon(FrameIcon(iconId), WxText(tip));
-  throttle_.SetTray(iconId, tip);
+  display_.SetTray(iconId, tip);
 }
 
 void UpdateWindow::SetTrayIcon(int iconId) {
   if (trayIcon_) {
-    throttle_.Latest().trayIcon = iconId;
-    ProgressChanged();
+    display_.SetTrayIcon(iconId);
   }
 }
 
 void UpdateWindow::SetTrayTip(const std::string& tip) {
   if (trayIcon_) {
-    throttle_.Latest().trayTip = tip;
-    ProgressChanged();
+    display_.SetTrayTip(tip);
   }
 }
 
@@ -236,7 +228,7 @@ void UpdateWindow::RemoveTrayIcon() {
   }
   trayIcon_->RemoveIcon();
   trayIcon_.reset();
-  throttle_.SetTray(0, std::string());
+  display_.SetTray(0, std::string());
 }
 
 wxIcon UpdateWindow::FrameIcon(int iconId) const {
@@ -266,9 +258,7 @@ void UpdateWindow::EndDialog() {
 
 void UpdateWindow::FlushDisplay() {
   displayTimer_.Stop();
-  if (throttle_.Pending()) {
-    DrawDisplay();
-  }
+  display_.Flush();
 }
 
 void UpdateWindow::StopTimers() {
@@ -278,21 +268,7 @@ void UpdateWindow::StopTimers() {
   displayTimer_.Stop();
 }
 
-void UpdateWindow::ProgressChanged() {
-  if (displayTimer_.IsRunning()) {
-    return;  // a draw is already owed; it shows whatever is latest then
-  }
-  if (throttle_.Due()) {
-    DrawDisplay();
-  } else if (throttle_.Pending() && !displayTimer_.IsRunning()) {
-    const int wait = static_cast<int>(throttle_.Wait().count());
-    displayTimer_.StartOnce(std::max(wait, 1));
-  }
-}
-
-void UpdateWindow::DrawDisplay() {
-  const DisplayState& latest = throttle_.Latest();
-  const DisplayState& shown = throttle_.Shown();
+void UpdateWindow::DrawDisplay(const DisplayState& latest, const DisplayState& shown) {
   if (latest.fileProgress != shown.fileProgress) {
     fileProgress_->SetValue(latest.fileProgress);
   }
@@ -302,7 +278,6 @@ void UpdateWindow::DrawDisplay() {
   if (trayIcon_ && (latest.trayIcon != shown.trayIcon || latest.trayTip != shown.trayTip)) {
     trayIcon_->SetIcon(FrameIcon(latest.trayIcon), WxText(latest.trayTip));
   }
-  throttle_.MarkShown();
   ++displayDraws_;
 }
 

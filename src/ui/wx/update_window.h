@@ -72,8 +72,8 @@ class UpdateWindow : public wxDialog, public UpdateView {
   // Stops every timer: no OnTimer reaches the update logic any more.
   void StopTimers();
   // The tray frame and tip last drawn; 0 and empty while there is no tray icon.
-  int ShownTrayIcon() const { return throttle_.Shown().trayIcon; }
-  std::string ShownTrayTip() const { return throttle_.Shown().trayTip; }
+  int ShownTrayIcon() const { return display_.Shown().trayIcon; }
+  std::string ShownTrayTip() const { return display_.Shown().trayTip; }
   // How often the progress display has been drawn.
   uint64_t DisplayDraws() const { return displayDraws_; }
   // True once EndDialog was called, modal or not.
@@ -81,8 +81,7 @@ class UpdateWindow : public wxDialog, public UpdateView {
 
  private:
   void CreateControls();
-  void ProgressChanged();
-  void DrawDisplay();
+  void DrawDisplay(const DisplayState& latest, const DisplayState& shown);
   wxIcon FrameIcon(int iconId) const;
   void OnCharHook(wxKeyEvent& event);
 
@@ -96,8 +95,13 @@ class UpdateWindow : public wxDialog, public UpdateView {
 
   std::unique_ptr<wxTaskBarIcon> trayIcon_;
   std::array<wxIcon, 3> trayFrames_;
-  DisplayThrottle throttle_{kDisplayInterval};
   wxTimer displayTimer_;
+  ThrottledDisplay display_{kDisplayInterval,
+                            {[this](const DisplayState& latest, const DisplayState& shown) {
+                               DrawDisplay(latest, shown);
+                             },
+                             [this](unsigned ms) { displayTimer_.StartOnce(static_cast<int>(ms)); },
+                             [this] { return displayTimer_.IsRunning(); }}};
   std::unique_ptr<wxTimer> updateTimer_;
   uint64_t displayDraws_ = 0;
   bool endRequested_ = false;
