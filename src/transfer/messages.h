@@ -66,6 +66,12 @@ class MessageQueue : public MessageTarget {
   // How late the owner may look for progress while a transfer streams; every other message
   // wakes it at once.
   static constexpr std::chrono::milliseconds kPollInterval{10};
+  // How long a window's loop hands messages over in one turn before painting, input and its
+  // timers get theirs.
+  static constexpr std::chrono::milliseconds kDeliverySlice{20};
+  // pollAfter for an owner woken through its window system's event queue: a wake-up there costs
+  // more than a look, so only a large file's stream of progress starts polling.
+  static constexpr size_t kEventQueuePollAfter = 256;
 
   // pollAfter: progress messages taken in a row after which the owner looks for more every
   // kPollInterval instead of being woken for each (a wake-up per KiB would cost more than the

@@ -20,8 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kLongestWait(20);
-// How long one turn hands messages over before the timer and the user's lines get theirs.
-constexpr std::chrono::milliseconds kDeliverySlice(20);
 const char kHint[] = "输入服务器编号后回车选择服务器，直接回车立即更新，输入 q 退出";
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -119,7 +117,7 @@ class TerminalLoop {
           dialog_.Dispatch(message, copies);
           return !Stopped();
         },
-        kDeliverySlice);
+        MessageQueue::kDeliverySlice);
   }
 
   bool Stopped() const { return view_.Ended() || interrupted != 0; }

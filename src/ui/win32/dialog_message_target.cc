@@ -3,7 +3,7 @@
 #include <utility>
 
 DialogMessageTarget::DialogMessageTarget(Sink sink)
-    : MessageQueue(kProgressBurst), sink_(std::move(sink)) {}
+    : MessageQueue(kEventQueuePollAfter), sink_(std::move(sink)) {}
 
 DialogMessageTarget::~DialogMessageTarget() {
   Close();
@@ -41,7 +41,7 @@ void DialogMessageTarget::DeliverNow() {
         sink_(message, copies);
         return true;
       },
-      kSlice);
+      kDeliverySlice);
   const HWND dialog = dialog_.load();
   if (dialog != nullptr && (end == DeliveryEnd::More || end == DeliveryEnd::Polling)) {
     SetTimer(dialog, kPollTimerId, static_cast<UINT>(kPollInterval.count()), nullptr);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,11 +35,6 @@ class DialogMessageTarget : public MessageQueue {
   // Hands queued messages to the sink for a slice of time, then leaves the rest to a timer so
   // that a fast stream of progress cannot starve painting and input (posted messages go first).
   void DeliverNow();
-
-  static constexpr std::chrono::milliseconds kSlice{20};
-  // A posted wake-up costs more than a look: once a large file streams in (this many progress
-  // messages in a row), the dialog looks for progress every poll interval instead.
-  static constexpr size_t kProgressBurst = 256;
 
   Sink sink_;
   std::atomic<HWND> dialog_{nullptr};

@@ -3,7 +3,7 @@
 #include <utility>
 
 WindowMessageTarget::WindowMessageTarget(Sink sink)
-    : MessageQueue(kProgressBurst), sink_(std::move(sink)), pollTimer_(this) {
+    : MessageQueue(kEventQueuePollAfter), sink_(std::move(sink)), pollTimer_(this) {
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { DeliverNow(); });
 }
 
@@ -22,7 +22,7 @@ void WindowMessageTarget::DeliverNow() {
         sink_(message, copies);
         return true;
       },
-      kSlice);
+      kDeliverySlice);
   if (end == DeliveryEnd::More) {
     CallAfter([this] { DeliverNow(); });
   } else if (end == DeliveryEnd::Polling && !pollTimer_.IsRunning()) {

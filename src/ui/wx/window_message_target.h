@@ -3,7 +3,6 @@
 #include <wx/event.h>
 #include <wx/timer.h>
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 
@@ -28,11 +27,6 @@ class WindowMessageTarget : public wxEvtHandler, public MessageQueue {
   // Hands queued messages to the sink; after a slice of time it yields to the event loop so that
   // a fast stream of progress messages cannot starve painting and input. Window's thread.
   void DeliverNow();
-
-  static constexpr std::chrono::milliseconds kSlice{20};
-  // A toolkit wake-up costs more than a look: once a large file streams in (this many progress
-  // messages in a row), the window looks for progress every poll interval instead.
-  static constexpr size_t kProgressBurst = 256;
 
   Sink sink_;
   wxTimer pollTimer_;  // window's thread only
