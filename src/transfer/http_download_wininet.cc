@@ -42,6 +42,9 @@ constexpr DWORD kBlockSize = 64 * 1024;
 constexpr size_t kMaxWaitingBlocks = 4;
 // How often the downloading thread looks at the stop request while nothing arrives.
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
+// How long a lone block that is not full may grow before it is taken: WinInet hands over what
+// has arrived, often a few KiB, and each take is a sink write and a progress report.
+constexpr auto kGatherTime = std::chrono::milliseconds(2);
 // How long shutting down waits for abandoned readers before leaving the session to the process.
 constexpr auto kReaderGrace = std::chrono::seconds(1);
 
@@ -581,6 +584,10 @@ class WinInetGet {
         const auto over = [this] { return exchange_->ended || exchange_->failed; };
         exchange_->changed.wait_for(lock, kWaitSlice,
                                     [this, &over] { return !exchange_->blocks.empty() || over(); });
+        exchange_->changed.wait_for(lock, kGatherTime, [this, &over] {
+          return exchange_->blocks.empty() || exchange_->blocks.size() > 1 ||
+                 exchange_->blocks.front().size() >= kBlockSize || over();
+        });
         blocks.swap(exchange_->blocks);
         ended = exchange_->ended;
         failed = exchange_->failed;
