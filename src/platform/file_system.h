@@ -9,6 +9,16 @@
 // True for a character that ends a folder's name in a path: "/", and on Windows "\" as well.
 bool IsPathSeparator(char c);
 
+// True for a path component that Windows cannot hold as the name it is: one with ":" (an alternate
+// data stream), a reserved device name ("CON", "NUL", "COM1"... with any extension, any case), or
+// one that ends in a dot or a blank. The rule is the same on every platform, so that a publisher
+// anywhere can be warned.
+bool WindowsCannotHoldName(const std::string& component);
+
+// True for a path component that this platform's files cannot hold safely: WindowsCannotHoldName
+// on Windows, nothing elsewhere.
+bool PlatformRefusesName(const std::string& component);
+
 // A path cut after its last separator: the folder with its separator ("" for none), and the name.
 struct PathParts {
   std::string folder;

@@ -40,6 +40,10 @@ bool IsPathSeparator(char c) {
   return c == '/';
 }
 
+bool PlatformRefusesName(const std::string&) {
+  return false;
+}
+
 std::string MakeTempFile() {
   std::string pattern = TempDirectory() + "/XmlXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());

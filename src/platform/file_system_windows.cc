@@ -107,6 +107,10 @@ bool IsPathSeparator(char c) {
   return c == '/' || c == '\\';
 }
 
+bool PlatformRefusesName(const std::string& component) {
+  return WindowsCannotHoldName(component);
+}
+
 std::string MakeTempFile() {
   wchar_t folder[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);

@@ -34,6 +34,17 @@ TEST(SplitShellWords, FollowsShellQuoting) {
   EXPECT_EQ(SplitShellWords("end\\"), (Words{"end\\"}));
 }
 
+TEST(WindowsNames, DevicesStreamsAndTrailingDotsOrBlanks) {
+  for (const char* name : {"CON", "nul", "Nul.txt", "com1", "LPT9.log", "aux.tar.gz", "PRN ", "a:b",
+                           "file.txt:stream", "name.", "name ", "COM\xC2\xB9"}) {
+    EXPECT_TRUE(WindowsCannotHoldName(name)) << name;
+  }
+  for (const char* name : {"CONSOLE", "nul_", "com0", "COM10", "lpt", "a.b", ".hidden", ".", "..",
+                           "\xE6\xB5\x8B\xE8\xAF\x95.txt", "readme"}) {
+    EXPECT_FALSE(WindowsCannotHoldName(name)) << name;
+  }
+}
+
 TEST_F(FileSystem, WholeFilesAndDirectoriesInTheWay) {
   std::string content("a\0b", 3);
   ASSERT_TRUE(WriteWholeFile(dir_.File("f"), content));
