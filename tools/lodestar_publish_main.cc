@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR\n"
+    "       lodestar-publish --resign KEYFILE OUT_DIR\n"
     "       lodestar-publish --keygen DIR\n"
     "\n"
     "Publishes the release in APP_DIR for Lodestar clients. Writes a copy of every file to\n"
@@ -37,6 +38,10 @@ constexpr const char* kUsage =
     "                     publish into OUT_DIR must be signed too\n"
     "  --unsigned         publish over a signed release without signing (its old signature is\n"
     "                     removed; sign the new version.txt with minisign -S afterwards)\n"
+    "  --resign KEYFILE   sign the manifest that OUT_DIR serves again with a fresh timestamp,\n"
+    "                     changing nothing else, so that clients with a maxage keep taking it\n"
+    "                     (run it on a schedule, e.g. from cron); refused unless the served\n"
+    "                     signature is KEYFILE's own over the served manifest\n"
     "  --keygen DIR       write a new key pair, DIR/lodestar.pub and DIR/lodestar.key, in\n"
     "                     minisign's formats, and print the public key line for Lodestar.cfg\n"
     "  -q, --quiet        print only the summary\n"
@@ -45,8 +50,8 @@ constexpr const char* kUsage =
     "A secret key's password is read from LODESTAR_KEY_PASSWORD when it is set, else asked on the\n"
     "terminal (for --keygen, an empty password stores the key without one).\n"
     "\n"
-    "Exit status: 0 published, 1 the publish failed (the release served before stays whole),\n"
-    "2 wrong usage.\n";
+    "Exit status: 0 published (or signed again), 1 failed (the release served before stays\n"
+    "whole), 2 wrong usage.\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "lodestar-publish: " << message << "\n"
@@ -71,6 +76,36 @@ int MakeKeys(const std::string& directory) {
   return 1;
 }
 
+// Prints changes (unless quiet) to standard output and warnings to standard error.
+PublishLog MakeLog(bool quiet) {
+  return [quiet](const std::string& line) {
+    if (line.rfind("warning:", 0) == 0) {
+      std::cerr << "lodestar-publish: " << line << "\n";
+    } else if (!quiet) {
+      std::cout << "  " << line << "\n";
+    }
+  };
+}
+
+int SignAgain(const std::string& keyFile, const std::string& outDir, bool quiet) {
+  try {
+    MinisignSecretKey key = OpenSecretKey(keyFile);
+    ResignSummary summary = Resign(outDir, key, 0, MakeLog(quiet));
+    std::cout << "signed " << summary.manifest << " again with key " << MinisignKeyIdText(key.keyId)
+              << " (timestamp " << summary.signedAt;
+    if (summary.previous >= 0) {
+      std::cout << ", was " << summary.previous;
+    }
+    std::cout << "); nothing else changed\n";
+    return 0;
+  } catch (const PublishError& error) {
+    Warn(error.what());
+  } catch (const std::exception& error) {
+    Warn(std::string("unexpected failure: ") + error.what());
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +116,7 @@ int main(int argc, char** argv) {
   bool optionsEnded = false;
   std::string keyFile;
   std::string keygenDir;
+  std::string resignKeyFile;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (!optionsEnded && (arg == "-h" || arg == "--help")) {
@@ -94,10 +130,11 @@ int main(int argc, char** argv) {
       options.excludes.push_back(argv[++i]);
     } else if (!optionsEnded && arg.rfind("--exclude=", 0) == 0) {
       options.excludes.push_back(arg.substr(std::strlen("--exclude=")));
-    } else if (!optionsEnded && (arg == "--sign" || arg == "--keygen")) {
-      if (i + 1 >= argc)
-        return UsageError(arg + (arg == "--sign" ? " needs a KEYFILE" : " needs a DIR"));
-      (arg == "--sign" ? keyFile : keygenDir) = argv[++i];
+    } else if (!optionsEnded && (arg == "--sign" || arg == "--resign" || arg == "--keygen")) {
+      if (i + 1 >= argc) {
+        return UsageError(arg + (arg == "--keygen" ? " needs a DIR" : " needs a KEYFILE"));
+      }
+      (arg == "--sign" ? keyFile : arg == "--resign" ? resignKeyFile : keygenDir) = argv[++i];
     } else if (!optionsEnded && arg == "--unsigned") {
       options.allowUnsigned = true;
     } else if (!optionsEnded && arg == "--") {
@@ -111,9 +148,15 @@ int main(int argc, char** argv) {
     }
   }
   if (!keygenDir.empty()) {
-    if (count > 0 || !keyFile.empty())
+    if (count > 0 || !keyFile.empty() || !resignKeyFile.empty())
       return UsageError("--keygen DIR takes nothing else");
     return MakeKeys(keygenDir);
+  }
+  if (!resignKeyFile.empty()) {
+    if (count != 1 || !keyFile.empty() || options.allowUnsigned || !options.excludes.empty()) {
+      return UsageError("--resign KEYFILE takes OUT_DIR and nothing else");
+    }
+    return SignAgain(resignKeyFile, positional[0], quiet);
   }
   if (count < 2)
     return UsageError("APP_DIR and OUT_DIR are required");
@@ -121,14 +164,7 @@ int main(int argc, char** argv) {
     return UsageError("--sign and --unsigned exclude each other");
   options.appDir = positional[0];
   options.outDir = positional[1];
-  // Changes go with the summary to standard output; warnings to standard error.
-  options.log = [quiet](const std::string& line) {
-    if (line.rfind("warning:", 0) == 0) {
-      std::cerr << "lodestar-publish: " << line << "\n";
-    } else if (!quiet) {
-      std::cout << "  " << line << "\n";
-    }
-  };
+  options.log = MakeLog(quiet);
 
   try {
     // The key first: a wrong password must fail before anything is staged.
@@ -143,6 +179,9 @@ int main(int argc, char** argv) {
     if (options.signingKey) {
       std::cout << "signed version.txt with key " << MinisignKeyIdText(options.signingKey->keyId)
                 << " (timestamp " << summary.signedAt << ")\n";
+    } else {
+      std::cout << "the release is unsigned (to sign it, see \"Publishing signed releases\" in "
+                   "README.md)\n";
     }
     return 0;
   } catch (const PublishError& error) {

@@ -46,6 +46,7 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
   EXPECT_EQ(help.status, 0);
   EXPECT_THAT(help.out, HasSubstr("Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR"));
   EXPECT_THAT(help.out, HasSubstr("--exclude PATTERN"));
+  EXPECT_THAT(help.out, HasSubstr("lodestar-publish --resign KEYFILE OUT_DIR"));
 
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, scratch.path()}).status, 2);
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, "--bogus", "a", "b"}).status, 2);
@@ -62,8 +63,72 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
       {LODESTAR_PUBLISH_BINARY, "--exclude", "*.log", scratch.File("app"), scratch.File("out")});
   EXPECT_EQ(ok.status, 0) << ok.out;
   EXPECT_THAT(ok.out, HasSubstr("published 1 file (1 bytes)"));
+  EXPECT_THAT(ok.out, HasSubstr("unsigned (to sign it, see \"Publishing signed releases\""));
   EXPECT_TRUE(FileExists(scratch.File("out/keep.txt.txt")));
   EXPECT_FALSE(FileExists(scratch.File("out/skip.log.txt")));
+}
+
+// Every file below root but the signature, with its content.
+std::map<std::string, std::string> ServedFiles(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.path().filename() != "version.txt.minisig")
+      files[entry.path().string()] =
+          entry.is_directory() ? "(folder)" : ReadFileBytes(entry.path());
+  }
+  return files;
+}
+
+TEST(PublishCommand, SignsAgainOnlyWhatItsOwnKeySigned) {
+  TempDir scratch;
+  std::string publicFile, secretFile, error;
+  ASSERT_TRUE(MakeMinisignKeyPair("", PasswordCost(), publicFile, secretFile, error));
+  MinisignPublicKey publicKey;
+  ASSERT_TRUE(ParseMinisignPublicKey(publicFile, publicKey));
+  const std::string key = scratch.File("k.key"), out = scratch.File("out");
+  const std::string manifest = out + "/version.txt", signature = manifest + ".minisig";
+  WriteTestFile(key, secretFile, 0640);
+  WriteTestFile(scratch.File("app/a.txt"), "a");
+  auto run = [&](const std::string& option, bool publish) {
+    std::vector<std::string> argv = {LODESTAR_PUBLISH_BINARY, option, key};
+    if (publish) {
+      argv.push_back(scratch.File("app"));
+    }
+    argv.push_back(out);
+    return RunTool(argv, {kKeyPasswordVariable});
+  };
+  auto signedAt = [&] {
+    VerifiedSignature verified;
+    EXPECT_EQ(VerifyMinisignSignature(publicKey, ReadFileBytes(manifest), ReadFileBytes(signature),
+                                      verified),
+              SignatureCheck::kValid);
+    return verified.timestamp;
+  };
+
+  // A secret key that others may read is refused before anything is written, as ssh does.
+  ChildResult exposed = run("--sign", true);
+  EXPECT_EQ(exposed.status, 1);
+  EXPECT_THAT(exposed.out, HasSubstr("permissions 0640 for the secret key"));
+  EXPECT_THAT(exposed.out, HasSubstr("chmod 600 '" + key + "'"));
+  EXPECT_FALSE(FileExists(out));
+  ASSERT_EQ(chmod(key.c_str(), 0600), 0);
+  ASSERT_EQ(run("--sign", true).status, 0);
+
+  const std::map<std::string, std::string> served = ServedFiles(out);
+  const int64_t before = signedAt();
+  ChildResult again = run("--resign", false);
+  ASSERT_EQ(again.status, 0) << again.out;
+  EXPECT_THAT(again.out, HasSubstr("signed " + manifest + " again"));
+  EXPECT_GT(signedAt(), before);
+  EXPECT_EQ(ServedFiles(out), served);
+
+  // A manifest changed behind the key's back is not vouched for.
+  WriteTestFile(manifest, ReadFileBytes(manifest) + " ");
+  const std::string kept = ReadFileBytes(signature);
+  ChildResult tampered = run("--resign", false);
+  EXPECT_EQ(tampered.status, 1);
+  EXPECT_THAT(tampered.out, HasSubstr("does not verify with this key"));
+  EXPECT_EQ(ReadFileBytes(signature), kept);
 }
 
 // A loopback port that nothing listened on a moment ago, once a server answers there; 0 if none.

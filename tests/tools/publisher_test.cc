@@ -21,6 +21,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::Pair;
 using ::testing::UnorderedElementsAre;
 
@@ -173,6 +174,23 @@ TEST_F(PublisherTest, LeavesOutTheClientsFilesAndExcludedPatterns) {
   EXPECT_EQ(keys, "[][deep/er][docs][docs2][sub]");
 }
 
+TEST_F(PublisherTest, WarnsOnceOfEveryPathWindowsCannotHold) {
+  for (const char* path :
+       {"a:b", "Con.txt", "trail.", "blank ", "aux/x", "aux/y", "ok/lpt1/z", "fine.txt"}) {
+    WriteTestFile(App(path), path);
+  }
+  Run();
+  EXPECT_EQ(Listed().size(), 8u);  // clients elsewhere can use them all
+  const std::vector<std::string> warned = {"'a:b' (a ':'",      "'Con.txt' (a reserved",
+                                           "'trail.' (Windows", "'blank ' (Windows",
+                                           "'aux' (a reserved", "'ok/lpt1' (a reserved"};
+  for (const std::string& line : warned)
+    EXPECT_THAT(log_, HasSubstr("warning: Windows cannot hold the name " + line)) << log_;
+  // A folder's warning covers what lies below it.
+  EXPECT_THAT(log_, Not(HasSubstr("name 'aux/")));
+  EXPECT_THAT(log_, Not(HasSubstr("name 'ok/lpt1/")));
+}
+
 TEST_F(PublisherTest, FollowsLinksToFilesAndSkipsOtherLinks) {
   WriteTestFile(App("lib/libx.so.1"), "elf", 0755);
   WriteTestFile(App("real/file"), "f");
@@ -190,9 +208,11 @@ TEST_F(PublisherTest, FollowsLinksToFilesAndSkipsOtherLinks) {
 }
 
 TEST_F(PublisherTest, RefusesReleasesItCannotPublishFaithfully) {
-  auto failure = [this]() -> std::string {
+  auto failure = [this](uint64_t manifestMaxBytes = kManifestMaxBytes) -> std::string {
+    PublishOptions options = Options();
+    options.manifestMaxBytes = manifestMaxBytes;
     try {
-      Run();
+      Publish(options);
     } catch (const PublishError& error) {
       return error.what();
     }
@@ -212,6 +232,11 @@ TEST_F(PublisherTest, RefusesReleasesItCannotPublishFaithfully) {
   WriteTestFile(App("back\\slash"), "x");
   EXPECT_THAT(failure(), HasSubstr("backslash"));
   std::filesystem::remove(App("back\\slash"));
+
+  // Clients refuse a manifest over the cap: it is never served, nor are the copies it names.
+  EXPECT_THAT(failure(100), HasSubstr("bytes, more than the 100 that clients accept"));
+  EXPECT_FALSE(FileExists(Out("version.txt")));
+  EXPECT_FALSE(FileExists(Out("a.txt")));
 
   PublishOptions nested = Options();
   nested.outDir = App("published");
@@ -268,36 +293,62 @@ TEST_F(PublisherTest, ListsTheSha256OfEveryFileNewOrUnchanged) {
   EXPECT_EQ(Listed()["sub/empty"].h, kAbc);
 }
 
-TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatNeverGoBack) {
+MinisignSecretKey NewKey(MinisignPublicKey* publicKey = nullptr) {
   std::string publicFile, secretFile, error;
   SealedMinisignKey sealed;
   MinisignSecretKey key;
+  EXPECT_TRUE(MakeMinisignKeyPair("", PasswordCost(), publicFile, secretFile, error));
+  EXPECT_TRUE(ParseMinisignSecretKeyFile(secretFile, sealed, error));
+  EXPECT_TRUE(UnsealMinisignSecretKey(sealed, "", key, error));
+  if (publicKey != nullptr) {
+    EXPECT_TRUE(ParseMinisignPublicKey(publicFile, *publicKey));
+  }
+  return key;
+}
+
+TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatOnlyIncrease) {
   MinisignPublicKey publicKey;
-  ASSERT_TRUE(MakeMinisignKeyPair("", PasswordCost(), publicFile, secretFile, error));
-  ASSERT_TRUE(ParseMinisignSecretKeyFile(secretFile, sealed, error));
-  ASSERT_TRUE(UnsealMinisignSecretKey(sealed, "", key, error));
-  ASSERT_TRUE(ParseMinisignPublicKey(publicFile, publicKey));
-  auto signedAt = [&] {
+  MinisignSecretKey key = NewKey(&publicKey);
+  MinisignSecretKey otherKey = NewKey();
+  const std::string future = "timestamp:4000000000\tfile:version.txt\thashed";
+  struct Case {
+    std::time_t clock;
+    std::string planted;  // written over the served signature first, when given
+    int64_t timestamp;
+    std::string log;
+  };
+  const Case cases[] = {
+      {1800000000, "", 1800000000, ""},
+      // Two releases in one second must not share a timestamp: either could replace the other.
+      {1800000000, "", 1800000001, ""},
+      // A clock set back must not make clients refuse the release as a rollback.
+      {1700000000, "", 1800000002, "the clock is behind"},
+      // Whoever can write the served folder must not set the timestamps of every later release.
+      {1800000100, SignWithMinisignKey(otherKey, "", future), 1800000100, "another key"},
+      {1800000200, SignWithMinisignKey(key, "other bytes", future), 1800000200, "not what it"},
+      {1800000300, "junk", 1800000300, "ignoring the timestamp of '" + Out("version.txt.minisig")},
+  };
+  WriteTestFile(App("a.txt"), "one");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timestamp);
+    if (!c.planted.empty()) {
+      WriteTestFile(Out("version.txt.minisig"), c.planted);
+    }
+    log_.clear();
+    PublishOptions options = Options();
+    options.signingKey = key;
+    options.publishTime = c.clock;
+    EXPECT_EQ(Publish(options).signedAt, c.timestamp);
+    std::string manifest = ReadFileBytes(Out("version.txt"));
     VerifiedSignature verified;
-    EXPECT_EQ(VerifyMinisignSignature(publicKey, ReadFileBytes(Out("version.txt")),
+    EXPECT_EQ(VerifyMinisignSignature(publicKey, manifest,
                                       ReadFileBytes(Out("version.txt.minisig")), verified),
               SignatureCheck::kValid);
-    return verified.timestamp;
-  };
-
-  WriteTestFile(App("a.txt"), "one");
-  PublishOptions options = Options();
-  options.signingKey = key;
-  options.publishTime = 1800000000;
-  EXPECT_EQ(Publish(options).signedAt, 1800000000);
-  EXPECT_EQ(signedAt(), 1800000000);
-
-  // A clock set back must not make clients refuse the release as a rollback.
-  WriteTestFile(App("a.txt"), "two");
-  options.publishTime = 1700000000;
-  Publish(options);
-  EXPECT_EQ(signedAt(), 1800000000);
-  EXPECT_THAT(log_, HasSubstr("the clock is behind"));
+    EXPECT_EQ(verified.timestamp, c.timestamp);
+    // The head carries it too, under the signature, into every installation made from here.
+    EXPECT_THAT(manifest, HasSubstr("\"timestamp\":\"" + std::to_string(c.timestamp) + "\""));
+    EXPECT_THAT(log_, HasSubstr(c.log));
+  }
 
   // Unsigned on top of signed would leave every checking client stuck: refused, nothing served
   // changes.
@@ -305,7 +356,7 @@ TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatNeverGoBack) {
   WriteTestFile(App("a.txt"), "three");
   EXPECT_THROW(Run(), PublishError);
   EXPECT_EQ(ReadFileBytes(Out("version.txt")), manifest);
-  EXPECT_EQ(ReadFileBytes(Out("a.txt.txt")), "two");
+  EXPECT_EQ(ReadFileBytes(Out("a.txt.txt")), "one");
 
   // Asked for, an unsigned publish goes through and takes the stale signature away.
   PublishOptions unsignedOptions = Options();
@@ -313,6 +364,7 @@ TEST_F(PublisherTest, SignedReleasesStaySignedWithTimestampsThatNeverGoBack) {
   Publish(unsignedOptions);
   EXPECT_EQ(ReadFileBytes(Out("a.txt.txt")), "three");
   EXPECT_FALSE(FileExists(Out("version.txt.minisig")));
+  EXPECT_THAT(ReadFileBytes(Out("version.txt")), Not(HasSubstr("timestamp")));
 
   // A publish that died between the manifest's rename and the signature's: the next one puts
   // the staged signature in place.

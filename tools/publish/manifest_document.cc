@@ -25,7 +25,8 @@ std::unique_ptr<JsonValue> FileObject(const ReleaseFile& file) {
 }  // namespace
 
 std::string ManifestText(const ReleaseTree& release, const std::string& date,
-                         const std::map<std::string, int>& retired) {
+                         const std::map<std::string, int>& retired,
+                         std::optional<int64_t> signedAt) {
   auto head = std::make_unique<JsonObject>();
   head->add("date", Text(date));
   if (!retired.empty()) {
@@ -33,6 +34,9 @@ std::string ManifestText(const ReleaseTree& release, const std::string& date,
     for (const auto& [path, version] : retired)
       list->add(path, Text(std::to_string(version)));
     head->add("retired", std::move(list));
+  }
+  if (signedAt) {
+    head->add("timestamp", Text(std::to_string(*signedAt)));
   }
 
   auto paths = std::make_unique<JsonArray>();

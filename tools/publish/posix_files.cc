@@ -62,6 +62,11 @@ void FinishWriting(UniqueFd fd, const std::string& path) {
     throw PublishError(SystemErrorText("close", path, errno));
 }
 
+void WriteThrough(UniqueFd fd, const std::string& data, const std::string& path) {
+  WriteAll(fd.get(), data.data(), data.size(), path);
+  FinishWriting(std::move(fd), path);
+}
+
 }  // namespace
 
 std::string SystemErrorText(const std::string& action, const std::string& path, int err) {
@@ -167,9 +172,30 @@ bool SameContent(int a, int b, uint64_t length, Sha256* hashA) {
 }
 
 void WriteFileDurably(const std::string& path, const std::string& data) {
-  UniqueFd out = CreateForWriting(path);
-  WriteAll(out.get(), data.data(), data.size(), path);
-  FinishWriting(std::move(out), path);
+  WriteThrough(CreateForWriting(path), data, path);
+}
+
+void WriteNewFileDurably(const std::string& path, const std::string& data, mode_t mode) {
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (!fd.valid()) {
+    throw PublishError(SystemErrorText("create", path, errno));
+  }
+  try {
+    WriteThrough(std::move(fd), data, path);
+  } catch (const PublishError&) {
+    unlink(path.c_str());  // a half-written file would only block the next attempt
+    throw;
+  }
+}
+
+std::string ReadPrefix(int fd, size_t limit, const std::string& path) {
+  std::string text(limit, '\0');
+  ssize_t got = ReadFull(fd, text.data(), limit, 0);
+  if (got < 0) {
+    throw PublishError(SystemErrorText("read", path, errno));
+  }
+  text.resize(static_cast<size_t>(got));
+  return text;
 }
 
 bool ReadFileIfPresent(const std::string& path, std::string& out) {

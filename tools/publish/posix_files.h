@@ -53,6 +53,13 @@ bool SameContent(int a, int b, uint64_t length, Sha256* hashA = nullptr);
 // Creates or empties path, writes data and flushes it to disk.
 void WriteFileDurably(const std::string& path, const std::string& data);
 
+// Creates path with mode, failing when anything stands there (a link included), then writes data
+// through that one descriptor and flushes it to disk; on failure nothing is left at path.
+void WriteNewFileDurably(const std::string& path, const std::string& data, mode_t mode);
+
+// The first limit bytes of fd from offset 0, fewer when it holds less.
+std::string ReadPrefix(int fd, size_t limit, const std::string& path);
+
 // Reads a whole regular file; false when it does not exist, throws when something stands there
 // that cannot be read.
 bool ReadFileIfPresent(const std::string& path, std::string& out);

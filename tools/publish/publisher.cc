@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -14,11 +15,13 @@
 #include <system_error>
 
 #include "catalogue/record_names.h"
+#include "platform/file_system.h"
 #include "publish/file_time.h"
 #include "publish/manifest_document.h"
 #include "publish/posix_files.h"
 #include "publish/previous_release.h"
 #include "publish/publish_error.h"
+#include "publish/release_signature.h"
 #include "publish/staging_area.h"
 
 namespace {
@@ -54,9 +57,25 @@ bool Contains(const std::string& outer, const std::string& inner) {
           (outer.back() == '/' || inner[outer.size()] == '/'));
 }
 
-// Creates the output folder and locks it against a second publisher for the life of the lock.
+// The output folder as an absolute path without "." or ".." parts or a trailing "/".
+std::string ResolvedOutputFolder(const std::string& given) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(given, error);
+  std::string outDir;
+  if (!error) {
+    outDir = std::filesystem::weakly_canonical(absolute, error).string();
+  }
+  while (outDir.size() > 1 && outDir.back() == '/') {
+    outDir.pop_back();
+  }
+  if (error || outDir.empty()) {
+    throw PublishError("cannot resolve the output folder '" + given + "'");
+  }
+  return outDir;
+}
+
+// Locks the output folder against a second publisher (or re-signer) for the life of the lock.
 UniqueFd LockOutputFolder(const std::string& outDir) {
-  MakeDirectories(outDir);
   UniqueFd fd(open(outDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.valid())
     throw PublishError(SystemErrorText("open the output folder", outDir, errno));
@@ -118,6 +137,57 @@ void CheckLayout(const ReleaseTree& release) {
         throw PublishError("the file '" + ReleasePath(directory.key, file.name) +
                            "' would be served as '" + copy +
                            "', which is also a folder of the release; rename one of them");
+      }
+    }
+  }
+}
+
+// Why WindowsCannotHoldName refused a name, for the publisher.
+std::string WindowsNameFault(const std::string& name) {
+  if (name.find(':') != std::string::npos) {
+    return "a ':' there names a hidden data stream";
+  }
+  if (name.back() == '.' || name.back() == ' ') {
+    return "Windows drops a trailing dot or blank";
+  }
+  return "a reserved device name there, with any extension";
+}
+
+// The first folder on the way to key (itself included) that Windows cannot hold, with its name;
+// false when there is none.
+bool FirstWindowsUnfitFolder(const std::string& key, std::string& folder, std::string& name) {
+  for (size_t start = 0; !key.empty() && start <= key.size();) {
+    size_t end = std::min(key.find('/', start), key.size());
+    name = key.substr(start, end - start);
+    if (WindowsCannotHoldName(name)) {
+      folder = key.substr(0, end);
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+// Files and folders that Windows clients cannot install. The release still publishes, since
+// clients elsewhere can use it; one warning per path, a folder's covering what lies below it.
+void WarnAboutWindowsNames(const PublishOptions& options, const ReleaseTree& release) {
+  auto warn = [&options](const std::string& path, const std::string& name) {
+    Log(options, "warning: Windows cannot hold the name '" + path + "' (" + WindowsNameFault(name) +
+                     "): Windows clients cannot install it");
+  };
+  std::set<std::string> warnedFolders;
+  for (const ReleaseDirectory& directory : release.directories) {
+    std::string folder;
+    std::string name;
+    if (FirstWindowsUnfitFolder(directory.key, folder, name)) {
+      if (warnedFolders.insert(folder).second) {
+        warn(folder, name);
+      }
+      continue;
+    }
+    for (const ReleaseFile& file : directory.files) {
+      if (WindowsCannotHoldName(file.name)) {
+        warn(ReleasePath(directory.key, file.name), file.name);
       }
     }
   }
@@ -248,49 +318,33 @@ void CheckSigningContinues(const PublishOptions& options, const std::string& out
   staging.StageRemoval(kSignatureName);
 }
 
-// The signature's timestamp: clients refuse one below the last they accepted, so it never goes
-// back behind the release served now, even when this machine's clock does.
-int64_t SigningTime(const PublishOptions& options, const std::string& outDir, std::time_t when) {
-  std::string previous;
-  std::string comment;
-  int64_t before = 0;
-  if (ReadFileIfPresent(JoinPath(outDir, kSignatureName), previous) &&
-      ReadMinisignTrustedComment(previous, comment) && TrustedCommentTimestamp(comment, before) &&
-      before > static_cast<int64_t>(when)) {
-    Log(options, "warning: the clock is behind the signed release served now; its timestamp " +
-                     std::to_string(before) + " is used");
-    return before;
+// The timestamp the new release is signed with; none when it is not signed.
+std::optional<int64_t> SigningTimestamp(const PublishOptions& options, const std::string& outDir,
+                                        std::time_t when) {
+  if (!options.signingKey) {
+    return std::nullopt;
   }
-  return static_cast<int64_t>(when);
+  std::string served;
+  ReadFileIfPresent(JoinPath(outDir, kManifestName), served);
+  return NextSignatureTimestamp(CheckServedSignature(*options.signingKey, outDir, served), when,
+                                outDir, options.log);
 }
 
-// Signs the manifest and stages the signature; throws when the key cannot sign.
-int64_t StageSignature(const PublishOptions& options, const std::string& outDir, std::time_t when,
-                       const std::string& manifest, StagingArea& staging) {
-  int64_t timestamp = SigningTime(options, outDir, when);
-  std::string signature = SignWithMinisignKey(
-      *options.signingKey, manifest,
-      "timestamp:" + std::to_string(timestamp) + "\tfile:" + kManifestName + "\thashed");
-  if (signature.empty())
-    throw PublishError("the secret key cannot make a valid signature (is it damaged?)");
-  staging.StageSignature(signature);
-  return timestamp;
+// Refuses a manifest that clients would refuse for its size, before anything flips.
+void CheckManifestSize(const std::string& manifest, uint64_t limit) {
+  if (manifest.size() > limit) {
+    throw PublishError("the manifest would be " + std::to_string(manifest.size()) +
+                       " bytes, more than the " + std::to_string(limit) +
+                       " that clients accept; leave files out with --exclude or split the "
+                       "application into several releases");
+  }
 }
 
 }  // namespace
 
 PublishSummary Publish(const PublishOptions& options) {
   std::string appDir = CheckedReleaseFolder(options.appDir);
-  std::error_code error;
-  std::filesystem::path absolute = std::filesystem::absolute(options.outDir, error);
-  std::string outDir;
-  if (!error)
-    outDir = std::filesystem::weakly_canonical(absolute, error).string();
-  while (outDir.size() > 1 && outDir.back() == '/')
-    outDir.pop_back();
-  if (error || outDir.empty()) {
-    throw PublishError("cannot resolve the output folder '" + options.outDir + "'");
-  }
+  std::string outDir = ResolvedOutputFolder(options.outDir);
   if (Contains(appDir, outDir) || Contains(outDir, appDir)) {
     throw PublishError("the release folder and the output folder must not lie inside each other");
   }
@@ -300,7 +354,9 @@ PublishSummary Publish(const PublishOptions& options) {
     rules.Add(pattern);
   ReleaseTree release = ScanRelease(appDir, rules, options.log);
   CheckLayout(release);
+  WarnAboutWindowsNames(options, release);
 
+  MakeDirectories(outDir);
   UniqueFd lock = LockOutputFolder(outDir);
   PublishSummary summary;
   StagingArea staging(outDir);
@@ -315,10 +371,14 @@ PublishSummary Publish(const PublishOptions& options) {
   std::map<std::string, int> retired = RetiredVersions(previous, current);
   StageLeftovers(options, previous, current, staging, summary);
   std::time_t when = options.publishTime != 0 ? options.publishTime : std::time(nullptr);
-  std::string manifest = ManifestText(release, FormatLocalDate(when), retired);
+  std::optional<int64_t> signedAt = SigningTimestamp(options, outDir, when);
+  std::string manifest = ManifestText(release, FormatLocalDate(when), retired, signedAt);
+  CheckManifestSize(manifest, options.manifestMaxBytes);
   staging.StageManifest(manifest);
-  if (options.signingKey)
-    summary.signedAt = StageSignature(options, outDir, when, manifest, staging);
+  if (signedAt) {
+    staging.StageSignature(SignManifest(*options.signingKey, manifest, *signedAt));
+    summary.signedAt = *signedAt;
+  }
   staging.Commit(options.beforeFlip);
   if (options.afterFlip)
     options.afterFlip();
@@ -331,5 +391,35 @@ PublishSummary Publish(const PublishOptions& options) {
       summary.bytes += file.length;
     }
   }
+  return summary;
+}
+
+ResignSummary Resign(const std::string& outDirGiven, const MinisignSecretKey& key, std::time_t now,
+                     const PublishLog& log) {
+  std::string outDir = ResolvedOutputFolder(outDirGiven);
+  UniqueFd lock = LockOutputFolder(outDir);
+  ResignSummary summary;
+  StagingArea staging(outDir);
+  summary.recovered = staging.Recover();
+  if (summary.recovered && log) {
+    log("rolled back an interrupted publish");
+  }
+  summary.manifest = JoinPath(outDir, kManifestName);
+  std::string manifest;
+  if (!ReadFileIfPresent(summary.manifest, manifest)) {
+    throw PublishError("there is no manifest '" + summary.manifest + "' to sign again");
+  }
+  ServedSignature served = CheckServedSignature(key, outDir, manifest);
+  if (!served.Authentic()) {
+    throw PublishError("the signature of '" + summary.manifest +
+                       "' does not verify with this key (" + served.Fault() +
+                       "), so it is not signed again: that would vouch for a manifest this key "
+                       "did not sign; publish the release with --sign instead");
+  }
+  summary.previous = served.timestamp;
+  summary.signedAt =
+      NextSignatureTimestamp(served, now != 0 ? now : std::time(nullptr), outDir, log);
+  staging.StageSignature(SignManifest(key, manifest, summary.signedAt));
+  staging.CommitSignature();
   return summary;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/fetch_limits.h"
 #include "catalogue/minisign.h"
 #include "publish/release_scanner.h"
 
@@ -21,6 +22,8 @@ struct PublishOptions {
   std::optional<MinisignSecretKey> signingKey;
   // Without a key, publishes over a signed release too, removing its signature with the flip.
   bool allowUnsigned = false;
+  // The largest manifest to write: clients refuse a longer one (tests make it small).
+  uint64_t manifestMaxBytes = kManifestMaxBytes;
   // Called after the new copies are in place and before the manifest flips (tests inject
   // failures here).
   std::function<void()> beforeFlip;
@@ -44,6 +47,22 @@ struct PublishSummary {
 // manifest version.txt (and its signature version.txt.minisig), put in place last. Every file is
 // listed with the SHA-256 of its content. Versions carry on from the manifest already there:
 // same content keeps the version, other content gets the next one, a new path starts at 1.
-// Throws PublishError; after a failure the release served before is still served whole.
-// Publishing thread.
+// Names that Windows cannot hold are published with a warning. Throws PublishError; after a
+// failure the release served before is still served whole. Publishing thread.
 PublishSummary Publish(const PublishOptions& options);
+
+// What one re-signing did.
+struct ResignSummary {
+  std::string manifest;    // the manifest signed again
+  int64_t signedAt = 0;    // the new signature's timestamp
+  int64_t previous = -1;   // the one it replaced; -1 when that one had none
+  bool recovered = false;  // an interrupted earlier publish was rolled back first
+};
+
+// Signs the manifest that outDir serves again, with a timestamp later than its signature's and
+// not before `now` (0: the clock), changing nothing else; the new signature replaces the old
+// atomically, under the lock a publish takes. Refused unless the served signature is key's own
+// over the served manifest: re-signing would otherwise vouch for a manifest that someone else
+// changed. Throws PublishError. Publishing thread.
+ResignSummary Resign(const std::string& outDir, const MinisignSecretKey& key, std::time_t now,
+                     const PublishLog& log);

@@ -1,6 +1,7 @@
 #include "publish/signing_key.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "platform/file_system.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
 
@@ -72,18 +74,32 @@ bool PasswordFromEnvironment(std::string& password) {
   return true;
 }
 
-// Creates path with data and mode, failing when it exists already.
-void WriteNewFile(const std::string& path, const std::string& data, mode_t mode) {
-  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-  if (!fd.valid())
-    throw PublishError(SystemErrorText("create", path, errno));
-  fd = UniqueFd();
-  try {
-    WriteFileDurably(path, data);
-  } catch (const PublishError&) {
-    unlink(path.c_str());
-    throw;
+// Far larger than any secret key file: a longer file is none, and its cut text fails to parse.
+constexpr size_t kKeyFileReadLimit = 64 * 1024;
+
+// The text of a secret key file, read through the descriptor whose mode was checked: a key that
+// others may read is no longer secret, so it is refused as ssh refuses such keys.
+std::string ReadPrivateKeyFile(const std::string& path) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) {
+    throw PublishError(SystemErrorText("open", path, errno));
   }
+  struct stat status {};
+  if (fstat(fd.get(), &status) != 0) {
+    throw PublishError(SystemErrorText("examine", path, errno));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw PublishError("the secret key '" + path + "' is not a regular file");
+  }
+  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+    throw PublishError(std::string("permissions ") + mode + " for the secret key '" + path +
+                       "' are too open: it must not be readable by others; make it private with "
+                       "chmod 600 '" +
+                       path + "'");
+  }
+  return ReadPrefix(fd.get(), kKeyFileReadLimit, path);
 }
 
 }  // namespace
@@ -117,21 +133,20 @@ std::string WriteNewKeyPair(const std::string& directory, const PasswordCost& co
     throw PublishError(error);
 
   MakeDirectories(directory);
-  WriteNewFile(secretPath, secretFile, 0600);
+  WriteNewFileDurably(secretPath, secretFile, 0600);
   try {
-    WriteNewFile(publicPath, publicFile, 0644);
+    WriteNewFileDurably(publicPath, publicFile, 0644);
   } catch (const PublishError&) {
     unlink(secretPath.c_str());  // half a pair would only block the next attempt
     throw;
   }
+  FlushFolder(directory);
   return publicFile.substr(publicFile.find('\n') + 1,
                            publicFile.size() - publicFile.find('\n') - 2);
 }
 
 MinisignSecretKey OpenSecretKey(const std::string& path) {
-  std::string text;
-  if (!ReadFileIfPresent(path, text))
-    throw PublishError(SystemErrorText("open", path, ENOENT));
+  std::string text = ReadPrivateKeyFile(path);
   SealedMinisignKey sealed;
   std::string error;
   if (!ParseMinisignSecretKeyFile(text, sealed, error))

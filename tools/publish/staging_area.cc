@@ -154,6 +154,14 @@ void StagingArea::Commit(const std::function<void()>& beforeFlip) {
   FlushFolder(outDir_);
 }
 
+void StagingArea::CommitSignature() {
+  PlaceSignature();
+  flipped_ = true;
+  FlushFolder(outDir_);
+  RemoveTreeQuietly(root_);
+  created_ = false;
+}
+
 std::vector<std::string> StagingArea::Finish() {
   std::vector<std::string> failures = RemoveRecorded();
   RemoveTreeQuietly(root_);

@@ -39,12 +39,15 @@ class StagingArea {
   void StageRemoval(const std::string& relative);
   void StageManifest(const std::string& text);
   // The manifest's signature file; staged after the manifest, so that a recovery finding it
-  // alone knows the manifest has flipped.
+  // alone knows the manifest has flipped (or that it is a new signature of the manifest served).
   void StageSignature(const std::string& text);
   // Moves the staged copies into place, calls beforeFlip (a seam for tests), then renames the
   // manifest into place, then the signature. Rolls back and rethrows when anything before the
   // flip fails; a signature that cannot follow the manifest stays staged for the next publish.
   void Commit(const std::function<void()>& beforeFlip);
+  // Puts a signature staged alone (a new one for the manifest served now) in place, flushes the
+  // folder and clears the staging folder.
+  void CommitSignature();
   // After the flip: removes the recorded copies and the folders they leave empty, then the
   // staging folder. Returns what could not be removed.
   std::vector<std::string> Finish();
