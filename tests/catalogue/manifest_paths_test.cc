@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue_fixture.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -49,6 +50,18 @@ TEST(ManifestPaths, FileNamesMustNameOneFileInTheirDirectory) {
   };
   for (const KeyCase& c : cases) {
     EXPECT_EQ(IsSafeFileName(c.key), c.safe) << "name \"" << c.key << "\"";
+  }
+}
+
+// Streams, device names and trailing dots or blanks: refused where the files are Windows', held
+// as they are elsewhere.
+TEST(ManifestPaths, NamesWindowsCannotHoldAreRefusedThere) {
+  const bool refused = PlatformRefusesName("nul");
+  for (const char* key : {"a:b", "ok/CON", "nul.txt/x", "x/dir.", "dir /x", "a\\com1.log"}) {
+    EXPECT_EQ(IsSafeDirectoryKey(key), !refused) << "key \"" << key << "\"";
+  }
+  for (const char* name : {"a:b", "CON", "Aux.dll", "com1", "x.", "x "}) {
+    EXPECT_EQ(IsSafeFileName(name), !refused) << "name \"" << name << "\"";
   }
 }
 

@@ -135,6 +135,45 @@ TEST_F(TerminalRun, InterruptCancelsTheRunningTransfer) {
   server_.ReleaseStalls();
 }
 
+// The unquoted ":" in param stops the reader before pubkey: nothing is fetched, installed or
+// launched, and the reason is printed without waiting for anyone.
+TEST_F(TerminalRun, ConfigurationThatLostItsKeyEndsAtOnceWithTheReason) {
+  WriteFileBytes(app_.File("Lodestar.cfg"),
+                 "serverlist:\"" + server_.Url("/servers.txt") +
+                     "\",auto:1,exec:start.sh,param:a:b,pubkey:\"RWQf6LRCGA9i53mlYecO4IzT51TGP\"");
+  RunResult run = Run("", std::chrono::seconds(10));
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.log.size(), 1u);
+  EXPECT_THAT(run.log[0], HasSubstr("Lodestar.cfg 中的 pubkey"));
+  EXPECT_THAT(run.err, HasSubstr("Lodestar.cfg 中的 pubkey"));
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
+// Names that would set the title, clear the screen, move the cursor (C1 CSI) or reverse the text
+// reach the terminal with those characters replaced.
+TEST_F(TerminalRun, ServerNamesCannotSteerTheTerminal) {
+  Publish("r1");
+  const std::string names[] = {"\x1b]0;owned\x07Title", "Clear\x1b[2J\r",
+                               "\xc2\x9b"
+                               "2JCsi",
+                               "\xe2\x80\xae"
+                               "Reversed\xe2\x81\xa6",
+                               "\x9b"
+                               "2JStray"};
+  std::string list;
+  for (const std::string& name : names) {
+    list += name + "|" + server_.Url("/r1") + "\n";
+  }
+  server_.SetBody("/servers.txt", list);
+  Configure(true);
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* steering : {"\x1b", "\x07", "\r", "\xc2\x9b", "\xe2\x80\xae", "\xe2\x81\xa6"}) {
+    EXPECT_EQ((run.out + run.err).find(steering), std::string::npos) << int(steering[0] & 0xff);
+  }
+  EXPECT_THAT(run.err, HasSubstr("\xEF\xBF\xBD]0;owned\xEF\xBF\xBDTitle"));
+}
+
 TEST_F(TerminalRun, NoConfigurationEndsAtOnceWithoutAMessage) {
   RunResult run = Run();
   EXPECT_EQ(run.status, 1);
