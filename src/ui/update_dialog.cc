@@ -102,8 +102,8 @@ void UpdateDialog::SetSecondsClock(std::function<int64_t()> clock) {
 
 bool UpdateDialog::OnInitDialog() {
   if (!settings_.configurationProblem.empty()) {
-    // Signatures were asked for and cannot be checked: nothing is fetched, nothing installed,
-    // nothing launched, and the user reads why until closing the window.
+    // The file asks for signatures (or their expiry) that cannot be had as asked: nothing is
+    // fetched, installed or launched, and the user reads why until closing the window.
     halted_ = true;
     EnableControls(false);
     AddLogLine(settings_.configurationProblem, 0);
