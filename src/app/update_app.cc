@@ -13,13 +13,10 @@
 
 namespace {
 
-const char kPubkeyUnread[] =
-    "未能读出 Lodestar.cfg 中的 pubkey, 为安全起见不进行更新：含有 \":\" 的值须用引号括起来";
-const char kPubkeyInvalid[] =
-    "Lodestar.cfg 中的 pubkey 不是有效的公钥, 为安全起见不进行更新：含有 \":\" 的值须用引号括起来";
-const char kMaxAgeInvalid[] =
-    "Lodestar.cfg 中的 maxage 未能读作 1 以上的整数天数, 为安全起见不进行更新：含有 \":\" "
-    "的值须用引号括起来";
+// Short enough for the window's log list and status line.
+const char kPubkeyUnread[] = "未能读出 Lodestar.cfg 中的 pubkey, 不进行更新";
+const char kPubkeyInvalid[] = "Lodestar.cfg 中的 pubkey 不是有效的公钥, 不进行更新";
+const char kMaxAgeInvalid[] = "Lodestar.cfg 中的 maxage 不是 1 以上的整数, 不进行更新";
 
 std::string TextOrEmpty(const std::string* text) {
   return text != nullptr ? *text : std::string();

@@ -107,6 +107,8 @@ bool UpdateDialog::OnInitDialog() {
     halted_ = true;
     EnableControls(false);
     AddLogLine(settings_.configurationProblem, 0);
+    // What loses a value most often: an unquoted ":" stops the reader there.
+    AddLogLine("含有 \":\" 的值须用引号括起来, 如 param:\"a:b\"", 0);
     SetStatusText(settings_.configurationProblem);
     return true;
   }

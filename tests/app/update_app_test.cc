@@ -92,7 +92,7 @@ TEST_F(UpdateAppConfig, SignatureKeysMustBeReadAsAsked) {
   const std::string key = "\"RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3\"";
   const std::string unread = "未能读出 Lodestar.cfg 中的 pubkey",
                     maxage = "Lodestar.cfg 中的 maxage";
-  const std::string invalid = "Lodestar.cfg 中的 pubkey 不是有效的公钥";
+  const std::string invalid = "Lodestar.cfg 中的 pubkey 不是";
   const struct {
     std::string text, problem;
     int64_t days;
