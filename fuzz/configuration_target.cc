@@ -1,6 +1,7 @@
 #include <string>
 
 #include "app/update_app.h"
+#include "catalogue/minisign.h"
 #include "fuzz_check.h"
 #include "fuzz_targets.h"
 #include "json/json_value.h"
@@ -24,5 +25,12 @@ int FuzzConfiguration(const uint8_t* data, size_t size) {
   document.getInt("auto", mode);
   FUZZ_CHECK(app.serverlist == textOf("serverlist") && app.exec == textOf("exec") &&
              app.param == textOf("param") && app.automatic == (mode == 1));
+
+  // A configuration taken as sound never holds a key that cannot check signatures, nor an age
+  // out of range.
+  MinisignPublicKey key;
+  FUZZ_CHECK(!settings.configurationProblem.empty() || settings.pubkey.empty() ||
+             ParseMinisignPublicKey(settings.pubkey, key));
+  FUZZ_CHECK(settings.maxAgeDays >= 0 && settings.maxAgeDays <= UpdateApp::kMaxAgeDaysLimit);
   return 0;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "ui/update_settings.h"
+
+class JsonObject;
 
 // The application object: holds the configuration values for the whole process, read once at
 // start and never written back. Used on the window's thread.
@@ -13,12 +16,15 @@ class UpdateApp {
   static constexpr int kDefaultConnections = 5;
   static constexpr int kMinConnections = 1;
   static constexpr int kMaxConnections = 16;
+  // maxage beyond this many days (over two million years) is read as this many.
+  static constexpr int64_t kMaxAgeDaysLimit = 1000000000;
 
   // Reads the configuration file at path. False when it cannot be opened or read; every value then
   // keeps its default.
   bool ReadConfiguration(const std::string& path);
   // Takes the values from the configuration text. The reader's verdict is not looked at: whatever
-  // members it completed before a failure count, the rest get their defaults.
+  // members it completed before a failure count, the rest get their defaults. A text that asks for
+  // signatures or expiry which the reader did not read as asked sets configurationProblem.
   void ApplyConfiguration(const std::string& text);
 
   // Removes what a run killed while it saved its records left in the application's folder. The
@@ -38,4 +44,11 @@ class UpdateApp {
   std::string param;       // its parameters
   std::string pubkey;      // the base64 line of the publisher's minisign key; empty: unsigned
   unsigned connections = kDefaultConnections;  // transfers in flight at once
+  int64_t maxAgeDays = 0;  // signatures older than this many days are refused; 0: no expiry
+  // Why nothing may be installed, for the user; empty when the configuration is sound.
+  std::string configurationProblem;
+
+ private:
+  // The problem with what the text says about pubkey and maxage, or "".
+  std::string SignatureProblem(const std::string& text, const JsonObject& document);
 };

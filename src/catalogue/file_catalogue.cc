@@ -8,6 +8,7 @@
 #include "catalogue/local_entry_index.h"
 #include "catalogue/manifest_paths.h"
 #include "catalogue/path_folding.h"
+#include "catalogue/whole_number.h"
 #include "json/json_value.h"
 #include "platform/file_system.h"
 
@@ -29,6 +30,22 @@ std::string ReadHash(const JsonObject& file) {
       return {};
   }
   return hash;
+}
+
+// The local entry describes the server's file: same "v" and "l", and no "h" on both sides that
+// differs (a rebuilt release folder restarts versions, so only the hash tells its files apart).
+bool SameRelease(const CatalogueEntry& recorded, const CatalogueEntry& server) {
+  const bool hashesDiffer =
+      !recorded.hash.empty() && !server.hash.empty() && recorded.hash != server.hash;
+  return recorded.version == server.version && recorded.length == server.length && !hashesDiffer;
+}
+
+// head.timestamp as a whole number; -1 when there is none.
+int64_t ReadHeadTimestamp(const JsonObject& document) {
+  const JsonObject* head = asObject(document.find("head"));
+  const std::string* text = head != nullptr ? head->getString("timestamp") : nullptr;
+  int64_t seconds = -1;
+  return text != nullptr && ReadWholeNumber(*text, seconds) ? seconds : -1;
 }
 
 }  // namespace
@@ -54,6 +71,7 @@ void FileCatalogue::Clear() {
   while (!entries_.empty()) {
     entries_.pop_front();
   }
+  headTimestamp_ = -1;
 }
 
 bool FileCatalogue::Load(const std::string& path) {
@@ -77,6 +95,7 @@ bool FileCatalogue::LoadText(const std::string& text) {
   if (paths == nullptr) {
     return false;
   }
+  headTimestamp_ = ReadHeadTimestamp(document);
 
   std::string prefix;  // root + "/" + key + "/", shared by the directory's local paths
   for (JsonCursor directories = paths->members(); directories.hasNext();) {
@@ -141,7 +160,7 @@ uint32_t FileCatalogue::MarkChanged(FileCatalogue& local) {
     auto match = index.Take(server.remotePath);
     if (match != index.end()) {
       const CatalogueEntry& recorded = **match;
-      if (recorded.version == server.version && recorded.length == server.length) {
+      if (SameRelease(recorded, server)) {
         if (EqualsIgnoringCase(recorded.name, kSelfUpdateName)) {
           needsDownload = false;
         } else {
@@ -204,6 +223,11 @@ std::unique_ptr<CatalogueEntry> FileCatalogue::TakeNext() {
 size_t FileCatalogue::Size() {
   LockGuard guard(&lock_);
   return entries_.size();
+}
+
+int64_t FileCatalogue::HeadTimestamp() {
+  LockGuard guard(&lock_);
+  return headTimestamp_;
 }
 
 std::vector<CatalogueEntry> FileCatalogue::Entries() {

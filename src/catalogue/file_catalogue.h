@@ -40,6 +40,9 @@ class FileCatalogue {
   // Removes and hands over the first entry; null when empty.
   std::unique_ptr<CatalogueEntry> TakeNext();
   size_t Size();
+  // The "timestamp" of the manifest's "head" as the publisher signed it (seconds since 1970); -1
+  // when the manifest gives none that is a whole number.
+  int64_t HeadTimestamp();
   // Copies of the entries in order, for checks and diagnostics.
   std::vector<CatalogueEntry> Entries();
 
@@ -52,6 +55,7 @@ class FileCatalogue {
   CriticalSection lock_;
   std::string root_;
   std::list<std::unique_ptr<CatalogueEntry>> entries_;
+  int64_t headTimestamp_ = -1;
 };
 
 // The length ("l") and version ("v") of a file a manifest lists: "l" a 64-bit number, "v" an int,

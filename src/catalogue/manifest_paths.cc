@@ -12,7 +12,8 @@ bool IsSafeDirectoryKey(const std::string& key) {
     if (end == std::string::npos) {
       end = key.size();
     }
-    if (end - start == 2 && key[start] == '.' && key[start + 1] == '.') {
+    const std::string component = key.substr(start, end - start);
+    if (component == ".." || PlatformRefusesName(component)) {
       return false;
     }
     start = end + 1;
@@ -24,7 +25,8 @@ bool IsSafeFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") {
     return false;
   }
-  return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+  return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
+         !PlatformRefusesName(name);
 }
 
 void CreateKeyDirectories(const std::string& root, const std::string& key) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "catalogue/base64.h"
+#include "catalogue/whole_number.h"
 #include "platform/crypto.h"
 
 namespace {
@@ -217,16 +218,8 @@ bool TrustedCommentTimestamp(std::string_view comment, int64_t& seconds) {
     size_t tab = comment.find('\t');
     std::string_view field = comment.substr(0, tab);
     if (StartsWith(field, kField)) {
-      std::string_view digits = field.substr(kField.size());
-      if (found || digits.empty() || digits.size() > 18)
+      if (found || !ReadWholeNumber(field.substr(kField.size()), seconds))
         return false;
-      int64_t value = 0;
-      for (char c : digits) {
-        if (c < '0' || c > '9')
-          return false;
-        value = value * 10 + (c - '0');
-      }
-      seconds = value;
       found = true;
     }
     if (tab == std::string_view::npos)

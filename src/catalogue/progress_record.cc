@@ -81,6 +81,9 @@ std::string ManifestTextOf(const std::vector<CatalogueEntry>& entries) {
     auto file = std::make_unique<JsonObject>();
     file->add(JsonPair("l", static_cast<long long>(entry.length)));
     file->add(JsonPair("v", entry.version));
+    if (!entry.hash.empty()) {
+      file->add(JsonPair("h", entry.hash.c_str()));  // tells a rebuilt release's file apart
+    }
     directory->add(entry.name, std::move(file));
   }
   JsonObject document;

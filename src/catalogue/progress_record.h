@@ -42,6 +42,6 @@ class ProgressRecord {
 // The manifest's directory key an entry was listed under, taken back from its remotePath.
 std::string DirectoryKeyOf(const CatalogueEntry& entry);
 
-// Manifest text (paths, "l" and "v") listing entries in order; a run of entries with one key
-// shares a directory member.
+// Manifest text (paths, "l", "v" and "h" where known) listing entries in order; a run of entries
+// with one key shares a directory member.
 std::string ManifestTextOf(const std::vector<CatalogueEntry>& entries);

@@ -1,5 +1,7 @@
 #include "ui/update_dialog.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <utility>
 #include <vector>
@@ -20,8 +22,15 @@
 namespace {
 
 constexpr int kTrayFrameFirst = 130;
+constexpr int64_t kSecondsPerDay = 86400;
 constexpr size_t kTrayTipMax = 63;
 const char kTrayTipStart[] = "正在自动更新";
+
+int64_t SecondsSince1970() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 // part * 100 / whole without overflow for any 64-bit counts; whole must not be 0.
 uint64_t Percent(uint64_t part, uint64_t whole) {
@@ -54,6 +63,7 @@ UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, Update
       settings_(std::move(settings)),
       launcher_(launcher),
       clock_(LocalTimeNow),
+      secondsClock_(SecondsSince1970),
       remoteCatalogue(settings_.moduleDirectory),
       progress_(settings_.moduleDirectory),
       maxRunning(settings_.connections > 0 ? settings_.connections : 1) {}
@@ -86,7 +96,22 @@ void UpdateDialog::SetClock(std::function<std::tm()> clock) {
   clock_ = std::move(clock);
 }
 
+void UpdateDialog::SetSecondsClock(std::function<int64_t()> clock) {
+  secondsClock_ = std::move(clock);
+}
+
 bool UpdateDialog::OnInitDialog() {
+  if (!settings_.configurationProblem.empty()) {
+    // The file asks for signatures (or their expiry) that cannot be had as asked: nothing is
+    // fetched, installed or launched, and the user reads why until closing the window.
+    halted_ = true;
+    EnableControls(false);
+    AddLogLine(settings_.configurationProblem, 0);
+    // What loses a value most often: an unquoted ":" stops the reader there.
+    AddLogLine("含有 \":\" 的值须用引号括起来, 如 param:\"a:b\"", 0);
+    SetStatusText(settings_.configurationProblem);
+    return true;
+  }
   if (settings_.serverlist.empty()) {
     return false;  // the front end ends at once
   }
@@ -372,7 +397,9 @@ void UpdateDialog::HandleManifest(CInetFile& task, uint32_t code) {
     QueueSignatureFetch(task);
     return;
   }
-  ApplyManifest(task.serverName);
+  FileCatalogue localCatalogue(settings_.moduleDirectory);
+  localCatalogue.Load(settings_.moduleDirectory + "/" + kManifestName);
+  ApplyManifest(task.serverName, localCatalogue);
 }
 
 void UpdateDialog::QueueSignatureFetch(const CInetFile& manifest) {
@@ -400,19 +427,34 @@ void UpdateDialog::HandleSignature(CInetFile& task, uint32_t code) {
                code);
     return;
   }
-  // A release signed before the one installed is a replay, however valid its signature.
-  if (verified.timestamp < AcceptedTimestamp()) {
-    AddLogLine(FormatText("更新文件列表早于当前版本, 请选择其他服务器进行尝试：%s", server.c_str()),
-               0);
+  FileCatalogue localCatalogue(settings_.moduleDirectory);
+  localCatalogue.Load(settings_.moduleDirectory + "/" + kManifestName);
+  const char* refusal = SignatureRefusal(verified.timestamp, localCatalogue.HeadTimestamp());
+  if (refusal != nullptr) {
+    AddLogLine(FormatText(refusal, server.c_str()), 0);
     return;
   }
   signatureText_ = std::move(signature);
-  ApplyManifest(task.serverName);
+  ApplyManifest(task.serverName, localCatalogue);
 }
 
-void UpdateDialog::ApplyManifest(const std::string& serverName) {
-  FileCatalogue localCatalogue(settings_.moduleDirectory);
-  localCatalogue.Load(settings_.moduleDirectory + "/" + kManifestName);
+const char* UpdateDialog::SignatureRefusal(int64_t timestamp, int64_t localHeadTimestamp) const {
+  // A release signed before the one installed is a replay, however valid its signature. The
+  // installed release is known by the signature accepted last and by the timestamp its manifest
+  // carries under the signature, which an installation made from a release folder has from the
+  // start. The same release again is fine.
+  if (timestamp < std::max(AcceptedTimestamp(), localHeadTimestamp)) {
+    return "更新文件列表早于当前版本, 请选择其他服务器进行尝试：%s";
+  }
+  // Otherwise a mirror could hold its clients on an old release for ever.
+  if (settings_.maxAgeDays > 0 &&
+      timestamp < secondsClock_() - settings_.maxAgeDays * kSecondsPerDay) {
+    return "更新文件列表已过期, 请选择其他服务器进行尝试：%s";
+  }
+  return nullptr;
+}
+
+void UpdateDialog::ApplyManifest(const std::string& serverName, FileCatalogue& localCatalogue) {
   progress_.Begin(localCatalogue);
   if (!remoteCatalogue.LoadText(manifestText)) {
     view_.ShowMessageBox("装载远程版本信息失败!");

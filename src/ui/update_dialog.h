@@ -41,7 +41,8 @@ class UpdateDialog {
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
-  // False when the program is to end at once (empty serverlist).
+  // False when the program is to end at once (empty serverlist). A configuration problem is
+  // shown instead of fetching anything, and the window stays open for the user to read it.
   bool OnInitDialog();
   void OnTimer(unsigned id);
   // Handles copies of one progress message as if each had come alone.
@@ -60,9 +61,13 @@ class UpdateDialog {
   bool RunFinished() const;
   // True while the user is expected to act: the controls are enabled and nothing is queued.
   bool WaitingForUser();
+  // True when the configuration forbids any update: nothing will happen until the window closes.
+  bool Halted() const { return halted_; }
 
   // The local time that log lines are stamped with; tests fix it.
   void SetClock(std::function<std::tm()> clock);
+  // The seconds since 1970 that signatures are judged by for expiry; tests fix them.
+  void SetSecondsClock(std::function<int64_t()> clock);
 
  protected:
   // Starts one queued task; true when a worker runs it. A seam for tests of a failed start.
@@ -94,8 +99,13 @@ class UpdateDialog {
   // With a pubkey the manifest is used only once its signature, fetched from beside it, holds.
   void QueueSignatureFetch(const CInetFile& manifest);
   void HandleSignature(CInetFile& task, uint32_t code);
-  // Compares manifestText with the local manifest and queues a task per file that differs.
-  void ApplyManifest(const std::string& serverName);
+  // The log line's format (taking the server's name) for a validly signed manifest that must not
+  // be used all the same, given its signature's timestamp and the local manifest's head
+  // timestamp; null when it may be used.
+  const char* SignatureRefusal(int64_t timestamp, int64_t localHeadTimestamp) const;
+  // Compares manifestText with the local manifest (read from disk, consumed) and queues a task
+  // per file that differs.
+  void ApplyManifest(const std::string& serverName, FileCatalogue& localCatalogue);
   void HandleFile(CInetFile& task, uint32_t code);
   // Puts one downloaded file in place; a file that cannot be is a failed file.
   void FinishFile(CInetFile& task);
@@ -126,6 +136,7 @@ class UpdateDialog {
   UpdateSettings settings_;
   Launcher& launcher_;
   std::function<std::tm()> clock_;
+  std::function<int64_t()> secondsClock_;
 
   CriticalSection dialogLock;
   ServerList serverList;
@@ -159,6 +170,7 @@ class UpdateDialog {
   bool updateButtonEnabled_ = true;
   bool comboBoxEnabled_ = true;
   bool runFinished_ = false;
+  bool halted_ = false;         // the configuration forbids any update
   bool dispatching_ = false;    // StartQueuedTask is running
   bool dispatchAgain_ = false;  // a task ended meanwhile: look at the head again
 

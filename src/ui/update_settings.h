@@ -1,15 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The configuration values the update run needs, read once at start.
 struct UpdateSettings {
-  std::string serverlist;       // URL of the server list; empty ends the program at once
-  bool automatic = false;       // "auto": proceed with the selected server without the user
-  std::string exec;             // launched after a finished run, relative to moduleDirectory
-  std::string param;            // its parameters
+  std::string serverlist;  // URL of the server list; empty ends the program at once
+  bool automatic = false;  // "auto": proceed with the selected server without the user
+  std::string exec;        // launched after a finished run, relative to moduleDirectory
+  std::string param;       // its parameters
   // The base64 line of a minisign public key; set, every manifest must carry its signature.
   std::string pubkey;
   unsigned connections = 5;     // transfers in flight at most, 1 to 16
   std::string moduleDirectory;  // the application's directory, with its trailing separator
+  // With a pubkey, signatures older than this many days are refused; 0: no expiry.
+  int64_t maxAgeDays = 0;
+  // Why the configuration forbids any update, for the user; empty when it is sound.
+  std::string configurationProblem;
 };

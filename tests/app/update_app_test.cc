@@ -87,6 +87,38 @@ TEST_F(UpdateAppConfig, CompletedMembersCountWhenTheTextBreaksLater) {
   EXPECT_EQ(blanks.exec, "") << "a container is no text";
 }
 
+// A file that names pubkey or maxage and does not give them as asked forbids any update.
+TEST_F(UpdateAppConfig, SignatureKeysMustBeReadAsAsked) {
+  const std::string key = "\"RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3\"";
+  const std::string unread = "未能读出 Lodestar.cfg 中的 pubkey",
+                    maxage = "Lodestar.cfg 中的 maxage";
+  const std::string invalid = "Lodestar.cfg 中的 pubkey 不是";
+  const struct {
+    std::string text, problem;
+    int64_t days;
+  } cases[] = {
+      {"pubkey:" + key + ",maxage:30", "", 30},
+      {"pubkey:" + key + ",maxage:\" 007\t\"", "", 7},
+      {"maxage:'000099999999999999999999'", "", UpdateApp::kMaxAgeDaysLimit},
+      {"exec:x", "", 0},
+      {"serverlist:'http://h/l',param:a:b,pubkey:" + key, unread, 0},
+      {"PubKey:" + key, unread, 0},
+      {"'pub'\\key:x:y", unread, 0},
+      {"pubkey:RWQf6LRCGA9i53ml", invalid, 0},
+      {"pubkey:" + key + "x", invalid, 0},
+      {"param:a:b,maxage:3", maxage, 0},
+      {"maxage:0", maxage, 0},
+      {"maxage:1.5", maxage, 0},
+      {"maxage:{}", maxage, 0},
+  };
+  for (const auto& c : cases) {
+    const UpdateSettings settings = Read(c.text).Settings("/opt/app/");
+    EXPECT_EQ(settings.configurationProblem.substr(0, c.problem.size()), c.problem) << c.text;
+    EXPECT_EQ(settings.configurationProblem.empty(), c.problem.empty()) << c.text;
+    EXPECT_EQ(settings.maxAgeDays, c.days) << c.text;
+  }
+}
+
 TEST(ModuleDirectory, CutsAfterTheLastSeparator) {
   EXPECT_EQ(DirectoryOfPath("/opt/app/Lodestar"), "/opt/app/");
   EXPECT_EQ(DirectoryOfPath("C:\\App\\Lodestar.exe"), "C:\\App\\");

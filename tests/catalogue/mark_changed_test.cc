@@ -28,6 +28,13 @@ void PrintTo(const CompareCase& c, std::ostream* out) {
   *out << c.what;
 }
 
+// A file of 3 bytes, version 1, whose "h" is 64 times digit.
+ManifestFile Hashed(const char* path, char digit) {
+  ManifestFile file(path, 3, 1);
+  file.hash = std::string(64, digit);
+  return file;
+}
+
 class MarkChangedTest : public CatalogueTest, public ::testing::WithParamInterface<CompareCase> {};
 
 TEST_P(MarkChangedTest, KeepsExactlyTheFilesToDownload) {
@@ -157,6 +164,15 @@ const CompareCase kCases[] = {
      {{"d/a", 3}, {"d/old", 5}},
      {},
      1},
+    // A release folder rebuilt from scratch restarts versions: only "h" tells its files apart.
+    // clang-format off
+    {"HashesEqual", {Hashed("d/a", 'a')}, true, {Hashed("d/a", 'a')}, {{"d/a", 3}}, {}, 0},
+    {"HashesDiffer", {Hashed("d/a", 'a')}, true, {Hashed("d/a", 'b')}, {{"d/a", 3}}, {"d/a.txt"}, 0},
+    {"HashOnlyOnTheServer", {Hashed("d/a", 'a')}, true, {{"d/a", 3, 1}}, {{"d/a", 3}}, {}, 0},
+    {"HashOnlyLocal", {{"d/a", 3, 1}}, true, {Hashed("d/a", 'b')}, {{"d/a", 3}}, {}, 0},
+    {"SelfUpdateFileOtherHash", {Hashed("/Lodestar._exe", 'a')}, true, {Hashed("/Lodestar._exe", 'b')},
+     {}, {"/Lodestar._exe.txt"}, 0},
+    // clang-format on
     {"RemainingKeepManifestOrder",
      {{"d/a", 1, 1}, {"e/b", 2, 1}, {"d/c", 3, 1}, {"/f", 4, 1}, {"d/g", 5, 1}},
      true,
@@ -177,13 +193,22 @@ TEST_F(CatalogueTest, RecordedEntriesTakeTheLocalManifestsPlace) {
   FileCatalogue local(App());
   // clang-format off
   ASSERT_TRUE(LoadText(server, ManifestText({{"d/same", 3, 2}, {"d/resized", 3, 2}, {"d/higher", 3, 2},
-      {"d/lower", 3, 2}, {"/Lodestar._exe", 900, 13}, {"d/twice", 3, 2}, {"d/twice", 3, 2}}), "s"));
+      {"d/lower", 3, 2}, {"/Lodestar._exe", 900, 13}, {"d/twice", 3, 2}, {"d/twice", 3, 2},
+      Hashed("d/rebuilt", 'a'), Hashed("d/kept", 'a')}), "s"));
   ASSERT_TRUE(LoadText(local, ManifestText({{"d/same", 5, 1}, {"d/higher", 3, 2}, {"d/twice", 3, 2},
-      {"/Lodestar._exe", 900, 12}}), "l"));
-  Write("app/version.txt.progress", ManifestText({{"D/SAME", 3, 2}, {"d/resized", 3, 2},
-      {"d/higher", 3, 3}, {"d/lower", 3, 1}, {"/lodestar._EXE", 900, 13}, {"d/twice", 3, 2}}));
+      {"/Lodestar._exe", 900, 12}, Hashed("d/rebuilt", 'a'), Hashed("d/kept", 'b')}), "l"));
+  // The record's entries are written as a failed run saves them.
+  FileCatalogue installed(App());
+  ASSERT_TRUE(LoadText(installed, ManifestText({{"D/SAME", 3, 2}, {"d/resized", 3, 2},
+      {"d/higher", 3, 3}, {"d/lower", 3, 1}, {"/lodestar._EXE", 900, 13}, {"d/twice", 3, 2},
+      Hashed("d/rebuilt", 'b'), Hashed("d/kept", 'a')}), "r"));
   // clang-format on
-  for (std::string name : {"same", "resized", "higher", "lower", "twice"}) {
+  ProgressRecord failedRun(App());
+  for (const CatalogueEntry& entry : installed.Entries()) {
+    failedRun.Installed(entry);
+  }
+  ASSERT_TRUE(failedRun.Save());
+  for (std::string name : {"same", "resized", "higher", "lower", "twice", "rebuilt", "kept"}) {
     MakeFileOfSize(App() + "d/" + name, name == "resized" ? 4 : 3);
   }
   ProgressRecord(App()).Begin(local);
@@ -193,7 +218,7 @@ TEST_F(CatalogueTest, RecordedEntriesTakeTheLocalManifestsPlace) {
     planned.push_back(entry.remotePath);
   }
   EXPECT_EQ(planned, (std::vector<std::string>{"d/resized.txt", "d/higher.txt", "d/lower.txt",
-                                               "d/twice.txt"}));
+                                               "d/twice.txt", "d/rebuilt.txt"}));
 }
 
 }  // namespace

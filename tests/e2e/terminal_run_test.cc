@@ -135,6 +135,39 @@ TEST_F(TerminalRun, InterruptCancelsTheRunningTransfer) {
   server_.ReleaseStalls();
 }
 
+// The unquoted ":" in param stops the reader before pubkey: nothing is fetched, installed or
+// launched, and the reason is printed without waiting for anyone.
+TEST_F(TerminalRun, ConfigurationThatLostItsKeyEndsAtOnceWithTheReason) {
+  WriteFileBytes(app_.File("Lodestar.cfg"),
+                 "serverlist:\"" + server_.Url("/servers.txt") +
+                     "\",auto:1,exec:start.sh,param:a:b,pubkey:\"RWQf6LRCGA9i53mlYecO4IzT51TGP\"");
+  RunResult run = Run("", std::chrono::seconds(10));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.log, ElementsAre("未能读出 Lodestar.cfg 中的 pubkey, 不进行更新",
+                                   "含有 \":\" 的值须用引号括起来, 如 param:\"a:b\""));
+  EXPECT_THAT(run.err, HasSubstr("Lodestar.cfg 中的 pubkey"));
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
+// Names that would set the title, clear the screen, move the cursor (C1 CSI) or reverse the text
+// reach the terminal with those characters replaced.
+TEST_F(TerminalRun, ServerNamesCannotSteerTheTerminal) {
+  Publish("r1");
+  const std::string url = "|" + server_.Url("/r1") + "\n";
+  server_.SetBody("/servers.txt", "\x1b]0;owned\x07Title" + url + "Clear\x1b[2J" + url +
+                                      "\xc2\x9b"
+                                      "2J\xe2\x80\xaeReversed\xe2\x81\xa6" +
+                                      url);
+  Configure(true);
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* steering : {"\x1b", "\x07", "\xc2\x9b", "\xe2\x80\xae", "\xe2\x81\xa6"}) {
+    EXPECT_EQ((run.out + run.err).find(steering), std::string::npos)
+        << ::testing::PrintToString(std::string(steering));
+  }
+  EXPECT_THAT(run.err, HasSubstr("\xEF\xBF\xBD]0;owned\xEF\xBF\xBDTitle"));
+}
+
 TEST_F(TerminalRun, NoConfigurationEndsAtOnceWithoutAMessage) {
   RunResult run = Run();
   EXPECT_EQ(run.status, 1);

@@ -116,6 +116,7 @@ class DialogHarness : public ::testing::Test {
   }
 
   void FixClock() {
+    dialog_->SetSecondsClock([this] { return secondsNow_; });
     dialog_->SetClock([] {
       std::tm fixed{};
       fixed.tm_hour = 1;
@@ -188,6 +189,7 @@ class DialogHarness : public ::testing::Test {
   RecordingLauncher launcher_;
   MessageQueue queue_;
   std::unique_ptr<UpdateDialog> dialog_;
+  int64_t secondsNow_ = 0;  // the seconds since 1970 that the dialog takes for now
   // Called with each posted message before the dialog handles it.
   std::function<void(const PostedMessage&, size_t copies)> beforeDispatch_;
 

@@ -605,6 +605,38 @@ TEST_F(SignedRun, ForgedReplayedOrUnsignedManifestsAreRefused) {
   }
 }
 
+// The floor is the higher of the kept signature's timestamp and the local manifest's signed head
+// timestamp (all an installation made from a release folder has); maxage refuses signatures older
+// than that many days. Each bound lets its equal pass.
+TEST_F(SignedRun, TimestampsBelowTheFloorOrPastTheMaximumAgeAreRefused) {
+  const char* replay = "更新文件列表早于当前版本, 请选择其他服务器进行尝试：S1";
+  const char* accepted = "需更新文件总数: 2, 文件总长度: 0 KB";
+  const struct {
+    std::string head, kept;  // the local manifest's head and the kept signature's timestamps
+    int64_t maxAgeDays, now;
+    const char* line;
+  } cases[] = {{"1001", "", 0, 0, replay},
+               {"1000", "", 0, 0, accepted},
+               {"999", "1001", 0, 0, replay},
+               {"1e9", "", 0, 0, accepted},
+               {"", "", 1, 87400, accepted},
+               {"", "", 1, 87401, "更新文件列表已过期, 请选择其他服务器进行尝试：S1"}};
+  for (const auto& c : cases) {
+    Prepare(true, [&](const std::string& m) { return Sign(key_, m); });
+    WriteFileBytes(
+        AppFile("version.txt"),
+        ManifestText({{"", "a.txt", "old", 1}}, "\"head\":{\"timestamp\":\"" + c.head + "\"}"));
+    WriteFileBytes(AppFile("version.txt.minisig"), c.kept.empty() ? "" : Sign(key_, "x", c.kept));
+    settings_.maxAgeDays = c.maxAgeDays;
+    secondsNow_ = c.now;
+    OpenAndUpdate(settings_);
+    EXPECT_EQ(view_.LogTexts().at(2), c.line) << c.head << " " << c.kept << " " << c.now;
+    EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), c.line == accepted ? "new" : "old");
+    dialog_.reset();
+    view_ = RecordingView();
+  }
+}
+
 // Under a valid signature a file that is not what its hash says, or has no hash, fails.
 TEST_F(SignedRun, AlteredOrUnhashedFilesFailAndAreNeverInstalled) {
   Prepare(false, [&](const std::string& m) { return Sign(key_, m); });

@@ -174,7 +174,8 @@ int RunTerminalFrontEnd(const UpdateSettings& settings) {
         input.Poll(100);
       }
     });
-    if (dialog.OnInitDialog()) {
+    // A configuration problem has been printed: no one need answer anything, the run is over.
+    if (dialog.OnInitDialog() && !dialog.Halted()) {
       TerminalLoop(dialog, view, queue, input, inputIsTerminal).Run();
     }
     dialog.DestroyWindow();

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ui/display_text.h"
+
 namespace {
 
 constexpr std::chrono::milliseconds kProgressInterval(100);
@@ -51,6 +53,32 @@ int ColumnsOf(uint32_t cp) {
   return wide ? 2 : 1;
 }
 
+// Characters that steer a terminal rather than show: C0 controls, DEL and C1 controls (which start
+// escape sequences, move the cursor, end lines), and the marks, embeddings, overrides and isolates
+// that reorder the text around them.
+bool SteersTerminal(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// Text from anywhere as the terminal may show it: readable (DisplayText, so every byte is part of
+// well-formed UTF-8), each character that would steer the terminal replaced by U+FFFD. A server
+// list or a manifest can then neither rewrite the screen nor fake a line of ours.
+std::string TerminalText(const std::string& text) {
+  const std::string readable = DisplayText(text);
+  std::string out;
+  out.reserve(readable.size());
+  for (size_t i = 0; i < readable.size();) {
+    const size_t start = i;
+    if (SteersTerminal(NextCodePoint(readable, i))) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(readable, start, i - start);
+    }
+  }
+  return out;
+}
+
 // The longest prefix of text that fits in the given number of columns.
 std::string FitColumns(const std::string& text, int columns) {
   int used = 0;
@@ -71,7 +99,8 @@ std::string FitColumns(const std::string& text, int columns) {
 TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool errIsTerminal)
     : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
 
-int TerminalView::AddString(const std::string& text) {
+int TerminalView::AddString(const std::string& name) {
+  const std::string text = TerminalText(name);
   auto at = std::upper_bound(
       items_.begin(), items_.end(), text,
       [](const std::string& t, const Item& item) { return ComesBefore(t, item.text); });
@@ -123,7 +152,8 @@ void TerminalView::EnableComboBox(bool enable) {
 
 void TerminalView::EnableUpdateButton(bool) {}
 
-void TerminalView::AppendLogLine(const std::string& line, uint32_t) {
+void TerminalView::AppendLogLine(const std::string& text, uint32_t) {
+  const std::string line = TerminalText(text);
   ClearStatusLine();
   FlushErr();  // what was said on standard error before this line comes before it
   std::fwrite(line.data(), 1, line.size(), out_);
@@ -134,7 +164,8 @@ void TerminalView::AppendLogLine(const std::string& line, uint32_t) {
 
 void TerminalView::ClearLog() {}
 
-void TerminalView::SetStatusLine(const std::string& text) {
+void TerminalView::SetStatusLine(const std::string& line) {
+  const std::string text = TerminalText(line);
   if (text == status_) {
     return;
   }
@@ -171,7 +202,7 @@ void TerminalView::StartTimer(unsigned, unsigned periodMs) {
 
 void TerminalView::ShowMessageBox(const std::string& text) {
   ClearStatusLine();
-  errPending_ += "[" + std::string(kTitle) + "] " + text + "\n";
+  errPending_ += "[" + std::string(kTitle) + "] " + TerminalText(text) + "\n";
   FlushErr();
   if (messageBoxWait_) {
     messageBoxWait_();
@@ -213,7 +244,7 @@ void TerminalView::Flush() {
 
 void TerminalView::Notice(const std::string& text) {
   ClearStatusLine();
-  errPending_ += text;
+  errPending_ += TerminalText(text);
   errPending_ += '\n';
   DrawStatusLine();
   FlushErr();

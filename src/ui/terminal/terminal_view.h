@@ -12,7 +12,8 @@
 // The window's controls drawn on a terminal: log lines on standard output, the status line and
 // the progress on standard error (one line rewritten in place when it is a terminal, plain lines
 // otherwise), the server combo box as a numbered list. Standard error is written at display rate,
-// before each log line and before anything the user is to answer. Window's thread only.
+// before each log line and before anything the user is to answer. Every text it is given is shown
+// with the characters that would steer the terminal replaced. Window's thread only.
 class TerminalView : public UpdateView {
  public:
   // out receives the log lines, err everything else; errIsTerminal selects in-place rewriting.
