@@ -318,7 +318,9 @@ class PublishEndToEnd : public ::testing::Test {
 
 TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
   std::map<std::string, std::string> release = {
-      {"run.sh", "#!/bin/sh\ncd \"$(dirname \"$0\")\" && printf '%s|' \"$@\" > ran.txt\n"},
+      {"run.sh",
+       "#!/bin/sh\ncd \"$(dirname \"$0\")\" && printf '%s|' \"$@\" > ran.tmp && mv ran.tmp "
+       "ran.txt\n"},
       {"empty.dat", ""},
       {"a: b, \"c\" ", "needs quoting"},
       {"\xc3\xbc"
@@ -359,7 +361,9 @@ TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
 // names: the client installs the release from each, byte for byte.
 TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
   std::map<std::string, std::string> release = {
-      {"run.sh", "#!/bin/sh\ncd \"$(dirname \"$0\")\" && printf '%s|' \"$@\" > ran.txt\n"},
+      {"run.sh",
+       "#!/bin/sh\ncd \"$(dirname \"$0\")\" && printf '%s|' \"$@\" > ran.tmp && mv ran.tmp "
+       "ran.txt\n"},
       {"%41", "not A"},
       {"%2F", "not a slash"},
       {"d !\"#$%&'()*+,;=?@[]^`{|}~/x ?#%25 ", "odd folder"},
