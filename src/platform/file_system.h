@@ -64,6 +64,26 @@ bool ReplaceFileContents(const std::string& path, const std::string& data);
 // process starts; nullptr on failure.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// Creates path anew for writing, never writing through whatever stood there: a regular file
+// (even one with other names elsewhere) or a symbolic link (on Windows any reparse point) is
+// removed first, the link itself and not what it names, and the new file is created exclusively
+// without following a link (O_EXCL|O_NOFOLLOW, on Windows CREATE_NEW), with the permission bits
+// of the regular file it replaces, else as fopen would. Anything else standing there (a folder, a
+// device, a FIFO) is refused, neither removed nor written into. Kept from programs this process
+// starts; nullptr on failure (also when something else took the name meanwhile).
+std::FILE* CreateFileAnew(const std::string& path);
+
+// Opens the regular file standing at path itself for reading and writing, cut to its first keep
+// bytes and positioned at its start: only a regular file of at least keep bytes with no other
+// name, reached without following a link (O_NOFOLLOW, on Windows no reparse point). Kept from
+// programs this process starts; nullptr otherwise.
+std::FILE* OpenKeptFile(const std::string& path, uint64_t keep);
+
+// The size of the regular file standing at path itself, as OpenKeptFile would take it: a link is
+// not followed (a symbolic link or reparse point is not taken), nor is a file with other names.
+// False, size untouched, otherwise.
+bool ProbeKeptFileSize(const std::string& path, int64_t& size);
+
 // Cuts the file at path to size bytes, or extends it with zeros; false on failure.
 bool ResizeFile(const std::string& path, uint64_t size);
 

@@ -25,6 +25,21 @@ struct FolderCloser {
   void operator()(DIR* folder) const { closedir(folder); }
 };
 
+// Whether status is that of a regular file with no other name: one whose writes reach no file
+// elsewhere.
+bool IsOwnRegularFile(const struct stat& status) {
+  return S_ISREG(status.st_mode) && status.st_nlink == 1;
+}
+
+// A stream over fd, which it then owns; nullptr, fd closed, when none can be made.
+std::FILE* StreamOver(int fd, const char* mode) {
+  std::FILE* file = ::fdopen(fd, mode);
+  if (file == nullptr) {
+    ::close(fd);
+  }
+  return file;
+}
+
 std::string TempDirectory() {
   const char* dir = std::getenv("TMPDIR");
   std::string result = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
@@ -180,6 +195,60 @@ bool FlushFolder(const std::string& folder) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), (std::string(mode) + "e").c_str());
+}
+
+std::FILE* CreateFileAnew(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    return nullptr;
+  }
+  mode_t mode = 0666;
+  struct stat old;
+  if (::lstat(path.c_str(), &old) == 0) {
+    // A symbolic link goes itself, never what it names; anything but a link or a regular file (a
+    // folder, a device, a FIFO) is neither removed nor written into.
+    if (S_ISREG(old.st_mode)) {
+      mode = old.st_mode & 0777;
+    } else if (!S_ISLNK(old.st_mode)) {
+      return nullptr;
+    }
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      return nullptr;
+    }
+  }
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+  return fd < 0 ? nullptr : StreamOver(fd, "wb");
+}
+
+std::FILE* OpenKeptFile(const std::string& path, uint64_t keep) {
+  struct stat status;
+  if (path.find('\0') != std::string::npos || ::lstat(path.c_str(), &status) != 0 ||
+      !IsOwnRegularFile(status)) {
+    return nullptr;
+  }
+  // Not through a link that took the file's place meanwhile, nor waiting on a FIFO.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    return nullptr;
+  }
+  if (::fstat(fd, &status) != 0 || !IsOwnRegularFile(status) ||
+      static_cast<uint64_t>(status.st_size) < keep ||
+      ::ftruncate(fd, static_cast<off_t>(keep)) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return StreamOver(fd, "r+b");
+}
+
+bool ProbeKeptFileSize(const std::string& path, int64_t& size) {
+  struct stat status;
+  if (path.find('\0') != std::string::npos || ::lstat(path.c_str(), &status) != 0 ||
+      !IsOwnRegularFile(status) ||
+      ::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+    return false;
+  }
+  size = static_cast<int64_t>(status.st_size);
+  return true;
 }
 
 bool ResizeFile(const std::string& path, uint64_t size) {

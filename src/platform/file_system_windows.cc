@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <windows.h>
 
@@ -85,6 +87,45 @@ HANDLE CreateReplacement(const std::string& path, std::string& created) {
     }
   }
   return INVALID_HANDLE_VALUE;
+}
+
+// A stream over file, which it then owns; nullptr, file closed, when none can be made.
+std::FILE* StreamOver(HANDLE file, int flags, const wchar_t* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  std::FILE* stream = _wfdopen(fd, mode);
+  if (stream == nullptr) {
+    _close(fd);  // and the handle with it
+  }
+  return stream;
+}
+
+// Opens the regular file standing at path itself (a reparse point, a symbolic link say, is opened
+// as what it is, and refused) for reading and writing, when it has no other name; its size in
+// size. INVALID_HANDLE_VALUE otherwise.
+HANDLE OpenOwnFile(const std::string& path, uint64_t& size) {
+  std::wstring wide;
+  if (!WidePath(path, wide)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return file;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+      info.nNumberOfLinks != 1) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return file;
 }
 
 // Writes all of data; false on failure.
@@ -247,6 +288,58 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   // Descriptors of the C runtime are passed on only to programs started with inherited handles,
   // which this process never does.
   return WidePath(path, wide) ? _wfopen(wide.c_str(), ToWide(mode).c_str()) : nullptr;
+}
+
+std::FILE* CreateFileAnew(const std::string& path) {
+  std::wstring wide;
+  if (!WidePath(path, wide)) {
+    return nullptr;
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    // A reparse point goes itself, a link to a folder (a junction) as a folder does, without
+    // touching what it names; a real folder stays, and the name stays taken.
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      return nullptr;
+    }
+    if (!(folder ? RemoveDirectoryW(wide.c_str()) : DeleteFileW(wide.c_str())) &&
+        !IsMissingError(GetLastError())) {
+      return nullptr;
+    }
+  }
+  HANDLE file =
+      CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : StreamOver(file, _O_WRONLY, L"wb");
+}
+
+std::FILE* OpenKeptFile(const std::string& path, uint64_t keep) {
+  uint64_t size = 0;
+  HANDLE file = OpenOwnFile(path, size);
+  if (file == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  LARGE_INTEGER end, start;
+  end.QuadPart = static_cast<LONGLONG>(keep);
+  start.QuadPart = 0;
+  if (size < keep || !SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file) ||
+      !SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  return StreamOver(file, _O_RDWR, L"r+b");
+}
+
+bool ProbeKeptFileSize(const std::string& path, int64_t& size) {
+  uint64_t found = 0;
+  HANDLE file = OpenOwnFile(path, found);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  CloseHandle(file);
+  size = static_cast<int64_t>(found);
+  return true;
 }
 
 bool ResizeFile(const std::string& path, uint64_t size) {

@@ -16,6 +16,11 @@ int BodyReceiver::Begin(int64_t announcedLength, uint64_t startOffset) {
                                                           request_.expectedSize - startOffset))) {
     return ServerRefused;
   }
+  if (request_.maxBytes > 0 && (startOffset > request_.maxBytes ||
+                                (announcedLength >= 0 && static_cast<uint64_t>(announcedLength) >
+                                                             request_.maxBytes - startOffset))) {
+    return ServerRefused;
+  }
   if (!sink_.Open(startOffset))
     return LocalFileCreateFailed;
   open_ = true;
@@ -24,8 +29,11 @@ int BodyReceiver::Begin(int64_t announcedLength, uint64_t startOffset) {
 }
 
 int BodyReceiver::Take(const char* data, size_t length) {
-  if (request_.exactSize && length > request_.expectedSize - received_)
-    return ServerRefused;  // longer than required: not one byte more is written
+  // Longer than required or allowed: not one byte more is written.
+  if ((request_.exactSize && length > request_.expectedSize - received_) ||
+      (request_.maxBytes > 0 && length > request_.maxBytes - received_)) {
+    return ServerRefused;
+  }
   if (!sink_.Write(data, length))
     return LocalFileCreateFailed;
   const size_t whole = length / kChunkSize;

@@ -129,17 +129,10 @@ FileSink::~FileSink() {
 bool FileSink::Open(uint64_t startOffset) {
   if (file_)
     return false;
-  if (startOffset == 0) {
-    file_ = OpenFile(path_, "wb");
-  } else {
-    // Whatever lies beyond the kept part is not the server's; it must not stay behind the body.
-    int64_t size = 0;
-    if (!ProbeFileSize(path_, size) || static_cast<uint64_t>(size) < startOffset)
-      return false;
-    if (!ResizeFile(path_, startOffset))
-      return false;
-    file_ = OpenFile(path_, "r+b");
-  }
+  // Never written through a link, nor through another name of a file elsewhere: the target is
+  // made anew, or continued only as a regular file of its own. Whatever lies beyond the kept part
+  // is not the server's; it must not stay behind the body.
+  file_ = startOffset == 0 ? CreateFileAnew(path_) : OpenKeptFile(path_, startOffset);
   if (!file_)
     return false;
   std::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);

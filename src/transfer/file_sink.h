@@ -18,8 +18,10 @@ class FileSink : public DownloadSink {
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
 
-  // 0 creates or truncates the file; N keeps its first N bytes (hashed first) and drops the rest,
-  // so the body continues it. False when the file can't be opened or holds fewer than N bytes.
+  // 0 creates the file anew (whatever stood at its name is removed, never written through); N
+  // keeps the first N bytes (hashed first) of the regular file standing there and drops the rest,
+  // so the body continues it. False when the file can't be made or opened, is no regular file of
+  // its own, or holds fewer than N bytes.
   bool Open(uint64_t startOffset) override;
   bool Write(const char* data, size_t length) override;
   // Puts the data on the disk and closes: false when the disk did not take everything.

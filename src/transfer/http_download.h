@@ -42,18 +42,26 @@ struct HttpRequest {
   // ("Range: bytes=N-"). A 206 whose Content-Range starts at N continues them (the sink is
   // opened at N), a 200 starts over, any other answer fails as a status other than 200 does.
   uint64_t resumeFrom = 0;
+  // The most the body may bring as the sink gets it (decoded), kept part included; 0: no bound.
+  // An announced length beyond it fails before the sink is opened; a body that grows beyond it
+  // ends at the block that would cross it, not one byte of which is written.
+  uint64_t maxBytes = 0;
+  // The most the whole Get may take in seconds, connecting and redirects included, on top of the
+  // stall time-out; 0: no bound.
+  long deadlineSeconds = 0;
 };
 
 // One HTTP download: a GET of one http URL with our request headers into a sink, synchronous on
 // the caller's thread. Only a 200 is taken (and the 206 of a resumed request); redirects to http
-// URLs are followed; a body that comes gzip- or deflate-encoded is decoded, another encoding
-// refused. Connections are kept for later downloads to the same server (shared by every object).
-// One Get at a time per object.
+// URLs are followed; a body that comes gzip- or deflate-encoded is decoded in steps of a few
+// dozen KiB, each written before the next is made, another encoding refused. Connections are kept
+// for later downloads to the same server (shared by every object). One Get at a time per object.
 class HttpDownload {
  public:
   virtual ~HttpDownload() = default;
   // TransferOk, or UrlParseFailed (before any connection), ServerRefused (the HTTP layer failed,
-  // the body broke off or has another length than required, or came in an unknown encoding),
+  // the body broke off, has another length than required or grew beyond maxBytes, came in an
+  // unknown encoding, or the deadline passed),
   // FileRequestFailed (a status other than 200, or a 206 that does not continue the kept part;
   // the sink is not opened), LocalFileCreateFailed
   // (the sink failed) or Cancelled (progress stopped it).

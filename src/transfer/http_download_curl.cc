@@ -285,8 +285,10 @@ class CurlGet {
     return length;
   }
 
-  // Body bytes as libcurl hands them over (up to its buffer size at once), decoded: written in
-  // one call, reported chunk by chunk. Nothing may be thrown across libcurl.
+  // Body bytes as libcurl hands them over (up to its buffer size at once), decoded (libcurl
+  // inflates a coded body in steps of at most 16 KiB, each handed over before the next is made,
+  // and stops at the first refused): written in one call, reported chunk by chunk. Nothing may be
+  // thrown across libcurl.
   static size_t OnBody(char* data, size_t size, size_t count, void* context) {
     auto* self = static_cast<CurlGet*>(context);
     const size_t length = size * count;
@@ -310,7 +312,7 @@ class CurlGet {
     auto* self = static_cast<CurlGet*>(context);
     try {
       if (!self->progress_.StopRequested())
-        return self->Stalled() ? 1 : 0;
+        return self->Stalled() || self->Overdue() ? 1 : 0;
     } catch (...) {
       if (self->result_ == TransferOk)
         self->result_ = ServerRefused;
@@ -335,6 +337,16 @@ class CurlGet {
       lastArrival_ = now;  // connecting has a time-out of its own
     }
     if (now - lastArrival_ < std::chrono::seconds(StallTimeoutSeconds()))
+      return false;
+    if (result_ == TransferOk)
+      result_ = ServerRefused;
+    return true;
+  }
+
+  // Whether the whole Get has taken longer than the request allows, a server that trickles
+  // enough never to stall included; sets the result then.
+  bool Overdue() {
+    if (!body_.Overdue())
       return false;
     if (result_ == TransferOk)
       result_ = ServerRefused;

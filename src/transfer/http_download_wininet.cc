@@ -417,7 +417,9 @@ class Reader {
   std::string buffer_ = std::string(kBlockSize, '\0');  // what each read fills
 };
 
-// Undoes a gzip or deflate coding (zlib or raw) as the body arrives. The downloading thread's.
+// Undoes a gzip or deflate coding (zlib or raw) as the body arrives, in steps of at most
+// kBlockSize decoded bytes, each handed on before the next is made: a small body that decodes to
+// a huge one is never held whole. The downloading thread's.
 class BodyDecoder {
  public:
   BodyDecoder() {
@@ -431,37 +433,46 @@ class BodyDecoder {
   BodyDecoder(const BodyDecoder&) = delete;
   BodyDecoder& operator=(const BodyDecoder&) = delete;
 
-  // Appends what data decodes to; false when it is not a body in that coding.
-  bool Decode(const std::string& data, std::string& out) {
+  // Decodes data step by step, handing each step's bytes to take(data, length), which returns a
+  // result code; stops at the first that is not TransferOk and returns it. ServerRefused when
+  // data is not a body in that coding, or goes on after its end (as libcurl has it: else a
+  // server could send on for ever).
+  template <typename Take>
+  int Decode(const std::string& data, const Take& take) {
     if (!ready_ || finished_)
-      return ready_;  // anything after the end of the stream is ignored
+      return ServerRefused;
     stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream_.avail_in = static_cast<uInt>(data.size());
-    char buffer[16 * 1024];
     do {
-      stream_.next_out = reinterpret_cast<Bytef*>(buffer);
-      stream_.avail_out = sizeof buffer;
+      stream_.next_out = reinterpret_cast<Bytef*>(&step_[0]);
+      stream_.avail_out = static_cast<uInt>(step_.size());
       const int result = inflate(&stream_, Z_NO_FLUSH);
       if (result == Z_DATA_ERROR && !started_ && !raw_) {
         // A "deflate" body without the zlib header: start again reading it raw.
         inflateEnd(&stream_);
         raw_ = true;
         ready_ = inflateInit2(&stream_, -15) == Z_OK;
-        return ready_ && Decode(data, out);
+        return Decode(data, take);
       }
       if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-        return false;
+        return ServerRefused;
       started_ = true;
-      out.append(buffer, sizeof buffer - stream_.avail_out);
       finished_ = result == Z_STREAM_END;
+      const size_t made = step_.size() - stream_.avail_out;
+      if (made > 0) {
+        const int taken = take(step_.data(), made);
+        if (taken != TransferOk)
+          return taken;
+      }
     } while (!finished_ && (stream_.avail_in > 0 || stream_.avail_out == 0));
-    return true;
+    return stream_.avail_in > 0 ? ServerRefused : TransferOk;
   }
 
   bool finished() const { return finished_; }
 
  private:
   z_stream stream_{};
+  std::string step_ = std::string(kBlockSize, '\0');
   bool ready_ = false;
   bool raw_ = false;
   bool started_ = false;
@@ -527,7 +538,7 @@ class WinInetGet {
   }
 
   // Waits for the response's head: the connect time-out until the request is out, then the
-  // stall time-out for the server to answer.
+  // stall time-out for the server to answer; never beyond the request's deadline.
   int AwaitHead(WinInetHead& head) {
     const auto stall = std::chrono::seconds(StallTimeoutSeconds());
     auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMilliseconds);
@@ -551,7 +562,7 @@ class WinInetGet {
       }
       if (progress_.StopRequested())
         return Cancelled;
-      if (Clock::now() >= deadline)
+      if (Clock::now() >= deadline || body_.Overdue())
         return ServerRefused;
     }
   }
@@ -564,8 +575,8 @@ class WinInetGet {
     return result;
   }
 
-  // The body, block by block as the reader hands it over, until its end, a failure, a stall or a
-  // stop.
+  // The body, block by block as the reader hands it over, until its end, a failure, a stall, the
+  // deadline or a stop.
   int Receive(const ResponseHead& head) {
     {
       std::lock_guard<std::mutex> lock(exchange_->mutex);
@@ -598,8 +609,9 @@ class WinInetGet {
       }
       for (const std::string& block : blocks) {
         arrived += block.size();
-        if (!Hold(block))
-          return ServerRefused;
+        const int result = Hold(block);
+        if (result != TransferOk)
+          return result;
       }
       // While bytes flow, only whole chunks are handed on; a pause hands on the rest.
       const int result = Deliver(blocks.empty() || ended || failed);
@@ -619,15 +631,23 @@ class WinInetGet {
         if (Clock::now() - lastArrival >= stall)
           return ServerRefused;
       }
+      if (body_.Overdue())
+        return ServerRefused;  // a trickle that never stalls ends here
     }
   }
 
-  // Adds a block, decoded, to what is held; false when it is not a body in its coding.
-  bool Hold(const std::string& block) {
-    if (decoder_)
-      return decoder_->Decode(block, held_);
-    held_ += block;
-    return true;
+  // Adds a block to what is held; a coded one step by step as it decodes, each step's whole
+  // chunks handed on before the next step is made. ServerRefused when it is not a body in its
+  // coding, else what handing on gave.
+  int Hold(const std::string& block) {
+    if (!decoder_) {
+      held_ += block;
+      return TransferOk;
+    }
+    return decoder_->Decode(block, [this](const char* data, size_t length) {
+      held_.append(data, length);
+      return Deliver(false);
+    });
   }
 
   // Passes what is held on in whole chunks (WinInet's reads come in any size, and a partial

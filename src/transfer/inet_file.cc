@@ -8,6 +8,7 @@
 #include "transfer/file_sink.h"
 #include "transfer/http_download.h"
 #include "transfer/transfer_error.h"
+#include "transfer/transfer_timeouts.h"
 
 namespace {
 
@@ -37,11 +38,12 @@ bool SetsErrorText(int code) {
 }
 
 // The length of what an earlier run left at path when it can be continued towards a file of
-// length bytes: a regular file, not empty and shorter; 0 otherwise (a longer one cannot be the
-// start of the file, one of the full length would be asked for past its end).
+// length bytes: a regular file standing there itself (no link to one), not empty and shorter; 0
+// otherwise (a longer one cannot be the start of the file, one of the full length would be asked
+// for past its end).
 uint64_t ContinuableLength(const std::string& path, uint64_t length) {
   int64_t kept = 0;
-  return ProbeFileSize(path, kept) && static_cast<uint64_t>(kept) < length
+  return ProbeKeptFileSize(path, kept) && static_cast<uint64_t>(kept) < length
              ? static_cast<uint64_t>(kept)
              : 0;
 }
@@ -96,6 +98,8 @@ int CInetFile::Fetch(uint64_t keptBytes, FileSink& sink) {
     request.expectedSize = expectedSize;
   request.exactSize = sizeRequired;
   request.resumeFrom = keptBytes;
+  request.maxBytes = maxBytes;
+  request.deadlineSeconds = FetchDeadlineSeconds(deadlineSeconds);
   TaskProgress progress(*this);
   return NewHttpDownload()->Get(request, sink, progress);
 }

@@ -52,6 +52,12 @@ class CInetFile : public WorkerThread {
   std::string expectedHash;
   bool hashRequired =
       false;  // KindFile without expectedHash fails with FileVerifyFailed, unfetched
+  // The most the body may bring, decoded, in bytes (0: no bound): beyond it the run fails with
+  // ServerRefused, and nothing beyond it is written.
+  uint64_t maxBytes = 0;
+  // The most the whole run may take in seconds (0: no bound; the stall time-out holds anyway):
+  // ServerRefused then. LODESTAR_FETCH_DEADLINE_SECONDS replaces any bound (FetchDeadlineSeconds).
+  long deadlineSeconds = 0;
 
  protected:
   void Run() override;

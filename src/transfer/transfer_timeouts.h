@@ -9,3 +9,9 @@ long StallTimeoutSeconds();
 // The value that a setting of the variable gives; the default for anything but a whole number of
 // seconds in range (null included).
 long StallTimeoutFromText(const char* text);
+
+// The whole-fetch deadline in seconds that a task asking for requested gets: none (0) stays none;
+// any other is replaced by the whole number of seconds (1 to 86400) in the environment variable
+// LODESTAR_FETCH_DEADLINE_SECONDS when it holds one, read once on the first call. For tests that
+// must see a trickle end quickly. Any thread.
+long FetchDeadlineSeconds(long requested);

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/fetch_limits.h"
 #include "catalogue/minisign.h"
 #include "catalogue/record_names.h"
 #include "platform/crash_point.h"
@@ -409,6 +410,8 @@ void UpdateDialog::QueueSignatureFetch(const CInetFile& manifest) {
   task->url = manifest.url + ".minisig";
   task->serverName = manifest.serverName;
   task->localPath = MakeTempFile();
+  task->maxBytes = kSignatureMaxBytes;
+  task->deadlineSeconds = kTextFetchDeadlineSeconds;
   QueueTask(std::move(task));
 }
 
@@ -626,6 +629,8 @@ void UpdateDialog::StartManifestFetch() {
   task->serverName = server->name;
   task->localPath = tempFile;
   task->expectedSize = 0;
+  task->maxBytes = kManifestMaxBytes;
+  task->deadlineSeconds = kTextFetchDeadlineSeconds;
   QueueTask(std::move(task));
 }
 
@@ -642,6 +647,8 @@ void UpdateDialog::FetchServerList(const std::string& url) {
   task->url = url;
   task->localPath = tempFile;
   task->expectedSize = 0;
+  task->maxBytes = kServerListMaxBytes;
+  task->deadlineSeconds = kTextFetchDeadlineSeconds;
   QueueTask(std::move(task));
 }
 

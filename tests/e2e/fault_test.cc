@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -387,10 +388,11 @@ TEST_F(FaultRun, ServerListOfGarbageWithSeparators) {
   ExpectRepairRun();
 }
 
-TEST_F(FaultRun, ServerListOfSeveralMegabytes) {
+TEST_F(FaultRun, ServerListOfAlmostAMegabyte) {
+  // Just within the bound of a server list (1 MiB).
   std::string list;
   const std::string good = server_.Url("/good");
-  for (int i = 0; list.size() < (6 << 20); ++i) {
+  for (int i = 0; list.size() < (1 << 20) - 100; ++i) {
     list += "Server " + std::to_string(i) + "|" + good + "/" + std::to_string(i) + "\n";
   }
   list += "Main|" + good + "\n";
@@ -541,6 +543,83 @@ TEST_F(FaultRun, ServerUnderLoadConvergesOverRuns) {
 
   ExpectRepairRun();
   EXPECT_EQ(FileRequests(), 6u);
+}
+
+// A server list without end stops at its bound (1 MiB) and the run goes on with what came.
+TEST_F(FaultRun, ServerListWithoutEnd) {
+  LoopbackHttpServer::Response endless;
+  endless.body = "no server on this line\n";
+  endless.endless = true;
+  server_.SetResponse("/servers.txt", endless);
+
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.log, ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  ExpectNothingFinished(run);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  ExpectRepairRun();
+}
+
+// About 1 MB of gzip that inflates to 1 GiB: the manifest stops at its bound (64 MiB) as it is
+// decoded, nothing reads it, and the process stays about as small as an ordinary run.
+TEST_F(FaultRun, ManifestThatInflatesToAGigabyte) {
+  LoopbackHttpServer::Response bomb;
+  bomb.body = CompressedRepeats(std::string(1 << 20, '\0'), 1024, true);
+  bomb.headers = {{"Content-Encoding", "gzip"}};
+  server_.SetResponse("/r2/version.txt", bomb);
+
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 1);
+  ASSERT_FALSE(run.log.empty());
+  EXPECT_EQ(run.log.back(), "连接服务器失败, 请选择其他服务器进行尝试：Main");
+  ExpectNothingFinished(run);
+  EXPECT_EQ(FileRequests(), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  ExpectRepairRun();
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Against an ordinary run of the same program (a sanitizer's quarantine would hide it).
+  EXPECT_GT(run.peakMemoryKiB, 0);
+  EXPECT_LT(run.peakMemoryKiB, Run().peakMemoryKiB + 8 * 1024);
+#endif
+}
+
+// A manifest sent a byte every half second never stalls, yet the run gives it up at the deadline
+// of a fetch (cut to 3 seconds here) instead of waiting for ever in automatic mode.
+TEST_F(FaultRun, TrickledManifestIsGivenUpAtTheDeadline) {
+  LoopbackHttpServer::Response trickle;
+  trickle.body = new_.manifest;
+  trickle.trickle = std::chrono::milliseconds(500);
+  server_.SetResponse("/r2/version.txt", trickle);
+  extraEnvironment_.push_back("LODESTAR_FETCH_DEADLINE_SECONDS=3");
+
+  const auto started = std::chrono::steady_clock::now();
+  RunResult run = Run();
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.status, 1);
+  ASSERT_FALSE(run.log.empty());
+  EXPECT_EQ(run.log.back(), "连接服务器失败, 请选择其他服务器进行尝试：Main");
+  ExpectNothingFinished(run);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  ExpectRepairRun();
+}
+
+// What a user who may write the application's folder leaves for an elevated run: ".update" names
+// that are links to files elsewhere, one holding the start of the new file so that it would be
+// continued. The files install, and what the links name stays as it was.
+TEST_F(FaultRun, UpdateFilesLinkedOutsideTheApplicationFolder) {
+  const std::string core = new_.files["data/deep/core.bin"];
+  const std::string kept = work_.File("kept.bin"), precious = work_.File("precious.txt");
+  WriteFileBytes(kept, core.substr(0, 100000));
+  WriteFileBytes(precious, "not the updater's\n");
+  ASSERT_EQ(::symlink(kept.c_str(), app_.File("data/deep/core.bin.update").c_str()), 0);
+  ASSERT_EQ(::symlink(precious.c_str(), app_.File("data/readme.txt.update").c_str()), 0);
+
+  ExpectRepairRun();
+  EXPECT_TRUE(ReadFileBytes(kept) == core.substr(0, 100000));
+  EXPECT_EQ(ReadFileBytes(precious), "not the updater's\n");
+  for (const LoopbackHttpServer::Request& request : server_.Requests())
+    EXPECT_FALSE(request.HasHeader("Range")) << request.path;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -11,7 +13,8 @@
 struct ChildResult {
   int status = -1;  // exit status; -1 when it did not exit normally or did not start
   bool timedOut = false;
-  std::string out;  // standard output, with standard error too when they were merged
+  long peakMemoryKiB = -1;  // the most memory the program held at once (peak resident set size)
+  std::string out;          // standard output, with standard error too when they were merged
   std::string err;
 };
 
@@ -28,6 +31,22 @@ struct ChildOptions {
   long fileSizeLimit = -1;
   // Called with the child's id right after it started.
   std::function<void(pid_t)> whileRunning;
+};
+
+// The largest file this process (and a program it starts meanwhile) may write, in bytes, for the
+// life of the object (-1: no limit), SIGXFSZ ignored: a write beyond it fails as on a full disk.
+// Test thread only, while no other thread writes a file.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  bool active_;
+  struct rlimit saved_ {};
+  struct sigaction savedAction_ {};
 };
 
 // Runs argv[0] in a session of its own (no controlling terminal: nothing may stop to ask for a

@@ -15,37 +15,6 @@ extern char** environ;
 
 namespace {
 
-// Puts the test process's own file-size limit and SIGXFSZ handling in place for the time of one
-// spawn, so that the child starts with them; the test writes no file meanwhile.
-class SpawnLimits {
- public:
-  explicit SpawnLimits(long fileSizeLimit) : active_(fileSizeLimit >= 0) {
-    if (!active_) {
-      return;
-    }
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    struct rlimit limit = saved_;
-    limit.rlim_cur = static_cast<rlim_t>(fileSizeLimit);
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &savedAction_);
-  }
-  ~SpawnLimits() {
-    if (active_) {
-      ::setrlimit(RLIMIT_FSIZE, &saved_);
-      ::sigaction(SIGXFSZ, &savedAction_, nullptr);
-    }
-  }
-  SpawnLimits(const SpawnLimits&) = delete;
-  SpawnLimits& operator=(const SpawnLimits&) = delete;
-
- private:
-  bool active_;
-  struct rlimit saved_ {};
-  struct sigaction savedAction_ {};
-};
-
 // An unnamed temporary file, closed when the object goes; -1 when none could be made.
 class ScratchFile {
  public:
@@ -106,6 +75,26 @@ std::vector<std::string> Environment(const ChildOptions& options) {
 
 }  // namespace
 
+FileSizeLimit::FileSizeLimit(long bytes) : active_(bytes >= 0) {
+  if (!active_) {
+    return;
+  }
+  ::getrlimit(RLIMIT_FSIZE, &saved_);
+  struct rlimit limit = saved_;
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, &savedAction_);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  if (active_) {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::sigaction(SIGXFSZ, &savedAction_, nullptr);
+  }
+}
+
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {
   ChildResult result;
   ScratchFile in, out, err;
@@ -128,7 +117,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   pid_t pid = -1;
   int spawned;
   {
-    SpawnLimits limits(options.fileSizeLimit);
+    // The child starts with the limit; the test writes no file meanwhile.
+    FileSizeLimit limit(options.fileSizeLimit);
     spawned = posix_spawn(&pid, argp[0], &actions, &attributes, argp.data(), envp.data());
   }
   posix_spawnattr_destroy(&attributes);
@@ -141,16 +131,18 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   }
   auto deadline = std::chrono::steady_clock::now() + options.limit;
   int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
+  struct rusage usage {};
+  while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       result.timedOut = true;
       ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
+      ::wait4(pid, &status, 0, &usage);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   result.status = !result.timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.peakMemoryKiB = usage.ru_maxrss;  // in KiB on Linux
   result.out = out.ReadAll();
   result.err = err.ReadAll();
   return result;

@@ -8,23 +8,34 @@
 #include <cstring>
 #include <stdexcept>
 
-std::string CompressedBody(const std::string& body, bool gzip) {
+std::string CompressedRepeats(const std::string& unit, uint64_t count, bool gzip) {
   z_stream stream{};
-  if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, gzip ? 31 : 15, 8, Z_DEFAULT_STRATEGY) !=
-      Z_OK) {
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, gzip ? 31 : 15, 8,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::runtime_error("deflateInit2 failed");
   }
-  std::string out(deflateBound(&stream, body.size()), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
-  stream.avail_in = static_cast<uInt>(body.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  int finished = deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
+  std::string out;
+  char piece[64 * 1024];
+  int result = Z_OK;
+  // The last round finishes; running out of input (Z_BUF_ERROR) is no failure.
+  for (uint64_t i = 0; i <= count && (result == Z_OK || result == Z_BUF_ERROR); ++i) {
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(unit.data()));
+    stream.avail_in = i < count ? static_cast<uInt>(unit.size()) : 0;
+    do {
+      stream.next_out = reinterpret_cast<Bytef*>(piece);
+      stream.avail_out = sizeof piece;
+      result = deflate(&stream, i < count ? Z_NO_FLUSH : Z_FINISH);
+      out.append(piece, sizeof piece - stream.avail_out);
+    } while (stream.avail_out == 0);
+  }
   deflateEnd(&stream);
-  if (finished != Z_STREAM_END)
+  if (result != Z_STREAM_END)
     throw std::runtime_error("deflate did not finish");
   return out;
+}
+
+std::string CompressedBody(const std::string& body, bool gzip) {
+  return CompressedRepeats(body, 1, gzip);
 }
 
 namespace {
@@ -546,14 +557,15 @@ bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const
     }
   }
   const size_t size = body->Size() - base;
-  const size_t limit = std::min(size, response.sendOnly);
+  const bool endless = response.endless && size > 0;
+  const size_t limit = endless ? SIZE_MAX : std::min(size, response.sendOnly);
   const bool closeAfter = response.close || !keepAlive || response.noContentLength ||
                           limit < size || response.badChunkHeader;
 
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
   if (response.chunked) {
     head += "Transfer-Encoding: chunked\r\n";
-  } else if (!response.noContentLength) {
+  } else if (!response.noContentLength && !endless) {
     head += "Content-Length: " + std::to_string(size) + "\r\n";
   }
   bool hasType = false;
@@ -573,7 +585,7 @@ bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const
     return SendText(connection, head) && !closeAfter;
   // A small plain answer goes out in one piece, so a client reads head and body at once.
   if (response.file.empty() && !response.chunked && response.stallAfter == SIZE_MAX &&
-      limit == size && size <= kSendPiece) {
+      limit == size && size <= kSendPiece && response.trickle.count() == 0) {
     return SendText(connection, head + response.body.substr(base)) && !closeAfter;
   }
   if (!SendText(connection, head))
@@ -589,15 +601,22 @@ bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const
       if (!StallWait(connection, NoteStall()))
         return false;
     }
-    size_t length = limit - offset;
+    if (response.trickle.count() > 0 && offset > 0) {
+      std::this_thread::sleep_for(response.trickle);
+      if (stopping_ || PeerGone(connection))
+        return false;
+    }
+    // Where in the body the piece starts: an endless body starts over after its end.
+    const size_t at = base + (endless ? offset % size : offset);
+    size_t length = endless ? base + size - at : limit - offset;
     if (response.chunked)
       length = std::min(length, std::max<size_t>(response.chunkSize, 1));
-    length = std::min(length, kSendPiece);
+    length = std::min(length, response.trickle.count() > 0 ? size_t{1} : kSendPiece);
     if (!stalled && offset < response.stallAfter) {
       length = std::min(length, response.stallAfter - offset);
     }
     if (response.chunked) {
-      if (!body->Read(base + offset, length, piece))
+      if (!body->Read(at, length, piece))
         return false;
       char line[32];
       std::snprintf(line, sizeof line, "%zx\r\n", length);
@@ -608,7 +627,7 @@ bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const
         return false;
       }
       firstChunk = false;
-    } else if (!body->SendRange(connection, base + offset, length)) {
+    } else if (!body->SendRange(connection, at, length)) {
       return false;
     }
     offset += length;

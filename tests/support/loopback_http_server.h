@@ -19,6 +19,9 @@
 // The bytes of body as a response with "Content-Encoding: gzip" (gzip true) or "deflate" (the
 // zlib format) carries them.
 std::string CompressedBody(const std::string& body, bool gzip);
+// The same for unit repeated count times, compressed as a stream without the whole ever in memory:
+// a bomb, when unit is zeros (they shrink about a thousandfold).
+std::string CompressedRepeats(const std::string& unit, uint64_t count, bool gzip);
 
 // A small HTTP/1.1 server on 127.0.0.1 (ephemeral port) for tests: the test sets what each path
 // answers, the server records every request and can misbehave on purpose (short bodies, broken
@@ -57,6 +60,11 @@ class LoopbackHttpServer {
     // A "Range: bytes=N-" request with N inside the body gets "206 Partial Content" and the body
     // from N on (sendOnly and stallAfter then count from N). Directories are served with it.
     bool ranges = false;
+    // The body is sent again and again without end, until the client goes away or the server
+    // stops; no length is announced (chunked when chunked is set, else the connection closes).
+    bool endless = false;
+    // The body goes one byte at a time, this long apart: slow, yet never stalled.
+    std::chrono::milliseconds trickle{0};
   };
 
   // Computes the answer to one request; runs on a server thread. A hook that throws answers 500.
