@@ -653,11 +653,15 @@ void UpdateDialog::FetchServerList(const std::string& url) {
 }
 
 void UpdateDialog::ParseServerList(CInetFile& task, uint32_t code) {
-  // The result code is not looked at: whatever arrived whole is used. A list that cannot be read
-  // at all (no temporary file could be made) counts as one without servers, so the user is told.
+  // Whatever arrived whole is used. A list that cannot be read at all (no temporary file could be
+  // made) counts as one without servers, so the user is told.
   std::string content;
   if (!ReadWholeFile(task.localPath, content)) {
     content.clear();
+  }
+  // A transfer that broke off may have cut its last line anywhere, even inside a URL.
+  if (code != TransferOk) {
+    content.erase(content.find_last_of('\n') + 1);
   }
   std::vector<ServerLine> lines = ParseServerLines(content);
   // No one chooses among more servers than that, and neither box could show them: the last

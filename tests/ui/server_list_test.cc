@@ -110,8 +110,9 @@ TEST_F(ServerListStep, NoUsableLineLeavesNothingToChoose) {
   EXPECT_EQ(TempFilesLeft(), 0u);
 }
 
-TEST_F(ServerListStep, CutShortListUsesTheLinesThatArrived) {
-  server_.SetCutShort("/servers.txt", "A|http://a\nB|http://b\n", 11);
+TEST_F(ServerListStep, CutShortListUsesTheLinesThatArrivedWhole) {
+  // Cut inside the second URL: "B|http:" must not become a server.
+  server_.SetCutShort("/servers.txt", "A|http://a\nB|http://b\n", 18);
   ASSERT_TRUE(Open(Settings()));
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_THAT(view_.LogTexts(),
