@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -355,6 +356,84 @@ TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
   EXPECT_TRUE(IsExecutable(Client("run.sh")));
   EXPECT_THAT(FileRequests(), ::testing::UnorderedElementsAre("/release//run.sh.txt",
                                                               "/release/lib/new one.txt.txt"));
+}
+
+// A signed release as an attacker on the server's side would replay, freeze or quietly rebuild
+// it, against the real client: a fresh installation refuses the older release, an old signature
+// is expired under maxage, and a file rebuilt with its version and length unchanged is fetched.
+TEST_F(PublishEndToEnd, SignedInstallationsRefuseRollbackAndFreezeAndSeeRebuiltFiles) {
+  std::string publicFile, secretFile, error;
+  ASSERT_TRUE(MakeMinisignKeyPair("", PasswordCost(), publicFile, secretFile, error));
+  WriteTestFile(scratch_.File("k.key"), secretFile, 0600);
+  const std::string out = scratch_.File("out");
+  auto publish = [&](const std::string& into) {
+    ChildResult published =
+        RunTool({LODESTAR_PUBLISH_BINARY, "--sign", scratch_.File("k.key"), App(""), into},
+                {kKeyPasswordVariable});
+    ASSERT_EQ(published.status, 0) << published.out;
+  };
+  auto configure = [&](const std::string& extra) {
+    WriteTestFile(Client("Lodestar.cfg"), "serverlist:\"" + server_.Url("/servers.txt") +
+                                              "\",auto:1,exec:run.sh,pubkey:\"" +
+                                              publicFile.substr(publicFile.find("RW")) + "\"" +
+                                              extra);
+  };
+  auto run = [&] { return RunTool({Client("Lodestar")}, kNoDisplay); };
+  WriteTestFile(App("run.sh"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran.txt\"\n", 0755);
+  publish(out);
+  std::filesystem::copy(out, scratch_.File("old"), std::filesystem::copy_options::recursive);
+  WriteTestFile(App("data.txt"), "second");
+  publish(out);
+
+  // Installed from the release folder by hand: files and manifest, no kept signature.
+  for (const char* name : {"run.sh", "data.txt"}) {
+    std::filesystem::copy_file(out + "/" + name + ".txt", Client(name));
+  }
+  ASSERT_EQ(chmod(Client("run.sh").c_str(), 0755), 0);
+  const std::string installed = ReadFileBytes(out + "/version.txt");
+  const size_t stamp = installed.find("\"timestamp\":\"") + 13;
+  const int64_t signedAt = std::stoll(installed.substr(stamp));
+  WriteTestFile(Client("version.txt"), installed);
+  configure("");
+  server_.ServeDirectory("/old", scratch_.File("old"));
+  server_.SetBody("/servers.txt", "Old|" + server_.Url("/old") + "\n");
+  ChildResult replayed = run();
+  EXPECT_EQ(replayed.status, 1);
+  EXPECT_THAT(replayed.out, HasSubstr("更新文件列表早于当前版本, 请选择其他服务器进行尝试：Old"));
+  EXPECT_EQ(ReadFileBytes(Client("data.txt")), "second");
+
+  // The current release, signed two days ago, is refused by a client that allows one.
+  MinisignSecretKey key;
+  SealedMinisignKey sealed;
+  ASSERT_TRUE(ParseMinisignSecretKeyFile(secretFile, sealed, error));
+  ASSERT_TRUE(UnsealMinisignSecretKey(sealed, "", key, error));
+  const std::string stale = std::to_string(std::time(nullptr) - 2 * 86400);
+  WriteTestFile(out + "/version.txt.minisig",
+                SignWithMinisignKey(key, ReadFileBytes(out + "/version.txt"),
+                                    "timestamp:" + stale + "\tfile:version.txt\thashed"));
+  std::filesystem::remove(Client("version.txt"));
+  configure(",maxage:1");
+  server_.SetBody("/servers.txt", "Frozen|" + server_.Url("/release") + "\n");
+  ChildResult frozen = run();
+  EXPECT_EQ(frozen.status, 1);
+  EXPECT_THAT(frozen.out, HasSubstr("更新文件列表已过期, 请选择其他服务器进行尝试：Frozen"));
+
+  // Rebuilt from scratch: "data.txt" keeps its version 1 and its length, not its content. Its timestamp
+  // comes from the clock alone, so the clock must have passed the installed release's.
+  WriteTestFile(Client("version.txt"), installed);
+  while (std::time(nullptr) <= signedAt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::filesystem::remove_all(out);
+  WriteTestFile(App("data.txt"), "SECOND");
+  publish(out);
+  configure("");
+  FileRequests();
+  ChildResult rebuilt = run();
+  EXPECT_EQ(rebuilt.status, 0) << rebuilt.out;
+  EXPECT_EQ(ReadFileBytes(Client("data.txt")), "SECOND");
+  EXPECT_THAT(FileRequests(),
+              ::testing::ElementsAre("/release/version.txt.minisig", "/release//data.txt.txt"));
 }
 
 // Names with every printable ASCII byte a release may hold reach real web servers as those
