@@ -4,10 +4,11 @@
 #include <string>
 #include <string_view>
 
-// Keys and signatures in the file formats of the minisign tool, so that releases can be signed
-// and checked with it as well as with our own code: Ed25519 signatures of a file's BLAKE2b-512
-// digest ("ED", or of the file itself in the legacy "Ed" form), each carrying a trusted comment
-// that is signed too. Binary values travel as byte strings. Any thread.
+// Public keys and signatures in the file formats of the minisign tool, so that releases can be
+// signed and checked with it as well as with our own code: Ed25519 signatures of a file's
+// BLAKE2b-512 digest ("ED", or of the file itself in the legacy "Ed" form), each carrying a
+// trusted comment that is signed too. Only checking lives here; making keys and signing is the
+// publisher's (publish/signing). Binary values travel as byte strings. Any thread.
 
 // A public key: the base64 line that Lodestar.cfg's pubkey holds, or a .pub file.
 struct MinisignPublicKey {
@@ -51,46 +52,3 @@ bool ReadMinisignTrustedComment(std::string_view signatureFile, std::string& com
 // writes it ("timestamp:1700000000\tfile:version.txt\thashed"); false when there is none, it is
 // no plain decimal number, or there are two.
 bool TrustedCommentTimestamp(std::string_view comment, int64_t& seconds);
-
-// A secret key ready to sign.
-struct MinisignSecretKey {
-  std::string keyId;      // 8 bytes
-  std::string seed;       // 32 bytes: the Ed25519 secret
-  std::string publicKey;  // 32 bytes
-};
-
-// A secret key file as stored, maybe still locked by its password.
-struct SealedMinisignKey {
-  bool encrypted = false;
-  std::string salt;
-  uint64_t opsLimit = 0;
-  uint64_t memLimit = 0;
-  std::string sealed;  // key id, secret key and checksum, xored with the password's key stream
-};
-
-// Reads a secret key file; false with the reason in error when it is none minisign makes.
-bool ParseMinisignSecretKeyFile(std::string_view text, SealedMinisignKey& key, std::string& error);
-
-// Opens a sealed key with its password (ignored for a key without one); false with the reason
-// in error for a wrong password or a damaged key.
-bool UnsealMinisignSecretKey(const SealedMinisignKey& sealed, std::string_view password,
-                             MinisignSecretKey& key, std::string& error);
-
-// The cost of deriving a key from a password, in minisign's terms (its defaults: 1 GiB, about
-// two seconds).
-struct PasswordCost {
-  uint64_t opsLimit = 33554432;
-  uint64_t memLimit = 1073741824;
-};
-
-// A new key pair as the texts of a public key file and a secret key file; the secret key is
-// sealed with the password unless it is empty. False with the reason in error on failure.
-bool MakeMinisignKeyPair(std::string_view password, const PasswordCost& cost,
-                         std::string& publicKeyFile, std::string& secretKeyFile,
-                         std::string& error);
-
-// The text of a .minisig file for content in the prehashed "ED" form, with trustedComment (one
-// line) signed along; the signature is checked against the key's public half before it is
-// returned. "" on failure.
-std::string SignWithMinisignKey(const MinisignSecretKey& key, std::string_view content,
-                                std::string_view trustedComment);

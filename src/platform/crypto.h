@@ -6,9 +6,10 @@
 #include <string>
 #include <string_view>
 
-// The cryptographic primitives of the updater and the publisher, from the system's crypto
-// library: nothing here is written by hand. Binary values travel as byte strings. Any thread;
-// one object per thread.
+// The cryptographic primitives that check, from the system's crypto library: nothing here is
+// written by hand. Those that make keys and sign are apart (crypto_signing.h), so that a program
+// that only checks links none of them. Binary values travel as byte strings. Any thread; one
+// object per thread.
 
 constexpr size_t kEd25519SeedBytes = 32;
 constexpr size_t kEd25519PublicKeyBytes = 32;
@@ -38,17 +39,3 @@ std::string Blake2b(std::string_view data, size_t digestBytes);
 // malformed input.
 bool Ed25519Verify(std::string_view publicKey, std::string_view message,
                    std::string_view signature);
-
-// Signs message with the key whose 32-byte seed is given; false on malformed input.
-bool Ed25519Sign(std::string_view seed, std::string_view message, std::string& signature);
-
-// A new key pair: the 32-byte seed and the 32-byte public key; false on failure.
-bool Ed25519NewKeyPair(std::string& seed, std::string& publicKey);
-
-// Bytes from the library's strong random generator.
-std::string RandomBytes(size_t count);
-
-// scrypt(password, salt, N = 2^nLog2, r, p) into size bytes; false for parameters the library
-// does not take (r other than 8) or on failure (too little memory).
-bool Scrypt(std::string_view password, std::string_view salt, unsigned nLog2, uint32_t r,
-            uint32_t p, size_t size, std::string& out);

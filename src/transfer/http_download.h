@@ -32,6 +32,9 @@ class DownloadProgress {
   virtual bool StopRequested() = 0;
 };
 
+// The User-Agent of every request; WinInet's session goes by the same name.
+constexpr char kUserAgent[] = "Lodestar_Quorrin";
+
 // One GET as its caller wants it.
 struct HttpRequest {
   std::string url;  // http scheme only

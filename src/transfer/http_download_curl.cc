@@ -94,8 +94,9 @@ Session NewSession() {
     throw std::bad_alloc();
   // "Accept-Encoding:" with no value keeps libcurl's own header off the request: nothing invites
   // an encoding, yet a server that encodes anyway is decoded (see Configure).
-  for (const char* header : {"Accept: */*", "User-Agent: Lodestar_Quorrin",
-                             "Cache-Control: no-cache", "Pragma: no-cache", "Accept-Encoding:"}) {
+  const std::string userAgent = std::string("User-Agent: ") + kUserAgent;
+  for (const char* header : {"Accept: */*", userAgent.c_str(), "Cache-Control: no-cache",
+                             "Pragma: no-cache", "Accept-Encoding:"}) {
     curl_slist* list = curl_slist_append(session.headers.get(), header);
     if (!list)
       throw std::bad_alloc();

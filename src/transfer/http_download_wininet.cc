@@ -48,11 +48,12 @@ constexpr auto kGatherTime = std::chrono::milliseconds(2);
 // How long shutting down waits for abandoned readers before leaving the session to the process.
 constexpr auto kReaderGrace = std::chrono::seconds(1);
 
-const wchar_t kAgent[] = L"Lodestar_Quorrin";
 // Nothing asks for an encoding; a server that encodes anyway is decoded here (BodyDecoder).
-const char kRequestHeaders[] =
-    "Accept: */*\r\nUser-Agent: Lodestar_Quorrin\r\nCache-Control: no-cache\r\n"
-    "Pragma: no-cache\r\n";
+std::string RequestHeaders() {
+  return std::string("Accept: */*\r\nUser-Agent: ") + kUserAgent +
+         "\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n";
+}
+
 // Every request is sent fresh, nothing is cached, and redirects are ours to judge.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
@@ -274,7 +275,8 @@ class SessionKeeper {
     if (session_)
       return session_;
     // The system's proxy settings apply.
-    session_ = InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    session_ = InternetOpenW(ToWide(kUserAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                             nullptr, 0);
     if (!session_)
       return nullptr;
     // Where WinInet honours them, they end a reader that the downloading thread gave up on.
@@ -519,7 +521,7 @@ class WinInetGet {
  private:
   void Start(const HttpUrl& url) {
     exchange_ = std::make_shared<Exchange>();
-    std::string headers = kRequestHeaders;
+    std::string headers = RequestHeaders();
     if (request_.resumeFrom > 0)
       headers += "Range: bytes=" + std::to_string(request_.resumeFrom) + "-\r\n";
     std::thread(Reader(exchange_, url, std::move(headers))).detach();

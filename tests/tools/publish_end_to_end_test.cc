@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "catalogue/minisign.h"
+#include "publish/signing/minisign_signing.h"
 #include "publish/signing_key.h"
 #include "support/child_process.h"
 #include "support/loopback_http_server.h"

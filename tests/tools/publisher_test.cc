@@ -16,6 +16,7 @@
 #include "listed_manifest.h"
 #include "publish/previous_release.h"
 #include "publish/publish_error.h"
+#include "publish/signing/minisign_signing.h"
 #include "publish/staging_area.h"
 #include "support/temp_dir.h"
 

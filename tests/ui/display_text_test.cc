@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/utf8.h"
 #include "ui/display_text.h"
 
 namespace {
@@ -23,6 +24,32 @@ TEST(DisplayText, Utf8CheckRejectsMalformedSequences) {
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // a surrogate
   EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
   EXPECT_FALSE(IsValidUtf8("\xE6\xB5"));          // cut short
+}
+
+TEST(DisplayText, Utf8CharsReadAsCodePointsAndStrayBytesAlone) {
+  const struct {
+    std::string text;
+    size_t at;
+    uint32_t codePoint;  // 0: not valid, read as U+FFFD
+    size_t length;
+  } cases[] = {
+      {"\x7F", 0, 0x7F, 1},
+      {"a\xC3\xA9", 1, 0xE9, 2},
+      {"服", 0, 0x670D, 3},
+      {"\xEF\xBF\xBD", 0, 0xFFFD, 3},
+      {"\xF0\x9F\x98\x80", 0, 0x1F600, 4},
+      {"\xF4\x8F\xBF\xBF", 0, 0x10FFFF, 4},
+      {"\xC0\xAF", 0, 0, 1},          // overlong
+      {"\xE6\xB5", 0, 0, 1},          // cut short
+      {"\xE6\xB5x", 1, 0, 1},         // a continuation byte alone
+      {"\xF8\x88\x80\x80", 0, 0, 1},  // no lead byte of UTF-8
+  };
+  for (const auto& c : cases) {
+    const Utf8Char read = ReadUtf8Char(c.text, c.at);
+    EXPECT_EQ(read.valid, c.codePoint != 0) << c.text;
+    EXPECT_EQ(read.codePoint, c.codePoint != 0 ? c.codePoint : 0xFFFD) << c.text;
+    EXPECT_EQ(read.length, c.length) << c.text;
+  }
 }
 
 TEST(DisplayText, CutNeverSplitsACharacter) {

@@ -10,6 +10,7 @@
 #include "catalogue/minisign.h"
 #include "dialog_harness.h"
 #include "platform/crypto.h"
+#include "publish/signing/minisign_signing.h"
 #include "support/test_platform.h"
 #include "transfer/inet_file.h"
 

@@ -10,6 +10,7 @@
 #include "catalogue/fetch_limits.h"
 #include "catalogue/minisign.h"
 #include "publish/release_scanner.h"
+#include "publish/signing/minisign_signing.h"
 
 // What one publish is asked to do.
 struct PublishOptions {

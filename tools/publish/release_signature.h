@@ -6,6 +6,7 @@
 
 #include "catalogue/minisign.h"
 #include "publish/release_scanner.h"
+#include "publish/signing/minisign_signing.h"
 
 // The signature an output folder serves now, as the key about to sign sees it. Publishing thread.
 struct ServedSignature {

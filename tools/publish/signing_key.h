@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "catalogue/minisign.h"
 #include "publish/release_scanner.h"
+#include "publish/signing/minisign_signing.h"
 
 // The publisher's key files: making a key pair and opening a secret key, with the password from
 // LODESTAR_KEY_PASSWORD or asked on the terminal without echo. Throw PublishError. Publishing

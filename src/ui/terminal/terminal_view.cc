@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/utf8.h"
 #include "ui/display_text.h"
 
 namespace {
@@ -29,19 +30,11 @@ bool ComesBefore(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-// Decodes the UTF-8 code point at text[i] (advancing i); invalid bytes count as one column.
+// The code point at text[i] (advancing i); a stray byte reads as U+FFFD, one column.
 uint32_t NextCodePoint(const std::string& text, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(text[i]);
-  size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-  if (i + length > text.size()) {
-    length = 1;
-  }
-  uint32_t cp = length == 1 ? c : c & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-  }
-  i += length;
-  return cp;
+  const Utf8Char c = ReadUtf8Char(text, i);
+  i += c.length;
+  return c.codePoint;
 }
 
 // Columns a character takes on a terminal: East Asian wide characters take two.
