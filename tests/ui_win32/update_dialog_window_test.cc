@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "transfer/transfer_library.h"
 #include "ui/win32/resource_ids.h"
@@ -67,9 +68,9 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
   };
   const Control controls[] = {
       {IDOK, L"Button", {181, 193, 50, 14}, false, L"关闭", 0},
-      {IDC_FILE_PROGRESS, L"msctls_progress32", {57, 173, 208, 12}, true, L"", PBS_SMOOTH},
-      {IDC_TOTAL_PROGRESS, L"msctls_progress32", {57, 155, 208, 12}, true, L"", PBS_SMOOTH},
-      {IDC_SERVER_COMBO, L"ComboBox", {57, 21, 208, 0}, true, L"", CBS_DROPDOWNLIST | CBS_SORT},
+      {IDC_FILE_PROGRESS, L"msctls_progress32", {69, 173, 196, 12}, true, L"", PBS_SMOOTH},
+      {IDC_TOTAL_PROGRESS, L"msctls_progress32", {69, 155, 196, 12}, true, L"", PBS_SMOOTH},
+      {IDC_SERVER_COMBO, L"ComboBox", {69, 21, 196, 0}, true, L"", CBS_DROPDOWNLIST | CBS_SORT},
       {IDC_AUTO_SELECT, L"Button", {46, 193, 59, 14}, false, L"自动选择服务器", 0},
       {IDC_UPDATE_NOW, L"Button", {118, 193, 50, 14}, true, L"立即更新", 0},
       {IDC_LOG, L"ListBox", {12, 39, 252, 93}, true, L"", LBS_NOTIFY | LBS_NOINTEGRALHEIGHT},
@@ -116,6 +117,33 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
   wchar_t title[64] = {};
   GetWindowTextW(dialog, title, 64);
   EXPECT_EQ(std::wstring(title), kTitle);
+}
+
+TEST_F(UpdateDialogWindowTest, LabelsHoldTheirTextOnOneLine) {
+  const std::pair<const wchar_t*, RECT> labels[] = {{L"选择服务器：", {12, 23, 54, 8}},
+                                                    {L"更新总进度：", {12, 157, 54, 8}},
+                                                    {L"当 前 进 度：", {12, 175, 54, 8}}};
+  for (const auto& [text, units] : labels) {
+    HWND label = FindWindowExW(dialog, nullptr, L"Static", text);
+    ASSERT_NE(label, nullptr);
+    RECT mapped = units;
+    MapDialogRect(dialog, &mapped);
+    RECT actual{};
+    GetWindowRect(label, &actual);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
+    EXPECT_EQ(actual.left, mapped.left);
+    EXPECT_EQ(actual.top, mapped.top);
+    EXPECT_EQ(actual.right - actual.left, mapped.right);
+    // A static wraps what does not fit, and a second line falls below its 8 units.
+    HDC dc = GetDC(label);
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    RECT needed{};
+    DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    EXPECT_LE(needed.right, actual.right - actual.left);
+  }
 }
 
 TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {

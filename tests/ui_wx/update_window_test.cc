@@ -124,10 +124,21 @@ TEST_F(UpdateWindowTest, HasEveryControlWithItsIdTextAndVisibility) {
 
 TEST_F(UpdateWindowTest, PlacesTheBarsBesideTheirLabels) {
   // Bar 1001 (the whole run) is the upper one, beside "更新总进度："; bar 1000 below it.
-  EXPECT_EQ(Find<wxGauge>(1001)->GetPosition(), Dlu(57, 155));
-  EXPECT_EQ(Find<wxGauge>(1000)->GetPosition(), Dlu(57, 173));
+  EXPECT_EQ(Find<wxGauge>(1001)->GetPosition(), Dlu(69, 155));
+  EXPECT_EQ(Find<wxGauge>(1000)->GetPosition(), Dlu(69, 173));
   EXPECT_EQ(FindLabel("更新总进度：")->GetPosition(), Dlu(12, 157));
   EXPECT_EQ(FindLabel("当 前 进 度：")->GetPosition(), Dlu(12, 175));
+  for (int id : {1000, 1001, 1003}) {
+    EXPECT_EQ(Find<wxWindow>(id)->GetPosition().x, Dlu(69, 0).x) << id;
+    EXPECT_EQ(Find<wxWindow>(id)->GetSize().x, window->ConvertDialogToPixels(wxSize(196, 0)).x)
+        << id;
+  }
+  // A label cut to its size drops what does not fit.
+  for (const char* text : {"选择服务器：", "更新总进度：", "当 前 进 度："}) {
+    wxStaticText* label = FindLabel(text);
+    EXPECT_EQ(label->GetSize().x, window->ConvertDialogToPixels(wxSize(54, 0)).x) << text;
+    EXPECT_LE(label->GetTextExtent(label->GetLabel()).x, label->GetSize().x) << text;
+  }
   EXPECT_EQ(Find<wxButton>(1005)->GetPosition(), Dlu(118, 193));
   EXPECT_EQ(Find<wxListBox>(1008)->GetRect(),
             wxRect(Dlu(12, 39), window->ConvertDialogToPixels(wxSize(252, 93))));

@@ -93,22 +93,29 @@ void UpdateWindow::CreateControls() {
   auto* closeButton = new wxButton(this, kIdClose, WxText("关闭"), at(close), size(close));
   closeButton->Hide();
 
-  const Place file{57, 173, 208, 12};
+  // The labels' column, as in the Windows template, where "当 前 进 度：" needs 52 units in SimSun
+  // (its spaces are half-width); 2 to spare. The server box and the bars start 3 units after it
+  // and end at 265.
+  constexpr int labelWidth = 54;
+  constexpr int fieldLeft = 12 + labelWidth + 3;
+  constexpr int fieldWidth = 265 - fieldLeft;
+
+  const Place file{fieldLeft, 173, fieldWidth, 12};
   fileProgress_ =
       new wxGauge(this, kIdFileProgress, 100, at(file), size(file), wxGA_HORIZONTAL | wxGA_SMOOTH);
-  const Place total{57, 155, 208, 12};
+  const Place total{fieldLeft, 155, fieldWidth, 12};
   totalProgress_ = new wxGauge(this, kIdTotalProgress, 100, at(total), size(total),
                                wxGA_HORIZONTAL | wxGA_SMOOTH);
 
-  label("更新总进度：", Place{12, 157, 42, 8});
-  label("当 前 进 度：", Place{12, 175, 42, 8});
-  const Place serverLabel{12, 23, 42, 8};
+  label("更新总进度：", Place{12, 157, labelWidth, 8});
+  label("当 前 进 度：", Place{12, 175, labelWidth, 8});
+  const Place serverLabel{12, 23, labelWidth, 8};
   label("选择服务器：", serverLabel);
 
   // The template's 190 units are the height of the dropped list. The closed box keeps the
   // toolkit's own height, which is taller than the template's row, so it is centred on the row
   // of its label rather than hung from the row's top, and clears the log below.
-  const Place combo{57, 21, 208, 190};
+  const Place combo{fieldLeft, 21, fieldWidth, 190};
   serverCombo_ = new wxComboBox(this, kIdServerCombo, wxString(), at(combo),
                                 wxSize(size(combo).GetWidth(), -1), 0, nullptr,
                                 wxCB_DROPDOWN | wxCB_READONLY | wxCB_SORT);
