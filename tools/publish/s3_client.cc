@@ -384,8 +384,10 @@ void S3Client::CompleteMultipart(const std::string& key, const std::string& uplo
            XmlText(etags[i]) + "</ETag></Part>";
   }
   xml += "</CompleteMultipartUpload>";
+  // Not the form that libcurl announces for a POST by default: a store may read it as one.
   Response response = Send("POST", key, "uploadId=" + EncodeQueryValue(uploadId),
-                           RequestBody::Text(xml), {}, kAnswerLimit);
+                           RequestBody::Text(xml), {{"Content-Type", "application/xml"}},
+                           kAnswerLimit);
   // S3 may answer 200 and still report a failure in the body.
   bool failed = false;
   ReadXmlLeaves(
