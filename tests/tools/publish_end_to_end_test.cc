@@ -55,6 +55,20 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
 
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, scratch.path()}).status, 2);
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, "--bogus", "a", "b"}).status, 2);
+  const std::vector<std::vector<std::string>> misuses = {
+      {"--upload", "out"},
+      {"--upload", "--sign", "k", "out", "s3://b/p"},
+      {"--auto", "app", "out"},
+      {"--install", "out", "dest", "--serverlist", "http://h/s"},
+      {"--install", "out", "dest", "--client", "L", "--serverlist", "u", "--language", "de"},
+      {"--install", "--upload", "out", "dest"},
+  };
+  for (std::vector<std::string> misuse : misuses) {
+    misuse.insert(misuse.begin(), LODESTAR_PUBLISH_BINARY);
+    ChildResult refused = RunTool(misuse);
+    EXPECT_EQ(refused.status, 2) << refused.out;
+    EXPECT_THAT(refused.out, HasSubstr("Try 'lodestar-publish --help'"));
+  }
 
   ChildResult missing =
       RunTool({LODESTAR_PUBLISH_BINARY, scratch.File("nope"), scratch.File("out")});

@@ -25,7 +25,7 @@ namespace {
 constexpr char kPreviousManifestName[] = "version.txt.previous";
 constexpr uint64_t kMaxParts = 10000;
 
-// A manifest's files as clients read them, without creating anything on disk.
+// A manifest's files as clients read them, without creating anything on disk. Publishing thread.
 class ListedRelease : public FileCatalogue {
  public:
   ListedRelease() : FileCatalogue("/") {}

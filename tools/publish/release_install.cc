@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <optional>
 #include <system_error>
 
 #include "catalogue/file_catalogue.h"
@@ -23,7 +22,8 @@ namespace {
 constexpr char kClientName[] = "Lodestar";
 constexpr char kConfigName[] = "Lodestar.cfg";
 
-// A folder being filled beside the destination; removed unless it was put in place.
+// A folder being filled beside the destination; removed unless it was put in place. Publishing
+// thread.
 class PendingFolder {
  public:
   explicit PendingFolder(const std::string& destination) {

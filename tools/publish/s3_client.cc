@@ -15,6 +15,7 @@
 #include "publish/publish_error.h"
 #include "publish/xml_leaves.h"
 
+// What one request got back. Publishing thread.
 struct S3Client::Response {
   CURLcode code = CURLE_OK;
   std::string curlError;
@@ -41,7 +42,7 @@ std::string HashOf(const std::string& text) {
   return hash.HexDigest();
 }
 
-// Feeds a request body to libcurl from memory or from the file range.
+// Feeds a request body to libcurl from memory or from the file range; publishing thread.
 struct BodyReader {
   const RequestBody* body;
   uint64_t done = 0;
@@ -73,6 +74,7 @@ size_t ReadBody(char* buffer, size_t size, size_t count, void* data) {
   return want;
 }
 
+// Collects a response's body up to a limit; publishing thread.
 struct BodyWriter {
   std::string* out;
   size_t limit;
@@ -385,9 +387,9 @@ void S3Client::CompleteMultipart(const std::string& key, const std::string& uplo
   }
   xml += "</CompleteMultipartUpload>";
   // Not the form that libcurl announces for a POST by default: a store may read it as one.
-  Response response = Send("POST", key, "uploadId=" + EncodeQueryValue(uploadId),
-                           RequestBody::Text(xml), {{"Content-Type", "application/xml"}},
-                           kAnswerLimit);
+  Response response =
+      Send("POST", key, "uploadId=" + EncodeQueryValue(uploadId), RequestBody::Text(xml),
+           {{"Content-Type", "application/xml"}}, kAnswerLimit);
   // S3 may answer 200 and still report a failure in the body.
   bool failed = false;
   ReadXmlLeaves(

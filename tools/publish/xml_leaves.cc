@@ -8,6 +8,7 @@
 
 namespace {
 
+// One document's reading: the open elements and the text of the innermost. Publishing thread.
 struct Reading {
   const std::function<void(const std::string&)>& open;
   const std::function<void(const std::string&, const std::string&)>& leaf;
