@@ -171,6 +171,24 @@ bool SameContent(int a, int b, uint64_t length, Sha256* hashA) {
   return true;
 }
 
+std::string HashFileRange(int fd, uint64_t offset, uint64_t length, const std::string& path) {
+  std::vector<char> buffer(kChunk);
+  Sha256 hash;
+  for (uint64_t done = 0; done < length;) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, length - done));
+    ssize_t got = ReadFull(fd, buffer.data(), want, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      throw PublishError(SystemErrorText("read", path, errno));
+    }
+    if (static_cast<size_t>(got) != want) {
+      throw PublishError("'" + path + "' became shorter while it was read");
+    }
+    hash.Update(buffer.data(), want);
+    done += want;
+  }
+  return hash.HexDigest();
+}
+
 void WriteFileDurably(const std::string& path, const std::string& data) {
   WriteThrough(CreateForWriting(path), data, path);
 }

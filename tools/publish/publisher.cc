@@ -1,7 +1,6 @@
 #include "publish/publisher.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "platform/file_system.h"
 #include "publish/file_time.h"
 #include "publish/manifest_document.h"
+#include "publish/output_folder.h"
 #include "publish/posix_files.h"
 #include "publish/previous_release.h"
 #include "publish/publish_error.h"
@@ -55,37 +55,6 @@ bool Contains(const std::string& outer, const std::string& inner) {
   return inner == outer ||
          (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
           (outer.back() == '/' || inner[outer.size()] == '/'));
-}
-
-// The output folder as an absolute path without "." or ".." parts or a trailing "/".
-std::string ResolvedOutputFolder(const std::string& given) {
-  std::error_code error;
-  std::filesystem::path absolute = std::filesystem::absolute(given, error);
-  std::string outDir;
-  if (!error) {
-    outDir = std::filesystem::weakly_canonical(absolute, error).string();
-  }
-  while (outDir.size() > 1 && outDir.back() == '/') {
-    outDir.pop_back();
-  }
-  if (error || outDir.empty()) {
-    throw PublishError("cannot resolve the output folder '" + given + "'");
-  }
-  return outDir;
-}
-
-// Locks the output folder against a second publisher (or re-signer) for the life of the lock.
-UniqueFd LockOutputFolder(const std::string& outDir) {
-  UniqueFd fd(open(outDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid())
-    throw PublishError(SystemErrorText("open the output folder", outDir, errno));
-  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) {
-      throw PublishError("another publish into '" + outDir + "' is running");
-    }
-    throw PublishError(SystemErrorText("lock the output folder", outDir, errno));
-  }
-  return fd;
 }
 
 // Names that would land on the manifest, the staging folder, or each other once ".txt" is
