@@ -125,8 +125,9 @@ int main(int argc, char** argv) {
     } else if (!optionsEnded && (arg == "-q" || arg == "--quiet")) {
       quiet = true;
     } else if (!optionsEnded && arg == "--exclude") {
-      if (i + 1 >= argc)
+      if (i + 1 >= argc) {
         return UsageError("--exclude needs a PATTERN");
+      }
       options.excludes.push_back(argv[++i]);
     } else if (!optionsEnded && arg.rfind("--exclude=", 0) == 0) {
       options.excludes.push_back(arg.substr(std::strlen("--exclude=")));
@@ -142,14 +143,16 @@ int main(int argc, char** argv) {
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option '" + arg + "'");
     } else {
-      if (count == 2)
+      if (count == 2) {
         return UsageError("too many arguments");
+      }
       positional[count++] = arg;
     }
   }
   if (!keygenDir.empty()) {
-    if (count > 0 || !keyFile.empty() || !resignKeyFile.empty())
+    if (count > 0 || !keyFile.empty() || !resignKeyFile.empty()) {
       return UsageError("--keygen DIR takes nothing else");
+    }
     return MakeKeys(keygenDir);
   }
   if (!resignKeyFile.empty()) {
@@ -158,18 +161,21 @@ int main(int argc, char** argv) {
     }
     return SignAgain(resignKeyFile, positional[0], quiet);
   }
-  if (count < 2)
+  if (count < 2) {
     return UsageError("APP_DIR and OUT_DIR are required");
-  if (options.allowUnsigned && !keyFile.empty())
+  }
+  if (options.allowUnsigned && !keyFile.empty()) {
     return UsageError("--sign and --unsigned exclude each other");
+  }
   options.appDir = positional[0];
   options.outDir = positional[1];
   options.log = MakeLog(quiet);
 
   try {
     // The key first: a wrong password must fail before anything is staged.
-    if (!keyFile.empty())
+    if (!keyFile.empty()) {
       options.signingKey = OpenSecretKey(keyFile);
+    }
     PublishSummary summary = Publish(options);
     std::cout << "published " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
               << summary.bytes << " bytes) to " << options.outDir << ": "

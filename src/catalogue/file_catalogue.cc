@@ -20,14 +20,16 @@ constexpr std::string_view kSelfUpdateName = "Lodestar._exe";
 // "h" in lower case when it is 64 hex digits of either case; "" otherwise, as when it is absent.
 std::string ReadHash(const JsonObject& file) {
   const std::string* text = file.getString("h");
-  if (text == nullptr || text->size() != 64)
+  if (text == nullptr || text->size() != 64) {
     return {};
+  }
   std::string hash = *text;
   for (char& c : hash) {
-    if (c >= 'A' && c <= 'F')
+    if (c >= 'A' && c <= 'F') {
       c = static_cast<char>(c - 'A' + 'a');
-    else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+    } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
       return {};
+    }
   }
   return hash;
 }

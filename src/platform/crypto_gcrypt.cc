@@ -35,8 +35,9 @@ struct Sexp {
 std::string TokenData(gcry_sexp_t expression, const char* token) {
   Sexp list;
   list.value = gcry_sexp_find_token(expression, token, 0);
-  if (list.value == nullptr)
+  if (list.value == nullptr) {
     return {};
+  }
   size_t size = 0;
   const char* data = gcry_sexp_nth_data(list.value, 1, &size);
   return data != nullptr ? std::string(data, size) : std::string();
@@ -101,8 +102,9 @@ std::string Sha256::HexDigest() {
 std::string Blake2b(std::string_view data, size_t digestBytes) {
   Initialise();
   int algorithm = Blake2bAlgorithm(digestBytes);
-  if (algorithm == 0)
+  if (algorithm == 0) {
     return {};
+  }
   std::string digest(digestBytes, '\0');
   gcry_md_hash_buffer(algorithm, digest.data(), data.data(), data.size());
   return digest;
@@ -111,8 +113,9 @@ std::string Blake2b(std::string_view data, size_t digestBytes) {
 bool Ed25519Verify(std::string_view publicKey, std::string_view message,
                    std::string_view signature) {
   Initialise();
-  if (publicKey.size() != kEd25519PublicKeyBytes || signature.size() != kEd25519SignatureBytes)
+  if (publicKey.size() != kEd25519PublicKeyBytes || signature.size() != kEd25519SignatureBytes) {
     return false;
+  }
   Sexp key, sig, data;
   if (gcry_sexp_build(&key.value, nullptr,
                       "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
@@ -127,8 +130,9 @@ bool Ed25519Verify(std::string_view publicKey, std::string_view message,
 
 bool Ed25519Sign(std::string_view seed, std::string_view message, std::string& signature) {
   Initialise();
-  if (seed.size() != kEd25519SeedBytes)
+  if (seed.size() != kEd25519SeedBytes) {
     return false;
+  }
   Sexp key, data, result;
   if (gcry_sexp_build(&key.value, nullptr,
                       "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
@@ -138,8 +142,9 @@ bool Ed25519Sign(std::string_view seed, std::string_view message, std::string& s
   }
   std::string r = TokenData(result.value, "r");
   std::string s = TokenData(result.value, "s");
-  if (r.size() != 32 || s.size() != 32)
+  if (r.size() != 32 || s.size() != 32) {
     return false;
+  }
   signature = r + s;
   return true;
 }
@@ -154,13 +159,15 @@ bool Ed25519NewKeyPair(std::string& seed, std::string& publicKey) {
   }
   Sexp secret;
   secret.value = gcry_sexp_find_token(pair.value, "private-key", 0);
-  if (secret.value == nullptr)
+  if (secret.value == nullptr) {
     return false;
+  }
   seed = TokenData(secret.value, "d");
   publicKey = TokenData(secret.value, "q");
   // Some versions mark a compressed point with a leading 0x40.
-  if (publicKey.size() == kEd25519PublicKeyBytes + 1 && publicKey[0] == 0x40)
+  if (publicKey.size() == kEd25519PublicKeyBytes + 1 && publicKey[0] == 0x40) {
     publicKey.erase(0, 1);
+  }
   return seed.size() == kEd25519SeedBytes && publicKey.size() == kEd25519PublicKeyBytes;
 }
 
@@ -175,8 +182,9 @@ bool Scrypt(std::string_view password, std::string_view salt, unsigned nLog2, ui
             uint32_t p, size_t size, std::string& out) {
   Initialise();
   // The library's scrypt has r fixed at 8 and takes N as an int.
-  if (r != 8 || nLog2 == 0 || nLog2 > 30 || p == 0 || p > 0x7fffffff)
+  if (r != 8 || nLog2 == 0 || nLog2 > 30 || p == 0 || p > 0x7fffffff) {
     return false;
+  }
   out.assign(size, '\0');
   return gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_SCRYPT, 1 << nLog2, salt.data(),
                          salt.size(), p, size, out.data()) == 0;

@@ -23,8 +23,9 @@ CInetFile* DownloadQueue::Back() {
 
 std::unique_ptr<CInetFile> DownloadQueue::PopFront() {
   LockGuard guard(&lock_);
-  if (tasks_.empty())
+  if (tasks_.empty()) {
     return nullptr;
+  }
   std::unique_ptr<CInetFile> task = std::move(tasks_.front());
   tasks_.pop_front();
   return task;
@@ -37,8 +38,9 @@ size_t DownloadQueue::Size() {
 
 void DownloadQueue::RemoveAndDelete(CInetFile* task) {
   LockGuard guard(&lock_);
-  if (!task)
+  if (!task) {
     return;
+  }
   // The queue owns each task once, so there is at most one entry; a task it doesn't hold is
   // not its to delete.
   for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {

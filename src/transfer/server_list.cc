@@ -8,8 +8,9 @@ ServerList::~ServerList() {
 
 bool ServerList::Add(std::unique_ptr<ServerEntry> entry) {
   LockGuard guard(&lock_);
-  if (!entry)
+  if (!entry) {
     return false;
+  }
   entries_.push_back(std::move(entry));
   return true;
 }
@@ -27,8 +28,9 @@ bool ServerList::AddEntry(const std::string& name, const std::string& url) {
 
 void ServerList::RemoveAndDelete(ServerEntry* entry) {
   LockGuard guard(&lock_);
-  if (!entry)
+  if (!entry) {
     return;
+  }
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
     if (it->get() == entry) {
       entries_.erase(it);
@@ -44,6 +46,7 @@ size_t ServerList::Size() {
 
 void ServerList::DeleteAll() {
   LockGuard guard(&lock_);
-  while (!entries_.empty())
+  while (!entries_.empty()) {
     entries_.pop_front();
+  }
 }

@@ -108,8 +108,9 @@ TEST(DownloadQueue, RemovingARunningTaskCancelsAndWaitsForIt) {
   int done = 0;
   while (window.TryTake(message)) {
     EXPECT_EQ(message.lParam, running);
-    if (message.message == WM_TRANSFER_DONE)
+    if (message.message == WM_TRANSFER_DONE) {
       ++done;
+    }
     last = message;
   }
   EXPECT_EQ(done, 1);

@@ -61,8 +61,9 @@ TEST(MessageQueue, PostsFromManyThreadsAllArrive) {
   std::vector<std::thread> posters;
   for (int t = 0; t < kThreads; ++t) {
     posters.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i)
+      for (int i = 0; i < kEach; ++i) {
         queue.Post(WM_TRANSFER_PROGRESS, t * kEach + i, nullptr);
+      }
     });
   }
   std::set<uint32_t> seen;
@@ -70,8 +71,9 @@ TEST(MessageQueue, PostsFromManyThreadsAllArrive) {
   while (seen.size() < kThreads * kEach && queue.Wait(message, std::chrono::seconds(10))) {
     seen.insert(message.wParam);
   }
-  for (auto& poster : posters)
+  for (auto& poster : posters) {
     poster.join();
+  }
   EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
 }
 
@@ -169,8 +171,9 @@ TEST(MessageQueue, WakesTheOwnerOnceUntilItLooksAndNotForStreamingProgress) {
       {WM_TRANSFER_PROGRESS, 1, 6, DeliveryEnd::Empty},
   };
   for (const Step& step : steps) {
-    for (int i = 0; i < step.posts; ++i)
+    for (int i = 0; i < step.posts; ++i) {
       queue.Post(step.message, 1024, nullptr);
+    }
     EXPECT_EQ(queue.wakes, step.wakes) << step.message << " x" << step.posts;
     if (step.posts > 0) {
       EXPECT_EQ(queue.woken, step.message);
@@ -191,8 +194,9 @@ TEST(ErrorTextFor, EachCodeHasItsTextAndOthersTheDefault) {
   EXPECT_STREQ(ErrorTextFor(Cancelled), "主动取消连接");
   EXPECT_STREQ(ErrorTextFor(BadUrl), "URL不正确");
   EXPECT_STREQ(ErrorTextFor(FileVerifyFailed), "文件校验失败");
-  for (int code : {0, 11, -1, 65535})
+  for (int code : {0, 11, -1, 65535}) {
     EXPECT_STREQ(ErrorTextFor(code), kDefault) << code;
+  }
 }
 
 }  // namespace

@@ -21,16 +21,20 @@ bool ExclusionRules::Excludes(const std::string& relativePath, const std::string
   // The client's own files beside it: its configuration, its manifest, the record of a failed
   // run's progress and the signature it accepted last. Installed, they would overwrite its state.
   for (const char* own : {"Lodestar.cfg", kManifestName, kProgressRecordName, kSignatureName}) {
-    if (relativePath == own)
+    if (relativePath == own) {
       return true;
+    }
   }
-  if (EndsWith(name, ".update"))
+  if (EndsWith(name, ".update")) {
     return true;
+  }
   for (const std::string& pattern : patterns_) {
-    if (fnmatch(pattern.c_str(), relativePath.c_str(), FNM_PATHNAME) == 0)
+    if (fnmatch(pattern.c_str(), relativePath.c_str(), FNM_PATHNAME) == 0) {
       return true;
-    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0)
+    }
+    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) {
       return true;
+    }
   }
   return false;
 }
