@@ -96,7 +96,7 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (delivering_) {
-      return DeliveryEnd::Busy;
+      return DeliveryEnd::kBusy;
     }
     delivering_ = true;
     awake_ = true;
@@ -110,7 +110,7 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
       if (closed_) {
         delivering_ = false;
         Asleep(false);
-        return DeliveryEnd::Stopped;
+        return DeliveryEnd::kStopped;
       }
       if (queue_.empty()) {
         delivering_ = false;
@@ -119,11 +119,11 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
         }
         const bool polling = progressRun_ >= pollAfter_;
         Asleep(polling);
-        return polling ? DeliveryEnd::Polling : DeliveryEnd::Empty;
+        return polling ? DeliveryEnd::kPolling : DeliveryEnd::kEmpty;
       }
       if (tookAny && Clock::now() - start >= slice) {
         delivering_ = false;
-        return DeliveryEnd::More;  // the rest after the loop's own work
+        return DeliveryEnd::kMore;  // the rest after the loop's own work
       }
       copies = TakeFront(message, SIZE_MAX);
       tookAny = true;
@@ -134,7 +134,7 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
       std::lock_guard<std::mutex> lock(mutex_);
       delivering_ = false;
       Asleep(false);
-      return DeliveryEnd::Stopped;
+      return DeliveryEnd::kStopped;
     }
   }
 }

@@ -416,7 +416,7 @@ TEST_F(InetFileTest, FileLengthsAgainstTheManifest) {
                  std::to_string(c.expectedSize));
     auto task = Task(c.path, c.kind);
     task->expectedSize = c.expectedSize;
-    task->sizeRequired = c.sizeRequired;
+    task->terms.exactSize = c.sizeRequired;
     const std::string output = task->localPath + (c.kind == KindFile ? ".update" : "");
     ::unlink(output.c_str());
     RunReport report = RunToEnd(*task);
@@ -471,8 +471,8 @@ TEST_F(InetFileTest, HashedFilesAreCheckedAndContinued) {
     SCOPED_TRACE(c.path + std::to_string(c.ranges.size()) + " " + std::to_string(c.thing));
     auto task = Task(c.path, KindFile);
     task->expectedSize = body.size();
-    task->sizeRequired = true;
-    task->expectedHash = c.hash;
+    task->terms.exactSize = true;
+    task->terms.sha256 = c.hash;
     const std::filesystem::path update = NativePath(task->localPath + ".update");
     std::filesystem::remove_all(update);
     ASSERT_TRUE(WriteFileBytes(c.thing == 0 ? task->localPath + ".update" : other, c.kept));

@@ -125,25 +125,25 @@ TEST(MessageQueue, DeliverHandsOverCopiesTogetherAndKeepsWhatAStoppedHandlerLeft
   queue.Post(WM_TRANSFER_DONE, 0, task, 2);
   EXPECT_EQ(queue.Pending(), 8u);
   std::vector<std::pair<uint32_t, size_t>> seen;
-  DeliveryEnd nested = DeliveryEnd::Empty;
+  DeliveryEnd nested = DeliveryEnd::kEmpty;
   auto handler = [&](const PostedMessage& message, size_t copies) {
     nested = queue.Deliver([](const PostedMessage&, size_t) { return true; }, milliseconds(100));
     seen.emplace_back(message.lParam == task ? message.wParam : 1, copies);
     return seen.size() != 1;
   };
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
-  EXPECT_EQ(nested, DeliveryEnd::Busy);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::kStopped);
+  EXPECT_EQ(nested, DeliveryEnd::kBusy);
   EXPECT_EQ(queue.Pending(), 4u);
   // A slice already used up still hands over one take, then leaves the rest for later.
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(0)), DeliveryEnd::More);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(0)), DeliveryEnd::kMore);
   EXPECT_EQ(queue.Pending(), 3u);
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Empty);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::kEmpty);
   using Seen = std::vector<std::pair<uint32_t, size_t>>;
   EXPECT_EQ(seen, (Seen{{1024, 4}, {1, 1}, {452, 1}, {0, 1}, {0, 1}}));
   queue.Post(WM_TRANSFER_PROGRESS, 1024, task, 5);
   queue.Close();
   EXPECT_EQ(queue.Pending(), 0u);
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::kStopped);
   EXPECT_EQ(seen.size(), 5u);
 }
 
@@ -161,14 +161,14 @@ TEST(MessageQueue, WakesTheOwnerOnceUntilItLooksAndNotForStreamingProgress) {
     DeliveryEnd end;  // of the delivery after them
   };
   const Step steps[] = {
-      {WM_TRANSFER_PROGRESS, 2, 1, DeliveryEnd::Empty},
-      {WM_TRANSFER_PROGRESS, 2, 2, DeliveryEnd::Polling},
-      {WM_TRANSFER_PROGRESS, 5, 2, DeliveryEnd::Polling},
-      {WM_TRANSFER_DONE, 1, 3, DeliveryEnd::Empty},
-      {WM_TRANSFER_PROGRESS, 1, 4, DeliveryEnd::Empty},
-      {WM_TRANSFER_PROGRESS, 2, 5, DeliveryEnd::Polling},
-      {WM_TRANSFER_PROGRESS, 0, 5, DeliveryEnd::Empty},  // a look that finds nothing ends polling
-      {WM_TRANSFER_PROGRESS, 1, 6, DeliveryEnd::Empty},
+      {WM_TRANSFER_PROGRESS, 2, 1, DeliveryEnd::kEmpty},
+      {WM_TRANSFER_PROGRESS, 2, 2, DeliveryEnd::kPolling},
+      {WM_TRANSFER_PROGRESS, 5, 2, DeliveryEnd::kPolling},
+      {WM_TRANSFER_DONE, 1, 3, DeliveryEnd::kEmpty},
+      {WM_TRANSFER_PROGRESS, 1, 4, DeliveryEnd::kEmpty},
+      {WM_TRANSFER_PROGRESS, 2, 5, DeliveryEnd::kPolling},
+      {WM_TRANSFER_PROGRESS, 0, 5, DeliveryEnd::kEmpty},  // a look that finds nothing ends polling
+      {WM_TRANSFER_PROGRESS, 1, 6, DeliveryEnd::kEmpty},
   };
   for (const Step& step : steps) {
     for (int i = 0; i < step.posts; ++i) {

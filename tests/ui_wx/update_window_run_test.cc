@@ -129,6 +129,9 @@ TEST_F(UpdateWindowRunTest, UserPicksAServerAndPressesUpdateNow) {
     }
     selected = Utf8Text(combo->GetStringSelection());
     combo->SetSelection(combo->FindString("Main"));
+    wxCommandEvent picked(wxEVT_COMBOBOX, kIdServerCombo);  // as the user's pick sends it
+    picked.SetEventObject(combo);
+    combo->ProcessWindowEvent(picked);
     pressed = true;
     wxCommandEvent click(wxEVT_BUTTON, kIdUpdateNow);
     click.SetEventObject(button);

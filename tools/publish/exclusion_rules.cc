@@ -2,7 +2,7 @@
 
 #include <fnmatch.h>
 
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 
 namespace {
 
@@ -20,12 +20,12 @@ void ExclusionRules::Add(const std::string& pattern) {
 bool ExclusionRules::Excludes(const std::string& relativePath, const std::string& name) const {
   // The client's own files beside it: its configuration, its manifest, the record of a failed
   // run's progress and the signature it accepted last. Installed, they would overwrite its state.
-  for (const char* own : {"Lodestar.cfg", kManifestName, kProgressRecordName, kSignatureName}) {
+  for (const char* own : {kConfigurationName, kManifestName, kProgressRecordName, kSignatureName}) {
     if (relativePath == own) {
       return true;
     }
   }
-  if (EndsWith(name, ".update")) {
+  if (EndsWith(name, kUpdateSuffix)) {
     return true;
   }
   for (const std::string& pattern : patterns_) {

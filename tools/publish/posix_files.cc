@@ -223,11 +223,11 @@ std::string ReadPrefix(int fd, size_t limit, const std::string& path) {
 bool ReadFileIfPresent(const std::string& path, std::string& out) {
   std::string reason;
   switch (ReadWholeFile(path, out, reason)) {
-    case ReadResult::Read:
+    case ReadResult::kRead:
       return true;
-    case ReadResult::Missing:
+    case ReadResult::kMissing:
       return false;
-    case ReadResult::Failed:
+    case ReadResult::kFailed:
       break;
   }
   throw PublishError("cannot read '" + path + "': " + reason);

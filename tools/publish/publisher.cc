@@ -14,7 +14,7 @@
 #include <set>
 #include <system_error>
 
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 #include "platform/file_system.h"
 #include "publish/file_time.h"
 #include "publish/manifest_document.h"

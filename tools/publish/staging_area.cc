@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 #include "platform/file_system.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
