@@ -57,10 +57,6 @@ void MessageQueue::Close() {
   arrived_.notify_all();
 }
 
-bool MessageQueue::IsClosed() const {
-  return closed_;
-}
-
 bool MessageQueue::Wait(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   std::unique_lock<std::mutex> lock(mutex_);

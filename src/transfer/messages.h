@@ -84,7 +84,6 @@ class MessageQueue : public MessageTarget {
   void Post(unsigned message, uint32_t wParam, CInetFile* lParam, size_t copies = 1) override;
   // Drops every queued message and every later Post; a running Deliver hands over no more.
   void Close();
-  bool IsClosed() const;
   // Waits up to timeout until a message is queued; false when none came or the queue is closed.
   bool Wait(std::chrono::milliseconds timeout);
   // Takes the oldest message, waiting up to timeout; false when none came.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fake_transfers.h"
+#include "faulty_disk.h"
 #include "recording_view.h"
 #include "support/loopback_http_server.h"
 #include "support/manifest_text.h"
@@ -117,7 +118,7 @@ class DialogHarness : public ::testing::Test {
   bool Open(const UpdateSettings& settings) {
     fakes_.running.clear();  // those of a dialog that is gone
     TransferStarter& starter = fake_ ? static_cast<TransferStarter&>(fakes_) : RealStarter();
-    dialog_ = std::make_unique<UpdateDialog>(view_, queue_, settings, launcher_, starter);
+    dialog_ = std::make_unique<UpdateDialog>(view_, queue_, settings, launcher_, starter, disk_);
     FixClock();
     return dialog_->OnInitDialog();
   }
@@ -232,6 +233,7 @@ class DialogHarness : public ::testing::Test {
   MessageQueue queue_;
   bool fake_ = false;
   FakeTransfers fakes_;
+  FaultyDisk disk_;
   std::unique_ptr<UpdateDialog> dialog_;
   int64_t secondsNow_ = 0;  // the seconds since 1970 that the dialog takes for now
   // Called with each posted message before the dialog handles it.

@@ -629,6 +629,35 @@ TEST_F(SignedRun, TimestampsBelowTheFloorOrPastTheMaximumAgeAreRefused) {
   }
 }
 
+// A clean run's bookkeeping goes signature, record, manifest: at the first that fails it stops, so
+// the floor never stands below files in place, and no record outlives the manifest it completes.
+TEST_F(SignedRun, SavingStopsAtTheFirstFileThatCannotBeWritten) {
+  const struct {
+    std::string* call;
+    const char* name;
+    bool signatureKept, recordKept;
+  } cases[] = {{&disk_.failReplace, "version.txt.minisig", false, true},
+               {&disk_.failRemove, "version.txt.progress", true, true},
+               {&disk_.failReplace, "version.txt", true, false}};
+  fake_ = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Prepare(true, [&](const std::string& m) { return Sign(key_, m); });
+    std::remove(AppFile("version.txt.minisig").c_str());
+    WriteFileBytes(AppFile("version.txt.progress"), local_);
+    *c.call = c.name;
+    OpenAndUpdate(settings_);
+    *c.call = "";
+    EXPECT_EQ(view_.LogTexts().back(), "保存下载进度遇到异常!");
+    EXPECT_FALSE(view_.ended);
+    EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local_);
+    EXPECT_EQ(FileExists(AppFile("version.txt.minisig")), c.signatureKept);
+    EXPECT_EQ(FileExists(AppFile("version.txt.progress")), c.recordKept);
+    dialog_.reset();
+    view_ = RecordingView();
+  }
+}
+
 // Under a valid signature a file that is not what its hash says, or has no hash, fails.
 TEST_F(SignedRun, AlteredOrUnhashedFilesFailAndAreNeverInstalled) {
   Prepare(false, [&](const std::string& m) { return Sign(key_, m); });

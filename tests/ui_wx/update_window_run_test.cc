@@ -25,7 +25,7 @@
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
 #include "ui/wx/update_window.h"
-#include "ui/wx/wx_text.h"
+#include "wx_test_loop.h"
 
 static auto* const kTransfers = testing::AddGlobalTestEnvironment(new TransferEnvironment);
 

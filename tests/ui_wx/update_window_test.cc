@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/wx/wx_text.h"
 #include "wx_test_loop.h"
 
 namespace {
