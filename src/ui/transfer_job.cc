@@ -5,7 +5,7 @@
 
 namespace {
 
-// Each transfer on a worker thread of its own. Stateless.
+// Each transfer on a worker thread of its own. Stateless; window's thread.
 class WorkerStarter final : public TransferStarter {
  public:
   bool Start(CInetFile& transfer) override { return transfer.StartTransfer(); }

@@ -128,10 +128,6 @@ size_t TerminalView::Choose(int index) {
   return items_[static_cast<size_t>(index)].index;
 }
 
-void TerminalView::ChoiceEnabled(bool enabled) {
-  choiceEnabled_ = enabled;
-}
-
 void TerminalView::LogLine(const std::string& text, uint32_t) {
   const std::string line = TerminalText(text);
   ClearStatusLine();

@@ -21,7 +21,8 @@ class TerminalView : public UpdateView {
 
   void Started(unsigned periodMs) override;
   void ServersListed(const std::vector<std::string>& names, size_t selected) override;
-  void ChoiceEnabled(bool enabled) override;
+  // The loop asks the run itself whether the user may choose.
+  void ChoiceEnabled(bool) override {}
   void LogLine(const std::string& line, uint32_t code) override;
   void LogCleared() override {}
   void StatusChanged(const std::string& text) override;
@@ -49,7 +50,6 @@ class TerminalView : public UpdateView {
   bool TimerStarted() const { return timerStarted_; }
   unsigned TimerPeriodMs() const { return timerPeriodMs_; }
   bool Ended() const { return ended_; }
-  bool ChoiceIsEnabled() const { return choiceEnabled_; }
   int ItemCount() const { return static_cast<int>(items_.size()); }
 
  private:
@@ -73,7 +73,6 @@ class TerminalView : public UpdateView {
 
   std::vector<Item> items_;
   int selected_ = -1;
-  bool choiceEnabled_ = true;
   bool listChanged_ = false;
 
   std::string status_;
