@@ -248,6 +248,10 @@ void UpdateRun::Plan(const std::string& serverName, FileCatalogue& local) {
   Log(FormatText("需更新文件总数: %u, 文件总长度: %llu KB", fileCount,
                  static_cast<unsigned long long>(totalBytes_ / 1024)),
       0);
+  QueueFiles(serverName);
+}
+
+void UpdateRun::QueueFiles(const std::string& serverName) {
   // The choice has been disabled since the manifest was asked for: this is its server.
   const ServerEntry* server = SelectedServer();
   while (std::unique_ptr<CatalogueEntry> entry = remoteCatalogue_.TakeNext()) {

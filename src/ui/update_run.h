@@ -82,6 +82,8 @@ class UpdateRun : public TaskScheduler::Observer {
   // Compares manifestText_ with the local manifest (consumed) and queues a job per file that
   // differs.
   void Plan(const std::string& serverName, FileCatalogue& local);
+  // One job per file of the plan, in the plan's order.
+  void QueueFiles(const std::string& serverName);
   void FileArrived(FileJob& job, uint32_t code);
   // Puts one arrived file in place; a file that cannot be is a failed file.
   void FinishFile(FileJob& job);

@@ -212,7 +212,6 @@ void UpdateDialogWindow::ShowMessage(const std::string& text) {
 }
 
 void UpdateDialogWindow::EndDialog() {
-  endRequested_ = true;
   if (dialog_ != nullptr) {
     ::EndDialog(dialog_, IDCANCEL);
   }

@@ -59,8 +59,6 @@ class UpdateDialogWindow : public UpdateView {
   void FlushDisplay();
   // Stops every timer: no OnTimer reaches the update logic any more.
   void StopTimers();
-  // True once EndDialog was called.
-  bool EndRequested() const { return endRequested_; }
 
  private:
   void CentreOnWorkArea();
@@ -88,5 +86,4 @@ class UpdateDialogWindow : public UpdateView {
                              },
                              // Without a dialog nothing is drawn and no timer started.
                              [this] { return displayTimerRunning_ || dialog_ == nullptr; }}};
-  bool endRequested_ = false;
 };

@@ -238,7 +238,6 @@ void UpdateWindow::ShowMessage(const std::string& text) {
 }
 
 void UpdateWindow::EndDialog() {
-  endRequested_ = true;
   if (IsModal()) {
     EndModal(wxID_CANCEL);
   }

@@ -72,8 +72,6 @@ class UpdateWindow : public wxDialog, public UpdateView {
   std::string ShownTrayTip() const { return display_.Shown().trayTip; }
   // How often the progress display has been drawn.
   uint64_t DisplayDraws() const { return displayDraws_; }
-  // True once EndDialog was called, modal or not.
-  bool EndRequested() const { return endRequested_; }
 
  private:
   void CreateControls();
@@ -103,5 +101,4 @@ class UpdateWindow : public wxDialog, public UpdateView {
                              [this] { return displayTimer_.IsRunning(); }}};
   std::unique_ptr<wxTimer> updateTimer_;
   uint64_t displayDraws_ = 0;
-  bool endRequested_ = false;
 };
