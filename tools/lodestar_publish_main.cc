@@ -291,8 +291,9 @@ int main(int argc, char** argv) {
 
   try {
     // The key first: a wrong password must fail before anything is staged.
-    if (!keyFile.empty())
+    if (!keyFile.empty()) {
       options.signingKey = OpenSecretKey(keyFile);
+    }
     PublishSummary summary = Publish(options);
     std::cout << "published " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
               << summary.bytes << " bytes) to " << options.outDir << ": "

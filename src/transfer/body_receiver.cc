@@ -3,13 +3,15 @@
 #include "transfer/transfer_error.h"
 
 BodyReceiver::~BodyReceiver() {
-  if (open_)
+  if (open_) {
     sink_.Close();
+  }
 }
 
 int BodyReceiver::Begin(int64_t announcedLength, uint64_t startOffset) {
-  if (open_)
+  if (open_) {
     return TransferOk;
+  }
   // Refused before the target is touched.
   if (request_.exactSize && (startOffset > request_.expectedSize ||
                              (announcedLength >= 0 && static_cast<uint64_t>(announcedLength) !=
@@ -21,8 +23,9 @@ int BodyReceiver::Begin(int64_t announcedLength, uint64_t startOffset) {
                                                              request_.maxBytes - startOffset))) {
     return ServerRefused;
   }
-  if (!sink_.Open(startOffset))
+  if (!sink_.Open(startOffset)) {
     return LocalFileCreateFailed;
+  }
   open_ = true;
   received_ = startOffset;
   return TransferOk;
@@ -34,8 +37,9 @@ int BodyReceiver::Take(const char* data, size_t length) {
       (request_.maxBytes > 0 && length > request_.maxBytes - received_)) {
     return ServerRefused;
   }
-  if (!sink_.Write(data, length))
+  if (!sink_.Write(data, length)) {
     return LocalFileCreateFailed;
+  }
   const size_t whole = length / kChunkSize;
   const size_t tail = length % kChunkSize;
   if (whole > 0) {
@@ -59,8 +63,9 @@ int BodyReceiver::Finish(int result) {
   if (open_) {
     open_ = false;
     // Every byte must be in place before success is reported.
-    if (!sink_.Close() && result == TransferOk)
+    if (!sink_.Close() && result == TransferOk) {
       result = LocalFileCreateFailed;
+    }
   }
   return result;
 }
@@ -72,11 +77,13 @@ int BodyReceiver::Accept(const ResponseHead& head) {
   const bool continues = head.status == 206 && request_.resumeFrom > 0 && !encoded &&
                          ContinuesAt(head.contentRange, request_.resumeFrom, request_.expectedSize,
                                      request_.exactSize);
-  if (head.status != 200 && !continues)
+  if (head.status != 200 && !continues) {
     return FileRequestFailed;
+  }
   // Nothing in an encoding we can't undo is ever written.
-  if (!head.encodingKnown)
+  if (!head.encodingKnown) {
     return ServerRefused;
+  }
   // An encoded body's announced length is not the length it is written with.
   return Begin(head.lengthAnnounced && !encoded ? static_cast<int64_t>(head.length) : -1,
                continues ? request_.resumeFrom : 0);

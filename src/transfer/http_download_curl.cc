@@ -48,27 +48,31 @@ using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
 // is no URL. Spaces and bytes outside ASCII are percent-encoded, as a browser would send them.
 ParsedUrl ParseHttpUrl(const std::string& text) {
   ParsedUrl url(curl_url());
-  if (!url)
+  if (!url) {
     throw std::bad_alloc();
+  }
   if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_ALLOW_SPACE | CURLU_URLENCODE) !=
       CURLUE_OK) {
     return nullptr;
   }
   char* scheme = nullptr;
-  if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK)
+  if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
     return nullptr;
+  }
   bool http = std::strcmp(scheme, "http") == 0;
   curl_free(scheme);
-  if (!http)
+  if (!http) {
     return nullptr;
+  }
   return url;
 }
 
 // The value of a header line when it is the named header ("name:" in any case), trimmed.
 bool HeaderValue(const char* line, size_t length, const char* name, std::string& value) {
   const size_t nameLength = std::strlen(name);
-  if (length <= nameLength || !curl_strnequal(line, name, nameLength))
+  if (length <= nameLength || !curl_strnequal(line, name, nameLength)) {
     return false;
+  }
   value = TrimBlanks(std::string(line + nameLength, length - nameLength));
   return true;
 }
@@ -83,23 +87,26 @@ struct Session {
 // An option libcurl refuses (no memory, or a library without it) ends the run like any other
 // failure of the HTTP layer.
 void Require(CURLcode code) {
-  if (code != CURLE_OK)
+  if (code != CURLE_OK) {
     throw std::runtime_error(curl_easy_strerror(code));
+  }
 }
 
 Session NewSession() {
   Session session;
   session.easy.reset(curl_easy_init());
-  if (!session.easy)
+  if (!session.easy) {
     throw std::bad_alloc();
+  }
   // "Accept-Encoding:" with no value keeps libcurl's own header off the request: nothing invites
   // an encoding, yet a server that encodes anyway is decoded (see Configure).
   const std::string userAgent = std::string("User-Agent: ") + kUserAgent;
   for (const char* header : {"Accept: */*", userAgent.c_str(), "Cache-Control: no-cache",
                              "Pragma: no-cache", "Accept-Encoding:"}) {
     curl_slist* list = curl_slist_append(session.headers.get(), header);
-    if (!list)
+    if (!list) {
       throw std::bad_alloc();
+    }
     session.headers.release();
     session.headers.reset(list);
   }
@@ -126,10 +133,11 @@ class SessionPool {
   void Keep(Session session) {
     Session dropped;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (kept_.size() < kMaxKeptSessions)
+    if (kept_.size() < kMaxKeptSessions) {
       kept_.push_back(std::move(session));
-    else
+    } else {
       dropped = std::move(session);
+    }
   }
 
   void Clear() {
@@ -187,8 +195,9 @@ class CurlGet {
 
   int Perform() {
     ParsedUrl url = ParseHttpUrl(request_.url);
-    if (!url)
+    if (!url) {
       return UrlParseFailed;
+    }
     Session session = Sessions().Take();
     Configure(session);
     easy_ = session.easy.get();
@@ -214,8 +223,9 @@ class CurlGet {
     }
     // Normally the end of the final headers settled the status; if it didn't, settle it now so a
     // 200 without body still opens its sink and nothing else does.
-    if (result == TransferOk && !Accept())
+    if (result == TransferOk && !Accept()) {
       result = result_;
+    }
     easy_ = nullptr;
     // Handed on with its connection (libcurl keeps one only when it can be reused), and without
     // the options that point at this run's objects.
@@ -228,12 +238,15 @@ class CurlGet {
   // Checks the final response once it has its headers and opens the sink for a 200 in a known
   // encoding. False (with result_ set) when the run must end.
   bool Accept() {
-    if (body_.begun())
+    if (body_.begun()) {
       return true;
-    if (result_ != TransferOk)
+    }
+    if (result_ != TransferOk) {
       return false;
-    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &head_.status) != CURLE_OK)
+    }
+    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &head_.status) != CURLE_OK) {
       head_.status = 0;
+    }
     result_ = body_.Accept(head_);
     return result_ == TransferOk;
   }
@@ -243,10 +256,12 @@ class CurlGet {
     auto* self = static_cast<CurlGet*>(context);
     const size_t length = size * count;
     self->lastArrival_ = std::chrono::steady_clock::now();
-    if (self->body_.begun())
+    if (self->body_.begun()) {
       return length;  // trailers after the body
-    if (self->result_ != TransferOk)
+    }
+    if (self->result_ != TransferOk) {
       return 0;
+    }
     std::string value;
     if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
       self->redirecting_ = false;
@@ -256,22 +271,26 @@ class CurlGet {
       self->head_.contentRange = value;
     } else if (HeaderValue(data, length, "content-encoding:", value)) {
       // libcurl undoes any chain of the codings it knows.
-      if (!KnownEncodings(value, self->head_.codings))
+      if (!KnownEncodings(value, self->head_.codings)) {
         self->head_.encodingKnown = false;
+      }
     } else if (HeaderValue(data, length, "transfer-encoding:", value)) {
       self->chunked_ = true;  // the length, if any, is not the body's
       self->head_.lengthAnnounced = false;
     } else if (HeaderValue(data, length, "content-length:", value)) {
-      if (!self->chunked_)
+      if (!self->chunked_) {
         self->head_.lengthAnnounced = ParseLength(value, self->head_.length);
+      }
     } else if (length >= 1 && length <= 2 && (data[0] == '\r' || data[0] == '\n')) {
       // End of one response's headers: final unless interim (1xx) or a redirect to follow.
       long status = 0;
       curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &status);
-      if (status >= 100 && status < 200)
+      if (status >= 100 && status < 200) {
         return length;
-      if (status >= 300 && status < 400 && self->redirecting_)
+      }
+      if (status >= 300 && status < 400 && self->redirecting_) {
         return length;
+      }
       // Opening the sink may throw (no memory for a kept part's hashing); never across libcurl.
       try {
         return self->Accept() ? length : 0;
@@ -280,8 +299,9 @@ class CurlGet {
         return 0;
       }
     } else if (HeaderValue(data, length, "location:", value)) {
-      if (!value.empty())
+      if (!value.empty()) {
         self->redirecting_ = true;
+      }
     }
     return length;
   }
@@ -295,13 +315,15 @@ class CurlGet {
     const size_t length = size * count;
     self->lastArrival_ = std::chrono::steady_clock::now();
     try {
-      if (!self->Accept())
+      if (!self->Accept()) {
         return kRefuseBody;
+      }
       self->result_ = self->body_.Take(data, length);
       return self->result_ == TransferOk ? length : kRefuseBody;
     } catch (...) {
-      if (self->result_ == TransferOk)
+      if (self->result_ == TransferOk) {
         self->result_ = ServerRefused;
+      }
       return kRefuseBody;
     }
   }
@@ -312,18 +334,22 @@ class CurlGet {
                         curl_off_t) {
     auto* self = static_cast<CurlGet*>(context);
     try {
-      if (!self->progress_.StopRequested())
+      if (!self->progress_.StopRequested()) {
         return self->Stalled() || self->Overdue() ? 1 : 0;
+      }
     } catch (...) {
-      if (self->result_ == TransferOk)
+      if (self->result_ == TransferOk) {
         self->result_ = ServerRefused;
+      }
       return 1;
     }
     // The whole announced body is in: let the run end as the success it is.
-    if (self->body_.begun() && downloadTotal > 0 && downloaded >= downloadTotal)
+    if (self->body_.begun() && downloadTotal > 0 && downloaded >= downloadTotal) {
       return 0;
-    if (self->result_ == TransferOk)
+    }
+    if (self->result_ == TransferOk) {
       self->result_ = Cancelled;
+    }
     return 1;
   }
 
@@ -337,20 +363,24 @@ class CurlGet {
         connected == 0) {
       lastArrival_ = now;  // connecting has a time-out of its own
     }
-    if (now - lastArrival_ < std::chrono::seconds(StallTimeoutSeconds()))
+    if (now - lastArrival_ < std::chrono::seconds(StallTimeoutSeconds())) {
       return false;
-    if (result_ == TransferOk)
+    }
+    if (result_ == TransferOk) {
       result_ = ServerRefused;
+    }
     return true;
   }
 
   // Whether the whole Get has taken longer than the request allows, a server that trickles
   // enough never to stall included; sets the result then.
   bool Overdue() {
-    if (!body_.Overdue())
+    if (!body_.Overdue()) {
       return false;
-    if (result_ == TransferOk)
+    }
+    if (result_ == TransferOk) {
       result_ = ServerRefused;
+    }
     return true;
   }
 

@@ -22,7 +22,8 @@ const char* const kTexts[] = {
 }  // namespace
 
 const char* ErrorTextFor(int code) {
-  if (code >= UrlParseFailed && code <= FileVerifyFailed)
+  if (code >= UrlParseFailed && code <= FileVerifyFailed) {
     return kTexts[code];
+  }
   return kDefaultText;
 }

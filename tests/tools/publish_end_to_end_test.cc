@@ -91,9 +91,10 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
 std::map<std::string, std::string> ServedFiles(const std::string& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.path().filename() != "version.txt.minisig")
+    if (entry.path().filename() != "version.txt.minisig") {
       files[entry.path().string()] =
           entry.is_directory() ? "(folder)" : ReadFileBytes(entry.path());
+    }
   }
   return files;
 }
@@ -164,8 +165,9 @@ int ServerPort(const std::function<std::vector<std::string>(const std::string&)>
     fd = socket(AF_INET, SOCK_STREAM, 0);
     bool listening = connect(fd, reinterpret_cast<sockaddr*>(&address), size) == 0;
     close(fd);
-    if (listening)
+    if (listening) {
       return ntohs(address.sin_port);
+    }
   }
   return 0;
 }
@@ -176,8 +178,9 @@ int ServerPort(const std::function<std::vector<std::string>(const std::string&)>
 class SigningInterop : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!IsExecutable(kMinisign))
+    if (!IsExecutable(kMinisign)) {
       GTEST_SKIP() << kMinisign << " is missing (scripts/setup installs it)";
+    }
     WriteTestFile(scratch_.File("app/a.txt"), "content");
   }
 
@@ -549,11 +552,13 @@ TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
       {"d !\"#$%&'()*+,;=?@[]^`{|}~/x ?#%25 ", "odd folder"},
   };
   for (char c = ' '; c <= '~'; ++c) {
-    if (c != '/' && c != '\\')
+    if (c != '/' && c != '\\') {
       release[std::string("n") + c + "e"] = std::string(1 + c % 7, c);
+    }
   }
-  for (const auto& [path, content] : release)
+  for (const auto& [path, content] : release) {
     WriteTestFile(App(path), content, path == "run.sh" ? 0755 : 0644);
+  }
   Publish();
 
   const std::string root = scratch_.path();
@@ -590,8 +595,9 @@ TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
     const int port = ServerPort(command, running);
     ASSERT_NE(port, 0) << "is it installed? (scripts/setup)";
     server_.SetBody("/servers.txt", name + "|http://127.0.0.1:" + std::to_string(port) + "/out\n");
-    for (const auto& [path, content] : release)
+    for (const auto& [path, content] : release) {
       std::filesystem::remove(Client(path));
+    }
     Update();
     ExpectInstalled(release);
   }

@@ -147,23 +147,18 @@ TEST_F(UpdateDialogWindowTest, LabelsHoldTheirTextOnOneLine) {
 }
 
 TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {
-  ServerEntry b{"乙", "http://b"};
-  ServerEntry a{"甲", "http://a"};
-  const int first = window.AddString("b");
-  window.SetItemData(first, &b);
-  const int second = window.AddString("a");  // sorted ahead of "b"
-  window.SetItemData(second, &a);
-  EXPECT_EQ(second, 0);
-  EXPECT_EQ(window.GetItemData(1), &b);
-  EXPECT_EQ(window.GetItemData(2), nullptr);
-  EXPECT_EQ(window.GetCurSel(), -1);
-  window.SetCurSel(1);
-  EXPECT_EQ(window.GetCurSel(), 1);
-  EXPECT_FALSE(window.DeleteString(2));
-  EXPECT_TRUE(window.DeleteString(0));
+  window.ServersListed({"b", "a"}, 0);  // "a" is sorted ahead of "b", which stays chosen
+  EXPECT_EQ(Send(IDC_SERVER_COMBO, CB_GETCOUNT), 2);
+  EXPECT_EQ(Send(IDC_SERVER_COMBO, CB_GETCURSEL), 1);
+  size_t chosen = 9;
+  ASSERT_TRUE(window.SelectedServer(chosen));
+  EXPECT_EQ(chosen, 0u);
+  Send(IDC_SERVER_COMBO, CB_SETCURSEL, 0);
+  ASSERT_TRUE(window.SelectedServer(chosen));
+  EXPECT_EQ(chosen, 1u);
 
   for (uint32_t code : {0u, 7u, 2u}) {
-    window.AppendLogLine("12:00:00 下载文件成功 [a&b]", code);
+    window.LogLine("12:00:00 下载文件成功 [a&b]", code);
   }
   EXPECT_EQ(Send(IDC_LOG, LB_GETCOUNT), 3);
   EXPECT_EQ(Send(IDC_LOG, LB_GETCURSEL), 2);
@@ -172,13 +167,13 @@ TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {
   Send(IDC_LOG, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(line));
   EXPECT_EQ(std::wstring(line), L"12:00:00 下载文件成功 [a&b]");
 
-  window.SetStatusLine("正在更新文件：a&b");
+  window.StatusChanged("正在更新文件：a&b");
   wchar_t status[64] = {};
   GetDlgItemTextW(dialog, IDC_STATUS, status, 64);
   EXPECT_EQ(std::wstring(status), L"正在更新文件：a&b");
 
-  window.SetFileProgress(150);
-  window.SetTotalProgress(-5);
+  window.FileProgress(150);
+  window.RunProgress(-5);
   window.FlushDisplay();
   EXPECT_EQ(Send(IDC_FILE_PROGRESS, PBM_GETPOS), 100);
   EXPECT_EQ(Send(IDC_TOTAL_PROGRESS, PBM_GETPOS), 0);

@@ -12,7 +12,7 @@
 
 #include "catalogue/fetch_limits.h"
 #include "catalogue/file_catalogue.h"
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 #include "publish/output_folder.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"

@@ -10,7 +10,7 @@
 
 #include "catalogue/file_catalogue.h"
 #include "catalogue/minisign.h"
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 #include "publish/output_folder.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
