@@ -10,9 +10,9 @@
 #include <set>
 #include <vector>
 
+#include "base/install_names.h"
 #include "catalogue/fetch_limits.h"
 #include "catalogue/file_catalogue.h"
-#include "base/install_names.h"
 #include "publish/output_folder.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/install_names.h"
 #include "catalogue/file_catalogue.h"
 #include "catalogue/minisign.h"
-#include "base/install_names.h"
 #include "publish/output_folder.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
