@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "platform/crash_point.h"
 #include "platform/file_system.h"
 
@@ -29,15 +31,28 @@ bool PrepareNewFile(int fd, const std::string& target, bool executable) {
 
 }  // namespace
 
+InstallResult CheckInstall(const std::string& downloaded, const std::string& target) {
+  struct stat existing;
+  if (lstat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+    return InstallResult::kDeleteFailed;  // a folder in the way is never replaced
+  }
+  struct stat arrived;
+  if (lstat(downloaded.c_str(), &arrived) != 0 || !S_ISREG(arrived.st_mode)) {
+    return InstallResult::kRenameFailed;
+  }
+  return InstallResult::kInstalled;
+}
+
 InstallResult InstallFile(const std::string& downloaded, const std::string& target,
                           bool executable) {
-  struct stat existing;
-  const bool replacing = lstat(target.c_str(), &existing) == 0;
-  const InstallResult failure =
-      replacing ? InstallResult::kDeleteFailed : InstallResult::kRenameFailed;
-  if (replacing && S_ISDIR(existing.st_mode)) {
-    return failure;  // a folder in the way is never replaced
+  const InstallResult check = CheckInstall(downloaded, target);
+  if (check != InstallResult::kInstalled) {
+    return check;
   }
+  struct stat existing;
+  const InstallResult failure = lstat(target.c_str(), &existing) == 0
+                                    ? InstallResult::kDeleteFailed
+                                    : InstallResult::kRenameFailed;
   int fd = open(downloaded.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     return InstallResult::kRenameFailed;
@@ -56,8 +71,29 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
   return InstallResult::kInstalled;
 }
 
-bool FlushFileData(std::FILE* file) {
-  return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0;
+bool FlushFiles(const std::vector<std::string>& paths) {
+  // One syncfs writes out everything the file system holds for these files (and whatever else
+  // waits there), where a flush per file would wait for the disk once per file.
+  std::set<dev_t> flushed;
+  for (const std::string& path : paths) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) {
+      return false;
+    }
+    if (flushed.count(info.st_dev) != 0) {
+      continue;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+      return false;
+    }
+    const bool synced = syncfs(fd) == 0;
+    if (close(fd) != 0 || !synced) {
+      return false;
+    }
+    flushed.insert(info.st_dev);
+  }
+  return true;
 }
 
 void StartWriteBack(std::FILE* file, uint64_t from) {
