@@ -319,7 +319,7 @@ void UpdateRun::FilesDone() {
 void UpdateRun::ReportCommitFailures(const std::vector<CommitFailure>& failures) {
   for (const CommitFailure& failure : failures) {
     const char* format = failure.result == InstallResult::kDeleteFailed ? "删除文件失败 [%s]"
-                                                                         : "重命名文件失败 [%s]";
+                                                                        : "重命名文件失败 [%s]";
     Log(FormatText(format, DisplayText(failure.name).c_str()), 0);
   }
   if (failures.empty()) {

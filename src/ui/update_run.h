@@ -119,7 +119,7 @@ class UpdateRun : public TaskScheduler::Observer {
   std::string signatureText_;  // the signature manifestText_ was accepted with, if any
   uint32_t filesLeft_ = 0;     // file jobs queued and not yet acted on
   std::vector<CatalogueEntry> arrived_;  // files of this run whole under their ".update" names
-  uint64_t totalBytes_ = 0;    // 64-bit: runs of 4 GiB and more count right
+  uint64_t totalBytes_ = 0;              // 64-bit: runs of 4 GiB and more count right
   uint64_t bytesDone_ = 0;
   bool fileFailed_ = false;
   bool choiceEnabled_ = true;

@@ -14,8 +14,10 @@ TEST_F(CatalogueTest, CommitJournalsReadBackAsWritten) {
   FileCatalogue plan(App());
   ManifestFile executable("/start.sh", 298, 2, true);
   executable.hash = std::string(64, 'a');
-  ASSERT_TRUE(LoadText(plan, ManifestText({executable, {"d/deep/core.bin", 3000, 5},
-                                           {"d/deep/more.bin", 0, 1}, {"/readme.txt", 8, 1}})));
+  ASSERT_TRUE(LoadText(plan, ManifestText({executable,
+                                           {"d/deep/core.bin", 3000, 5},
+                                           {"d/deep/more.bin", 0, 1},
+                                           {"/readme.txt", 8, 1}})));
   for (const std::string& manifest :
        {std::string("\"paths\":[\"\":[\"a\":{\"l\":\"1\",\"v\":\"1\"}]]\n"),
         std::string("quotes \" and \\ backslashes\r\n\0 and a NUL", 39), std::string()}) {
@@ -43,11 +45,11 @@ TEST_F(CatalogueTest, CommitJournalsReadBackAsWritten) {
 // journal is refused rather than taken as one without files.
 TEST_F(CatalogueTest, CommitJournalsAreReadAsManifestsAre) {
   CommitJournal read;
-  ASSERT_TRUE(ReadCommitJournal(
-      App(),
-      "\"paths\":[\"..\":[\"out\":{\"l\":\"1\",\"v\":\"1\"}],\"d\":[\"..\":{\"l\":\"1\",\"v\":\"1\"},"
-      "\"in\":{\"l\":\"1\",\"v\":\"1\"}]],\"manifest\":\"m\"",
-      read));
+  ASSERT_TRUE(ReadCommitJournal(App(),
+                                "\"paths\":[\"..\":[\"out\":{\"l\":\"1\",\"v\":\"1\"}],\"d\":[\".."
+                                "\":{\"l\":\"1\",\"v\":\"1\"},"
+                                "\"in\":{\"l\":\"1\",\"v\":\"1\"}]],\"manifest\":\"m\"",
+                                read));
   ASSERT_EQ(read.files.size(), 1u);
   EXPECT_EQ(read.files[0].localPath, App() + "/d/in");
   EXPECT_EQ(read.signatureText, "");
