@@ -290,8 +290,8 @@ void UpdateRun::FileArrived(FileJob& job, uint32_t code) {
 }
 
 void UpdateRun::FilesDone() {
-  CommitJournal journal{std::move(arrived_), manifestText_, signatureText_};
-  arrived_.clear();
+  CommitJournal journal;
+  journal.files.swap(arrived_);
   // A failed run puts nothing in place: what arrived stays verified under its ".update" name, and
   // the next run takes it without fetching it again.
   if (fileFailed_) {
@@ -299,6 +299,8 @@ void UpdateRun::FilesDone() {
     Log(kFailedRun, 0);
     return;
   }
+  journal.manifestText = manifestText_;
+  journal.signatureText = signatureText_;
   std::vector<CommitFailure> failures;
   const CommitResult result = store_.Commit(std::move(journal), failures);
   if (result == CommitResult::kNotStarted || !failures.empty()) {
