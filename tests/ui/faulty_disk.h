@@ -7,7 +7,7 @@
 #include "ui/disk_interface.h"
 
 // The real disk, but for the calls a test makes fail: replacing, removing or installing over a
-// file of a given name, flushing what arrived. Test thread.
+// file of a given name. Test thread.
 class FaultyDisk : public DiskInterface {
  public:
   std::string MakeTempFile() override { return RealDisk().MakeTempFile(); }
@@ -30,13 +30,12 @@ class FaultyDisk : public DiskInterface {
     return RealDisk().CheckInstall(downloaded, target);
   }
   bool FlushFiles(const std::vector<std::string>& paths) override {
-    return !failFlush && RealDisk().FlushFiles(paths);
+    return RealDisk().FlushFiles(paths);
   }
 
   std::string failReplace;  // a file name; "" fails nothing
   std::string failRemove;
   std::string failInstall;
-  bool failFlush = false;
 
  private:
   static bool Named(const std::string& path, const std::string& name) {
