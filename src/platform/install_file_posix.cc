@@ -12,15 +12,31 @@
 
 namespace {
 
-// Gives the open new file its bits; false on failure.
-bool PrepareNewFile(int fd, const std::string& target, bool executable) {
+// CheckInstall, keeping what stands at target in old (st_mode 0 when nothing does; for a link,
+// what it names when it names anything).
+InstallResult Check(const std::string& downloaded, const std::string& target, struct stat& old) {
+  if (lstat(target.c_str(), &old) != 0) {
+    old.st_mode = 0;
+  } else if (S_ISDIR(old.st_mode)) {
+    return InstallResult::kDeleteFailed;  // a folder in the way is never replaced
+  } else if (S_ISLNK(old.st_mode)) {
+    stat(target.c_str(), &old);
+  }
+  struct stat arrived;
+  if (lstat(downloaded.c_str(), &arrived) != 0 || !S_ISREG(arrived.st_mode)) {
+    return InstallResult::kRenameFailed;
+  }
+  return InstallResult::kInstalled;
+}
+
+// Gives the open new file its bits: the old file's, if any (old.st_mode not 0); false on failure.
+bool PrepareNewFile(int fd, const struct stat& old, bool executable) {
   struct stat info;
   if (fstat(fd, &info) != 0) {
     return false;
   }
   unsigned mode = info.st_mode & 0777;
-  struct stat old;
-  if (stat(target.c_str(), &old) == 0) {
+  if (S_ISREG(old.st_mode)) {
     mode = old.st_mode & 0777;  // the old file's permissions outlive the update
   }
   if (executable) {
@@ -32,32 +48,24 @@ bool PrepareNewFile(int fd, const std::string& target, bool executable) {
 }  // namespace
 
 InstallResult CheckInstall(const std::string& downloaded, const std::string& target) {
-  struct stat existing;
-  if (lstat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-    return InstallResult::kDeleteFailed;  // a folder in the way is never replaced
-  }
-  struct stat arrived;
-  if (lstat(downloaded.c_str(), &arrived) != 0 || !S_ISREG(arrived.st_mode)) {
-    return InstallResult::kRenameFailed;
-  }
-  return InstallResult::kInstalled;
+  struct stat old;
+  return Check(downloaded, target, old);
 }
 
 InstallResult InstallFile(const std::string& downloaded, const std::string& target,
                           bool executable) {
-  const InstallResult check = CheckInstall(downloaded, target);
+  struct stat old;
+  const InstallResult check = Check(downloaded, target, old);
   if (check != InstallResult::kInstalled) {
     return check;
   }
-  struct stat existing;
-  const InstallResult failure = lstat(target.c_str(), &existing) == 0
-                                    ? InstallResult::kDeleteFailed
-                                    : InstallResult::kRenameFailed;
+  const InstallResult failure =
+      old.st_mode != 0 ? InstallResult::kDeleteFailed : InstallResult::kRenameFailed;
   int fd = open(downloaded.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     return InstallResult::kRenameFailed;
   }
-  bool ready = PrepareNewFile(fd, target, executable);
+  bool ready = PrepareNewFile(fd, old, executable);
   ready = close(fd) == 0 && ready;
   if (!ready) {
     return InstallResult::kRenameFailed;

@@ -94,15 +94,12 @@ CommitResult InstallationStore::Apply(const CommitJournal& journal,
   for (const CatalogueEntry& file : journal.files) {
     const std::string arrived = UpdatePathOf(file.localPath);
     flushes.Note(file.localPath);
-    if (!disk_.Exists(arrived)) {
-      // Renamed before a kill; without either, the file is lost and the journal stays.
-      if (!disk_.Exists(file.localPath)) {
-        failures.push_back(CommitFailure{file.name, InstallResult::kRenameFailed});
-      }
-      continue;
-    }
     const InstallResult result = disk_.Install(arrived, file.localPath, file.executable);
-    if (result != InstallResult::kInstalled) {
+    // Its ".update" gone while the file stands: renamed before a kill. Without either, the file
+    // is lost and the journal stays.
+    const bool renamedBefore = result == InstallResult::kRenameFailed && !disk_.Exists(arrived) &&
+                               disk_.Exists(file.localPath);
+    if (result != InstallResult::kInstalled && !renamedBefore) {
       failures.push_back(CommitFailure{file.name, result});
     }
   }
