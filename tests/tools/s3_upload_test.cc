@@ -150,7 +150,7 @@ TEST_F(UploadToStore, ClientsInstallFromTheStoreAndUnusedObjectsGoOneReleaseLate
   EXPECT_TRUE(Installed(v1));
   struct stat status {};
   EXPECT_TRUE(stat(Client("run.sh").c_str(), &status) == 0 && (status.st_mode & S_IXUSR) != 0);
-  EXPECT_TRUE(FileExists(Client("ran.txt")));
+  EXPECT_TRUE(WaitForFile(Client("ran.txt")));  // the client starts it and does not wait
 
   // v2: lib/old leaves, lib/x changes, lib/new comes. Clients in the middle of v1 still find
   // lib/old, also after a rerun.

@@ -170,8 +170,8 @@ class DeltaJobs {
 }  // namespace
 
 DeltaSummary BuildDeltas(const std::string& outDir, const ReleaseHistory& history,
-                         const DeltaOptions& options, ReleaseTree& release, StagingArea& staging,
-                         const PublishLog& log) {
+                         const std::string& earlier, const DeltaOptions& options,
+                         ReleaseTree& release, StagingArea& staging, const PublishLog& log) {
   DeltaJobs jobs(outDir, staging);
   for (ReleaseDirectory& directory : release.directories) {
     for (ReleaseFile& file : directory.files) {
@@ -183,7 +183,8 @@ DeltaSummary BuildDeltas(const std::string& outDir, const ReleaseHistory& histor
         continue;
       }
       std::string path = ReleasePath(directory.key, file.name);
-      for (const PatchSource& source : history.SourcesFor(path, file.hash, options.patchReleases)) {
+      for (const PatchSource& source :
+           history.SourcesFor(path, file.hash, earlier, options.patchReleases)) {
         // Releases published before patches were made keep no earlier contents.
         if (static_cast<uint64_t>(source.length) > options.patchMaxBytes ||
             !Exists(JoinPath(outDir, CompressedCopyPath(source.hash)))) {
@@ -211,8 +212,8 @@ DeltaSummary BuildDeltas(const std::string& outDir, const ReleaseHistory& histor
       }
       keep[copy.relative] = keep[copy.relative] || copy.usable;
       uint64_t otherwise = copy.usable ? std::min(copy.length, file.length) : file.length;
-      for (const PatchSource& source : history.SourcesFor(ReleasePath(directory.key, file.name),
-                                                          file.hash, options.patchReleases)) {
+      for (const PatchSource& source : history.SourcesFor(
+               ReleasePath(directory.key, file.name), file.hash, earlier, options.patchReleases)) {
         auto found = jobs.objects().find(PatchPath(source.hash, file.hash));
         if (found == jobs.objects().end() || !found->second.usable) {
           continue;

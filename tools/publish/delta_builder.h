@@ -26,12 +26,12 @@ struct DeltaSummary {
 };
 
 // Gives every file of the release its compressed copy and its patches from the contents its path
-// had in the earlier releases of history, reusing the objects the output folder holds (each
-// checked against the content it must yield) and staging the new ones. A compressed copy is
-// listed where it saves at least 5%, a patch where it is smaller than both the compressed copy
-// and the file; the compressed copy of every content that may be patched from later is kept
-// either way. Files need length, hash and contentPath. Throws PublishError. Publishing thread;
-// the compressions run on options.threads threads.
+// had in the releases of history from the one named `earlier` (the new manifest's link) on, reusing
+// the objects the output folder holds (each checked against the content it must yield) and staging
+// the new ones. A compressed copy is listed where it saves at least 5%, a patch where it is smaller
+// than both the compressed copy and the file; the compressed copy of every content that may be
+// patched from later is kept either way. Files need length, hash and contentPath. Throws
+// PublishError. Publishing thread; the compressions run on options.threads threads.
 DeltaSummary BuildDeltas(const std::string& outDir, const ReleaseHistory& history,
-                         const DeltaOptions& options, ReleaseTree& release, StagingArea& staging,
-                         const PublishLog& log);
+                         const std::string& earlier, const DeltaOptions& options,
+                         ReleaseTree& release, StagingArea& staging, const PublishLog& log);

@@ -21,22 +21,28 @@ const std::string* Text(const JsonValue* value) {
              : nullptr;
 }
 
-// "h", "z" and the sources of "p" as far as they have the form the publisher writes.
+// A length as the publisher writes it (decimal digits that fit); -1 for anything else.
+int64_t LengthOf(const std::string* text) {
+  if (text == nullptr || text->empty() || text->size() > 18 ||
+      text->find_first_not_of("0123456789") != std::string::npos) {
+    return -1;
+  }
+  return std::stoll(*text);
+}
+
+// "h", "z" and "p" as far as they have the form the publisher writes.
 void ReadContentKeys(const JsonObject& file, PublishedFile& published) {
   const std::string* hash = file.getString("h");
   if (hash != nullptr && IsHexHash(*hash)) {
     published.hash = *hash;
   }
-  const std::string* compressed = file.getString("z");
-  if (compressed != nullptr && !compressed->empty() && compressed->size() <= 18 &&
-      compressed->find_first_not_of("0123456789") == std::string::npos) {
-    published.compressedLength = std::stoll(*compressed);
-  }
+  published.compressedLength = LengthOf(file.getString("z"));
   if (const JsonArray* patches = asArray(file.find("p"))) {
     for (JsonCursor cursor = patches->members(); cursor.hasNext();) {
       JsonMember patch = cursor.next();
-      if (IsHexHash(patch.key) && Text(patch.value) != nullptr) {
-        published.patchSources.push_back(patch.key);
+      int64_t length = LengthOf(Text(patch.value));
+      if (IsHexHash(patch.key) && length >= 0) {
+        published.patches.emplace_back(patch.key, length);
       }
     }
   }

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "catalogue/path_folding.h"
@@ -15,9 +16,10 @@ struct PublishedFile {
   int version = 0;
   int64_t length = 0;
   bool executable = false;
-  std::string hash;                       // "h"; "" when not given
-  int64_t compressedLength = -1;          // "z"; -1 when no compressed copy is listed
-  std::vector<std::string> patchSources;  // the keys of "p": the contents its patches start from
+  std::string hash;               // "h"; "" when not given
+  int64_t compressedLength = -1;  // "z"; -1 when no compressed copy is listed
+  // "p": the contents its patches start from, with each patch's length.
+  std::vector<std::pair<std::string, int64_t>> patches;
 };
 
 // What an output folder serves now, read from its manifest: the listed files, and the last

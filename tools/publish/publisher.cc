@@ -411,8 +411,9 @@ PublishSummary Publish(const PublishOptions& options) {
   StageLeftovers(options, previous, current, staging, summary);
   ReleaseHistory history =
       ReleaseHistory::Read(outDir, previous, options.deltas.patchReleases + 1, options.log);
-  summary.deltas = BuildDeltas(outDir, history, options.deltas, release, staging, options.log);
   std::string earlier = StageEarlierManifest(options, outDir, previous, summary, staging);
+  summary.deltas =
+      BuildDeltas(outDir, history, earlier, options.deltas, release, staging, options.log);
   std::time_t when = options.publishTime != 0 ? options.publishTime : std::time(nullptr);
   std::optional<int64_t> signedAt = SigningTimestamp(options, outDir, when);
   std::string manifest = ManifestText(release, FormatLocalDate(when), retired, signedAt, earlier);

@@ -39,12 +39,20 @@ ReleaseHistory ReleaseHistory::Read(const std::string& outDir, const PreviousRel
   return history;
 }
 
+std::vector<PreviousRelease>::const_iterator ReleaseHistory::From(
+    const std::string& earlier) const {
+  return std::find_if(
+      releases_.begin(), releases_.end(),
+      [&earlier](const PreviousRelease& release) { return release.manifestHash() == earlier; });
+}
+
 std::vector<PatchSource> ReleaseHistory::SourcesFor(const std::string& path,
                                                     const std::string& except,
+                                                    const std::string& earlier,
                                                     size_t releases) const {
   std::vector<PatchSource> sources;
-  for (size_t i = 0; i < releases && i < releases_.size(); ++i) {
-    const PublishedFile* file = releases_[i].Find(path);
+  for (auto it = From(earlier); it != releases_.end() && releases > 0; ++it, --releases) {
+    const PublishedFile* file = it->Find(path);
     if (file == nullptr || file->hash.empty() || file->hash == except) {
       continue;
     }
@@ -60,10 +68,7 @@ std::vector<PatchSource> ReleaseHistory::SourcesFor(const std::string& path,
 
 std::set<std::string> ReleaseHistory::KeptBy(const std::string& earlier, size_t reach) const {
   std::set<std::string> kept;
-  auto start = std::find_if(
-      releases_.begin(), releases_.end(),
-      [&earlier](const PreviousRelease& release) { return release.manifestHash() == earlier; });
-  for (auto it = start; it != releases_.end() && reach > 0; ++it, --reach) {
+  for (auto it = From(earlier); it != releases_.end() && reach > 0; ++it, --reach) {
     kept.insert(KeptManifestPath(it->manifestHash()));
     std::set<std::string> named = NamedObjects(*it);
     kept.insert(named.begin(), named.end());
@@ -78,7 +83,7 @@ std::set<std::string> NamedObjects(const PreviousRelease& release) {
       continue;
     }
     named.insert(CompressedCopyPath(file.hash));
-    for (const std::string& source : file.patchSources) {
+    for (const auto& [source, length] : file.patches) {
       named.insert(PatchPath(source, file.hash));
     }
   }

@@ -25,10 +25,10 @@ class ReleaseHistory {
   static ReleaseHistory Read(const std::string& outDir, const PreviousRelease& served, size_t depth,
                              const PublishLog& log);
 
-  // The distinct contents path had in the first `releases` releases, newest first, leaving out
-  // the content `except`.
+  // The distinct contents path had in the `releases` releases before a new one whose head names
+  // `earlier`, newest first, leaving out the content `except`.
   std::vector<PatchSource> SourcesFor(const std::string& path, const std::string& except,
-                                      size_t releases) const;
+                                      const std::string& earlier, size_t releases) const;
 
   // Everything below the output folder that a release whose head names `earlier` keeps within
   // reach, `reach` earlier releases deep: the objects each of them names and their kept manifests.
@@ -37,6 +37,9 @@ class ReleaseHistory {
   const std::vector<PreviousRelease>& releases() const { return releases_; }
 
  private:
+  // The releases from the one whose manifest has the SHA-256 earlier on; end() for "".
+  std::vector<PreviousRelease>::const_iterator From(const std::string& earlier) const;
+
   std::vector<PreviousRelease> releases_;
 };
 
