@@ -1,10 +1,9 @@
 #include "publish/delta_builder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
 #include <algorithm>
-#include <cerrno>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,8 +26,8 @@ constexpr int kCopyWindowLog = 27;
 // file keeps both cores busy.
 constexpr uint64_t kSplitBytes = uint64_t{64} << 20;
 
-// Level 19 where it costs seconds; lower for large contents, whose level-19 time grows past
-// minutes (measured figures in README.md).
+// Level 19 where it costs seconds to a few minutes; lower for large contents, whose level-19 time
+// would grow past many minutes (measured figures in README.md).
 int LevelFor(uint64_t bytes) {
   if (bytes <= (uint64_t{128} << 20)) {
     return 19;
@@ -87,6 +86,8 @@ std::string KeptContent(const std::string& outDir, const std::string& hash, uint
   return content;
 }
 
+// The objects of one publish, each planned once however many files name it, and the jobs that
+// make or check them. Planned and read on the publishing thread; each job runs on one pool thread.
 class DeltaJobs {
  public:
   DeltaJobs(const std::string& outDir, StagingArea& staging) : outDir_(outDir), staging_(staging) {}
@@ -238,9 +239,9 @@ DeltaSummary BuildDeltas(const std::string& outDir, const ReleaseHistory& histor
     if (!object.made) {
       continue;
     }
-    ++summary.made;
     if (keep[relative]) {
       staging.StageWritten(relative);
+      ++summary.made;
       summary.bytesMade += object.length;
     } else {
       unlink(staging.PathForNew(relative).c_str());

@@ -13,6 +13,7 @@
 
 namespace {
 
+// Deleters for libzstd's contexts; any thread.
 struct CContextFree {
   void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
 };
