@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <vector>
 
 #include "base/install_names.h"
 #include "catalogue/minisign.h"
@@ -10,6 +11,8 @@
 #include "json/json_value.h"
 #include "platform/file_system.h"
 #include "platform/module_directory.h"
+#include "ui/disk_interface.h"
+#include "ui/installation_store.h"
 
 namespace {
 
@@ -105,13 +108,22 @@ std::string UpdateApp::SignatureProblem(const std::string& text, const JsonObjec
 }
 
 void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
-  for (const char* record : {kManifestName, kProgressRecordName, kSignatureName}) {
+  for (const char* record :
+       {kManifestName, kProgressRecordName, kSignatureName, kCommitJournalName}) {
     RemoveReplacementLeftovers(moduleDirectory + "/" + record);
   }
 }
 
+void UpdateApp::CompleteCommit(const std::string& moduleDirectory) {
+  std::vector<CommitFailure> failures;
+  InstallationStore(moduleDirectory, RealDisk()).FinishCommit(failures);
+}
+
 UpdateSettings UpdateApp::StartUp() {
   const std::string directory = ModuleDirectory();
+  // Before anything looks at the application: a run killed while it put its files in place left
+  // a mix that only its journal can finish. One that cannot be finished stays; the run tells why.
+  CompleteCommit(directory);
   ReadConfiguration(directory + "/" + kConfigurationName);
   TidyApplicationFolder(directory);
   return Settings(directory);

@@ -1,5 +1,6 @@
 #include "ui/update_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <utility>
@@ -25,6 +26,7 @@ namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
 const char kFailedRun[] = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
+constexpr uint64_t kWholeRun = 100;  // percent
 
 int64_t SecondsSince1970() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -151,6 +153,15 @@ void UpdateRun::StartManifestFetch() {
   if (server == nullptr) {
     return;
   }
+  // A run stopped while it put its files in place is completed first (start-up tried already): a
+  // new run over a mix could leave one for good.
+  std::vector<CommitFailure> failures;
+  if (store_.CommitPending() && store_.FinishCommit(failures) != CommitResult::kDone) {
+    ReportCommitFailures(failures);
+    Status(kFailedRun);
+    Log(kFailedRun, 0);
+    return;
+  }
   remoteCatalogue_.Clear();
   seams_.view.FileProgress(0);
   seams_.view.RunProgress(0);
@@ -225,7 +236,6 @@ const char* UpdateRun::SignatureRefusal(int64_t timestamp, int64_t floor) const 
 }
 
 void UpdateRun::Plan(const std::string& serverName, FileCatalogue& local) {
-  store_.BeginRecord(local);
   if (!remoteCatalogue_.LoadText(manifestText_)) {
     seams_.view.ShowMessage("装载远程版本信息失败!");
     return;
@@ -234,12 +244,7 @@ void UpdateRun::Plan(const std::string& serverName, FileCatalogue& local) {
   totalBytes_ = remoteCatalogue_.TotalLength();
   if (fileCount == 0) {
     Log("你当前的版本是最新的", 0);
-    // Earlier runs' files complete the installation: the server's manifest now describes it.
-    // Nothing was put in place by this run, so a failure here keeps a true picture.
-    const bool saved = store_.RecordPresent()
-                           ? store_.SaveServerManifest(manifestText_, signatureText_)
-                           : store_.SaveAcceptedSignature(signatureText_);
-    if (!saved) {
+    if (!store_.SaveAcceptedSignature(signatureText_)) {
       Log("保存下载进度遇到异常!", 0);
     }
     FinishRun();
@@ -270,63 +275,66 @@ void UpdateRun::QueueFiles(const std::string& serverName) {
 
 void UpdateRun::FileArrived(FileJob& job, uint32_t code) {
   --filesLeft_;
+  const std::string name = DisplayText(job.entry().name);
   if (code != TransferOk) {
     fileFailed_ = true;
-    Log(FormatText("下载文件失败 [%s], 错误代码 [%u]", DisplayText(job.entry().name).c_str(), code),
-        code);
+    Log(FormatText("下载文件失败 [%s], 错误代码 [%u]", name.c_str(), code), code);
   } else {
-    CrashPoint();  // crash tests: the download is whole, the old file still in place
-    FinishFile(job);
+    CrashPoint();  // crash tests: the download is whole, nothing is in place yet
+    arrived_.push_back(job.entry());
+    Status(FormatText("下载文件成功 [%s]", name.c_str()));
   }
   if (filesLeft_ == 0) {
     FilesDone();
   }
 }
 
-void UpdateRun::FinishFile(FileJob& job) {
-  const char* failure = nullptr;
-  switch (job.Install(seams_.disk)) {
-    case InstallResult::kInstalled:
-      break;
-    case InstallResult::kDeleteFailed:
-      failure = "删除文件失败 [%s]";
-      break;
-    case InstallResult::kRenameFailed:
-      failure = "重命名文件失败 [%s]";
-      break;
-  }
-  const std::string name = DisplayText(job.entry().name);
-  if (failure != nullptr) {
-    // The old file (or none) stays and the download keeps its ".update" name: the installation
-    // is not what the server's manifest says, so the run must not end as if it were.
-    fileFailed_ = true;
-    Log(FormatText(failure, name.c_str()), 0);
+void UpdateRun::FilesDone() {
+  CommitJournal journal;
+  journal.files.swap(arrived_);
+  // A failed run puts nothing in place: what arrived stays verified under its ".update" name, and
+  // the next run takes it without fetching it again.
+  if (fileFailed_) {
+    Status(kFailedRun);
+    Log(kFailedRun, 0);
     return;
   }
-  store_.Installed(job.entry());
-  Status(FormatText("下载文件成功 [%s]", name.c_str()));
+  journal.manifestText = manifestText_;
+  journal.signatureText = signatureText_;
+  std::vector<CommitFailure> failures;
+  const CommitResult result = store_.Commit(std::move(journal), failures);
+  if (result == CommitResult::kNotStarted || !failures.empty()) {
+    ReportCommitFailures(failures);
+    Status(kFailedRun);
+    Log(kFailedRun, 0);
+    return;
+  }
+  Status("更新完毕");
+  Log("更新完毕", 0);
+  if (result == CommitResult::kDone) {
+    FinishRun();
+  } else {
+    Log("保存下载进度遇到异常!", 0);  // every file is in place; the next start saves the rest
+  }
 }
 
-void UpdateRun::FilesDone() {
-  if (!fileFailed_) {
-    Status("更新完毕");
-    Log("更新完毕", 0);
-    if (store_.SaveServerManifest(manifestText_, signatureText_)) {
-      FinishRun();
-    } else {
-      Log("保存下载进度遇到异常!", 0);
-    }
-    return;
+void UpdateRun::ReportCommitFailures(const std::vector<CommitFailure>& failures) {
+  for (const CommitFailure& failure : failures) {
+    const char* format = failure.result == InstallResult::kDeleteFailed ? "删除文件失败 [%s]"
+                                                                        : "重命名文件失败 [%s]";
+    Log(FormatText(format, DisplayText(failure.name).c_str()), 0);
   }
-  // The next run fetches only what is still missing.
-  if (!store_.SaveProgress()) {
+  if (failures.empty()) {
     Log("保存下载进度遇到异常!", 0);
   }
-  Status(kFailedRun);
-  Log(kFailedRun, 0);
 }
 
 void UpdateRun::FinishRun() {
+  // Whatever was counted on the way, a finished run is whole.
+  seams_.view.RunProgress(static_cast<int>(kWholeRun));
+  if (totalBytes_ > 0) {
+    seams_.view.ChunksArrived(0, static_cast<int64_t>(kWholeRun));
+  }
   seams_.view.Finished();
   finished_ = true;
   if (!settings_.exec.empty()) {
@@ -366,9 +374,10 @@ void UpdateRun::ChunksArrived(const CInetFile& transfer, uint32_t wParam, size_t
   if (static_cast<int>(HighWord(wParam)) == KindFile) {
     bytesDone_ += static_cast<uint64_t>(LowWord(wParam)) * copies;
     if (totalBytes_ > 0) {
-      const uint64_t percent = Percent(bytesDone_, totalBytes_);
+      // A continued file fetched whole once more after all counts twice: never past the whole.
+      const uint64_t percent = std::min(Percent(bytesDone_, totalBytes_), kWholeRun);
       seams_.view.RunProgress(BarPosition(percent));
-      runPercent = static_cast<int64_t>(percent > INT64_MAX ? INT64_MAX : percent);
+      runPercent = static_cast<int64_t>(percent);
     }
   }
   seams_.view.ChunksArrived(copies, runPercent);
