@@ -215,6 +215,8 @@ void Configure(Session& session) {
     Require(curl_easy_setopt(easy, CURLOPT_CAINFO, roots.c_str()));
     Require(curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr));
   }
+  // A proxy's answer to CONNECT (https through it) is not the server's.
+  Require(curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
   Require(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
   Require(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, session.headers.get()));
   Require(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
