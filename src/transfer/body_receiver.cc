@@ -29,8 +29,8 @@ int BodyReceiver::Begin(int64_t announcedLength, uint64_t startOffset) {
   if (request_.maxBytes > 0 && (startOffset > request_.maxBytes ||
                                 (announcedLength >= 0 && static_cast<uint64_t>(announcedLength) >
                                                              request_.maxBytes - startOffset))) {
-    return Fail(ServerRefused, "the server announced more than the allowed " +
-                                   Bytes(request_.maxBytes));
+    return Fail(ServerRefused,
+                "the server announced more than the allowed " + Bytes(request_.maxBytes));
   }
   if (!sink_.Open(startOffset)) {
     return Fail(LocalFileCreateFailed, "the local file could not be created");

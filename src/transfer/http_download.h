@@ -56,9 +56,9 @@ struct HttpRequest {
 
 // What a Get that failed ran into, in plain English, for a line of detail under the failure.
 struct HttpFailure {
-  std::string url;       // the URL last asked for, redirects followed
-  long httpStatus = 0;   // the final status when it was the reason; 0 otherwise
-  std::string reason;    // what went wrong: the HTTP layer's words, or ours
+  std::string url;      // the URL last asked for, redirects followed
+  long httpStatus = 0;  // the final status when it was the reason; 0 otherwise
+  std::string reason;   // what went wrong: the HTTP layer's words, or ours
 };
 
 // One HTTP download: a GET of one http or https URL with our request headers into a sink,

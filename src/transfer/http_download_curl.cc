@@ -455,9 +455,9 @@ class CurlGet {
   BodyReceiver body_;
   CURL* easy_ = nullptr;
   std::chrono::steady_clock::time_point lastArrival_ = std::chrono::steady_clock::now();
-  bool redirecting_ = false;  // the current response names a Location to follow
-  std::string location_;      // the current response's Location
-  std::string reason_;        // why result_ was set, when libcurl's words would not say it
+  bool redirecting_ = false;         // the current response names a Location to follow
+  std::string location_;             // the current response's Location
+  std::string reason_;               // why result_ was set, when libcurl's words would not say it
   char errorText_[CURL_ERROR_SIZE];  // libcurl's words for its failure
   // What the current response's headers said about its body.
   ResponseHead head_;

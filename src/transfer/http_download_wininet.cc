@@ -1,13 +1,13 @@
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 #include <wininet.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstddef>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -263,9 +263,9 @@ struct TrustedRoots {
 };
 std::atomic<const TrustedRoots*> trustedRoots{nullptr};  // null: the system's
 
-// Whether the certificate the server of request presented leads to one of roots, is valid now,
-// is meant for a server and names host: "" when it does, else why not.
-std::string CheckAgainst(const TrustedRoots& roots, HINTERNET request, const std::string& host) {
+// Whether the certificate the server of request presented leads to a root that engine trusts, is
+// valid now, is meant for a server and names host: "" when it does, else why not.
+std::string CheckAgainst(HCERTCHAINENGINE engine, HINTERNET request, const std::string& host) {
   PCCERT_CHAIN_CONTEXT served = nullptr;
   DWORD size = sizeof served;
   if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &served, &size) ||
@@ -285,8 +285,8 @@ std::string CheckAgainst(const TrustedRoots& roots, HINTERNET request, const std
   PCCERT_CONTEXT leaf = served->cChain > 0 && served->rgpChain[0]->cElement > 0
                             ? served->rgpChain[0]->rgpElement[0]->pCertContext
                             : nullptr;
-  if (!leaf || !CertGetCertificateChain(roots.engine, leaf, nullptr, leaf->hCertStore, &para, 0,
-                                        nullptr, &chain)) {
+  if (!leaf || !CertGetCertificateChain(engine, leaf, nullptr, leaf->hCertStore, &para, 0, nullptr,
+                                        &chain)) {
     reason = "the server's certificate could not be checked";
   } else if (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID) {
     reason = "the server's certificate has expired or is not yet valid";
@@ -446,8 +446,8 @@ struct Exchange {
   bool answered = false;   // head is in, or failed is set
   WinInetHead head;
   std::deque<std::string> blocks;
-  bool ended = false;   // the body is all in blocks and the handles are released
-  bool failed = false;  // WinInet failed, or the certificate was refused
+  bool ended = false;           // the body is all in blocks and the handles are released
+  bool failed = false;          // WinInet failed, or the certificate was refused
   int failure = ServerRefused;  // the result code for a failure
   std::string reason;           // why it failed
   // From the downloading thread.
@@ -505,10 +505,10 @@ class Reader {
                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection.get())
       return Failed();
-    InternetHandle request(HttpOpenRequestW(
-        connection.get(), L"GET", ToWide(url_.object).c_str(), nullptr, nullptr, nullptr,
-        kRequestFlags | (url_.secure ? INTERNET_FLAG_SECURE : 0),
-        reinterpret_cast<DWORD_PTR>(exchange_.get())));
+    InternetHandle request(
+        HttpOpenRequestW(connection.get(), L"GET", ToWide(url_.object).c_str(), nullptr, nullptr,
+                         nullptr, kRequestFlags | (url_.secure ? INTERNET_FLAG_SECURE : 0),
+                         reinterpret_cast<DWORD_PTR>(exchange_.get())));
     const std::wstring headers = ToWide(headers_);
     WinInetHead head;
     if (!request.get() ||
@@ -521,7 +521,7 @@ class Reader {
     // With roots of our own, WinInet left the root to us: nothing of the answer is taken before
     // the certificate is found to lead to one of them.
     if (url_.secure && roots_) {
-      reason_ = CheckAgainst(*roots_, request.get(), url_.host);
+      reason_ = CheckAgainst(roots_->engine, request.get(), url_.host);
       if (!reason_.empty()) {
         failure_ = TlsFailed;
         return false;
@@ -837,8 +837,8 @@ class WinInetGet {
         // WinInet ends a body cut short as quietly as a whole one.
         if (head.lengthAnnounced && arrived != head.length) {
           return body_.Fail(ServerRefused, "the body ended after " + std::to_string(arrived) +
-                                               " of the announced " +
-                                               std::to_string(head.length) + " bytes");
+                                               " of the announced " + std::to_string(head.length) +
+                                               " bytes");
         }
         if (decoder_ && !decoder_->finished())
           return body_.Fail(ServerRefused, "the encoded body ended early");
@@ -930,9 +930,9 @@ bool UseTrustedRoots(const std::vector<std::string>& pemBlocks) {
   for (const std::string& block : pemBlocks) {
     DWORD size = 0;
     std::vector<BYTE> der;
-    loaded = loaded &&
-             CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()),
-                                  CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr);
+    loaded =
+        loaded && CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()),
+                                       CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr);
     der.resize(size);
     loaded = loaded &&
              CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()),
@@ -943,7 +943,8 @@ bool UseTrustedRoots(const std::vector<std::string>& pemBlocks) {
   if (loaded) {
     // Windows 7's layout, which every later Windows and Wine take: up to hExclusiveRoot's pair.
     CERT_CHAIN_ENGINE_CONFIG config{};
-    config.cbSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveTrustedPeople) + sizeof(HCERTSTORE);
+    config.cbSize =
+        offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveTrustedPeople) + sizeof(HCERTSTORE);
     config.hExclusiveRoot = roots->store;
     loaded = CertCreateCertificateChainEngine(&config, &roots->engine);
   }

@@ -6,9 +6,9 @@
 std::string TlsTestServers::RunScript(const std::string& command) {
   ChildOptions options;
   options.mergeOutput = true;
-  ChildResult result = RunChild({"/bin/bash", LODESTAR_TLS_TEST_SERVERS, command, dir_.path(),
-                                 std::to_string(::getpid())},
-                                options);
+  ChildResult result = RunChild(
+      {"/bin/bash", LODESTAR_TLS_TEST_SERVERS, command, dir_.path(), std::to_string(::getpid())},
+      options);
   if (result.status == 0) {
     return "";
   }

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <chrono>
 #include <thread>
@@ -14,8 +14,8 @@ namespace {
 // The host's path of a path of this process, as only Wine can tell; "" elsewhere.
 std::string HostPath(const std::string& path) {
   using ToHostPath = char*(CDECL*)(const wchar_t*);
-  const auto convert = reinterpret_cast<ToHostPath>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  const auto convert = reinterpret_cast<ToHostPath>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (!convert) {
     return "";
   }
@@ -37,8 +37,8 @@ std::string TlsTestServers::RunScript(const std::string& command) {
   if (folder.empty()) {
     return "only Wine can start the host's servers";
   }
-  std::wstring line = ToWide("Z:\\bin\\bash \"" LODESTAR_TLS_TEST_SERVERS "\" " + command + " \"" +
-                             folder + "\"");
+  std::wstring line =
+      ToWide("Z:\\bin\\bash \"" LODESTAR_TLS_TEST_SERVERS "\" " + command + " \"" + folder + "\"");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -93,9 +93,9 @@ std::string TrustInSystemStore(const std::string& caFile) {
   DWORD hashSize = sizeof hash;
   DWORD blobSize = 0;
   std::vector<BYTE> blob;
-  bool made = CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash,
-                                                &hashSize) &&
-              CertSerializeCertificateStoreElement(certificate, 0, nullptr, &blobSize);
+  bool made =
+      CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &hashSize) &&
+      CertSerializeCertificateStoreElement(certificate, 0, nullptr, &blobSize);
   if (made) {
     blob.resize(blobSize);
     made = CertSerializeCertificateStoreElement(certificate, 0, blob.data(), &blobSize);

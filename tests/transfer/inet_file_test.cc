@@ -710,10 +710,10 @@ TEST_F(HttpsTest, CertificatesAreVerifiedAgainstTheChosenRoots) {
     const char* server;
     int code;
   } cases[] = {
-      {ca, "good", TransferOk},        {ca, "other", TlsFailed},
-      {ca, "expired", TlsFailed},      {ca, "stranger", TlsFailed},
-      {stranger, "good", TlsFailed},   {stranger, "stranger", TransferOk},
-      {none, "stranger", TlsFailed},   {none, "expired", TlsFailed},
+      {ca, "good", TransferOk},      {ca, "other", TlsFailed},
+      {ca, "expired", TlsFailed},    {ca, "stranger", TlsFailed},
+      {stranger, "good", TlsFailed}, {stranger, "stranger", TransferOk},
+      {none, "stranger", TlsFailed}, {none, "expired", TlsFailed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.roots + " " + c.server);
