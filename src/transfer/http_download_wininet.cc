@@ -1,5 +1,6 @@
-#include <wincrypt.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <wincrypt.h>
 #include <wininet.h>
 #include <zlib.h>
 
