@@ -51,10 +51,11 @@ void BM_DownloadOneFile(benchmark::State& state) {
       code = task.bytesReceived > 0 ? TransferOk : ServerRefused;
     }
     while (code < 0 && window.Wait(message, std::chrono::seconds(600))) {
-      if (message.message == WM_TRANSFER_DONE)
+      if (message.message == WM_TRANSFER_DONE) {
         code = static_cast<int>(LowWord(message.wParam));
-      else
+      } else {
         ++progressMessages;
+      }
     }
     task.Join();
     if (code != TransferOk) {

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <string>
 
+#include "publish/bucket_upload.h"
 #include "publish/publish_error.h"
 #include "publish/publisher.h"
+#include "publish/release_install.h"
 #include "publish/signing_key.h"
 
 namespace {
@@ -15,6 +18,8 @@ constexpr const char* kUsage =
     "Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR\n"
     "       lodestar-publish --resign KEYFILE OUT_DIR\n"
     "       lodestar-publish --keygen DIR\n"
+    "       lodestar-publish --upload OUT_DIR s3://BUCKET/PREFIX\n"
+    "       lodestar-publish --install OUT_DIR DEST --client PATH --serverlist URL [OPTIONS]\n"
     "\n"
     "Publishes the release in APP_DIR for Lodestar clients. Writes a copy of every file to\n"
     "OUT_DIR/<folder>/<name>.txt and the manifest OUT_DIR/version.txt, which is put in place\n"
@@ -24,9 +29,10 @@ constexpr const char* kUsage =
     "its version, a changed file gets the next one, a new file starts at 1; files that left the\n"
     "release are removed from OUT_DIR.\n"
     "\n"
-    "Left out by default: Lodestar.cfg and version.txt at the top of APP_DIR, and any name\n"
-    "ending in .update. Symbolic links to files are published as the file they point to; links\n"
-    "to folders and special files are skipped with a warning.\n"
+    "Left out by default: the client's own files at the top of APP_DIR (Lodestar.cfg,\n"
+    "version.txt, version.txt.progress and version.txt.minisig) and any name ending in .update.\n"
+    "Symbolic links to files are published as the file they point to; links to folders and\n"
+    "special files are skipped with a warning.\n"
     "\n"
     "Options:\n"
     "  --exclude PATTERN  also leave out files and folders whose path below APP_DIR or whose\n"
@@ -44,14 +50,30 @@ constexpr const char* kUsage =
     "                     signature is KEYFILE's own over the served manifest\n"
     "  --keygen DIR       write a new key pair, DIR/lodestar.pub and DIR/lodestar.key, in\n"
     "                     minisign's formats, and print the public key line for Lodestar.cfg\n"
+    "  --upload OUT_DIR s3://BUCKET/PREFIX\n"
+    "                     copy the release OUT_DIR serves to an S3-compatible store: the new\n"
+    "                     and changed copies first (each checked), then version.txt, then its\n"
+    "                     signature, then the removal of the objects that neither this release\n"
+    "                     nor the one before it uses; rerun it after a failure to finish. Keys\n"
+    "                     and store from AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY,\n"
+    "                     AWS_SESSION_TOKEN, AWS_REGION and AWS_ENDPOINT_URL (path-style there)\n"
+    "  --install OUT_DIR DEST\n"
+    "                     make an installation of the release OUT_DIR serves in the new or empty\n"
+    "                     folder DEST: its files, version.txt and its signature, the client and\n"
+    "                     its Lodestar.cfg; a first run of it is up to date at once. With:\n"
+    "    --client PATH      the Lodestar binary to install (required)\n"
+    "    --serverlist URL   the server list's URL (required)\n"
+    "    --pubkey PUBFILE   the public key that verifies the release's signature (required\n"
+    "                       for a signed release, refused for an unsigned one)\n"
+    "    --exec PROGRAM, --param TEXT, --auto, --language zh|en|auto\n"
+    "                       the other values of Lodestar.cfg\n"
     "  -q, --quiet        print only the summary\n"
     "  -h, --help         print this help\n"
     "\n"
     "A secret key's password is read from LODESTAR_KEY_PASSWORD when it is set, else asked on the\n"
     "terminal (for --keygen, an empty password stores the key without one).\n"
     "\n"
-    "Exit status: 0 published (or signed again), 1 failed (the release served before stays\n"
-    "whole), 2 wrong usage.\n";
+    "Exit status: 0 done, 1 failed (the release served before stays whole), 2 wrong usage.\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "lodestar-publish: " << message << "\n"
@@ -106,10 +128,50 @@ int SignAgain(const std::string& keyFile, const std::string& outDir, bool quiet)
   return 1;
 }
 
+int SendToStore(const std::string& outDir, const std::string& address, bool quiet) {
+  try {
+    UploadOptions options;
+    options.outDir = outDir;
+    options.address = address;
+    options.log = MakeLog(quiet);
+    UploadSummary summary = Upload(options);
+    std::cout << "uploaded " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
+              << summary.bytes << " bytes) to " << summary.address << ": " << summary.sent
+              << " sent (" << summary.sentBytes << " bytes), " << summary.present
+              << " already there, " << summary.removed << " removed; version.txt "
+              << (summary.manifestSent ? "sent" : "was there already") << "\n";
+    return 0;
+  } catch (const PublishError& error) {
+    Warn(error.what());
+  } catch (const std::exception& error) {
+    Warn(std::string("unexpected failure: ") + error.what());
+  }
+  return 1;
+}
+
+int MakeInstallation(const InstallOptions& options) {
+  try {
+    InstallSummary summary = Install(options);
+    std::cout << "installed " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
+              << summary.bytes << " bytes), Lodestar and Lodestar.cfg into " << options.destination;
+    if (summary.signedAt >= 0) {
+      std::cout << " (signed release, timestamp " << summary.signedAt << ")";
+    }
+    std::cout << "\n";
+    return 0;
+  } catch (const PublishError& error) {
+    Warn(error.what());
+  } catch (const std::exception& error) {
+    Warn(std::string("unexpected failure: ") + error.what());
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   PublishOptions options;
+  InstallOptions install;
   bool quiet = false;
   std::string positional[2];
   int count = 0;
@@ -117,59 +179,121 @@ int main(int argc, char** argv) {
   std::string keyFile;
   std::string keygenDir;
   std::string resignKeyFile;
+  std::string mode;  // "--upload" or "--install"; "" to publish
+  bool installOptions = false;
+  // The options that take a value, and where it goes.
+  const std::map<std::string, std::string*> valued = {{"--sign", &keyFile},
+                                                      {"--resign", &resignKeyFile},
+                                                      {"--keygen", &keygenDir},
+                                                      {"--client", &install.client},
+                                                      {"--serverlist", &install.config.serverList},
+                                                      {"--pubkey", &install.publicKeyFile},
+                                                      {"--exec", &install.config.exec},
+                                                      {"--param", &install.config.param},
+                                                      {"--language", &install.config.language}};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+    auto value = valued.find(arg);
+    if (optionsEnded) {
+      if (count == 2) {
+        return UsageError("too many arguments");
+      }
+      positional[count++] = arg;
+    } else if (arg == "-h" || arg == "--help") {
       std::cout << kUsage;
       return 0;
-    } else if (!optionsEnded && (arg == "-q" || arg == "--quiet")) {
+    } else if (arg == "-q" || arg == "--quiet") {
       quiet = true;
-    } else if (!optionsEnded && arg == "--exclude") {
-      if (i + 1 >= argc)
-        return UsageError("--exclude needs a PATTERN");
-      options.excludes.push_back(argv[++i]);
-    } else if (!optionsEnded && arg.rfind("--exclude=", 0) == 0) {
-      options.excludes.push_back(arg.substr(std::strlen("--exclude=")));
-    } else if (!optionsEnded && (arg == "--sign" || arg == "--resign" || arg == "--keygen")) {
+    } else if (arg == "--exclude") {
       if (i + 1 >= argc) {
-        return UsageError(arg + (arg == "--keygen" ? " needs a DIR" : " needs a KEYFILE"));
+        return UsageError("--exclude needs a PATTERN");
       }
-      (arg == "--sign" ? keyFile : arg == "--resign" ? resignKeyFile : keygenDir) = argv[++i];
-    } else if (!optionsEnded && arg == "--unsigned") {
+      options.excludes.push_back(argv[++i]);
+    } else if (arg.rfind("--exclude=", 0) == 0) {
+      options.excludes.push_back(arg.substr(std::strlen("--exclude=")));
+    } else if (value != valued.end()) {
+      if (i + 1 >= argc) {
+        return UsageError(arg + " needs a value");
+      }
+      *value->second = argv[++i];
+      installOptions =
+          installOptions || (value->second != &keyFile && value->second != &resignKeyFile &&
+                             value->second != &keygenDir);
+    } else if (arg == "--auto") {
+      install.config.automatic = true;
+      installOptions = true;
+    } else if (arg == "--upload" || arg == "--install") {
+      if (!mode.empty() && mode != arg) {
+        return UsageError("--upload and --install exclude each other");
+      }
+      mode = arg;
+    } else if (arg == "--unsigned") {
       options.allowUnsigned = true;
-    } else if (!optionsEnded && arg == "--") {
+    } else if (arg == "--") {
       optionsEnded = true;
-    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+    } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option '" + arg + "'");
     } else {
-      if (count == 2)
+      if (count == 2) {
         return UsageError("too many arguments");
+      }
       positional[count++] = arg;
     }
   }
+  const bool publishing = !keyFile.empty() || options.allowUnsigned || !options.excludes.empty();
+  if (installOptions && mode != "--install") {
+    return UsageError(
+        "--client, --serverlist, --pubkey, --exec, --param, --auto and --language "
+        "go with --install");
+  }
   if (!keygenDir.empty()) {
-    if (count > 0 || !keyFile.empty() || !resignKeyFile.empty())
+    if (count > 0 || !keyFile.empty() || !resignKeyFile.empty() || !mode.empty()) {
       return UsageError("--keygen DIR takes nothing else");
+    }
     return MakeKeys(keygenDir);
   }
   if (!resignKeyFile.empty()) {
-    if (count != 1 || !keyFile.empty() || options.allowUnsigned || !options.excludes.empty()) {
+    if (count != 1 || publishing || !mode.empty()) {
       return UsageError("--resign KEYFILE takes OUT_DIR and nothing else");
     }
     return SignAgain(resignKeyFile, positional[0], quiet);
   }
-  if (count < 2)
+  if (mode == "--upload") {
+    if (count != 2 || publishing) {
+      return UsageError("--upload takes OUT_DIR and s3://BUCKET/PREFIX and nothing else");
+    }
+    return SendToStore(positional[0], positional[1], quiet);
+  }
+  if (mode == "--install") {
+    if (count != 2 || publishing) {
+      return UsageError("--install takes OUT_DIR and DEST, with its own options only");
+    }
+    if (install.client.empty() || install.config.serverList.empty()) {
+      return UsageError("--install needs --client PATH and --serverlist URL");
+    }
+    const std::string& language = install.config.language;
+    if (!language.empty() && language != "zh" && language != "en" && language != "auto") {
+      return UsageError("--language takes zh, en or auto");
+    }
+    install.outDir = positional[0];
+    install.destination = positional[1];
+    return MakeInstallation(install);
+  }
+  if (count < 2) {
     return UsageError("APP_DIR and OUT_DIR are required");
-  if (options.allowUnsigned && !keyFile.empty())
+  }
+  if (options.allowUnsigned && !keyFile.empty()) {
     return UsageError("--sign and --unsigned exclude each other");
+  }
   options.appDir = positional[0];
   options.outDir = positional[1];
   options.log = MakeLog(quiet);
 
   try {
     // The key first: a wrong password must fail before anything is staged.
-    if (!keyFile.empty())
+    if (!keyFile.empty()) {
       options.signingKey = OpenSecretKey(keyFile);
+    }
     PublishSummary summary = Publish(options);
     std::cout << "published " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
               << summary.bytes << " bytes) to " << options.outDir << ": "

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "base/install_names.h"
 #include "catalogue/minisign.h"
-#include "catalogue/record_names.h"
 #include "catalogue/whole_number.h"
 #include "json/json_value.h"
 #include "platform/file_system.h"
@@ -112,7 +112,7 @@ void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
 
 UpdateSettings UpdateApp::StartUp() {
   const std::string directory = ModuleDirectory();
-  ReadConfiguration(directory + kConfigurationName);
+  ReadConfiguration(directory + "/" + kConfigurationName);
   TidyApplicationFolder(directory);
   return Settings(directory);
 }

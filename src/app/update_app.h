@@ -11,8 +11,6 @@ class JsonObject;
 // start and never written back. Used on the window's thread.
 class UpdateApp {
  public:
-  // The configuration file's name, appended to ModuleDirectory().
-  static constexpr const char* kConfigurationName = "/Lodestar.cfg";
   static constexpr int kDefaultConnections = 5;
   static constexpr int kMinConnections = 1;
   static constexpr int kMaxConnections = 16;

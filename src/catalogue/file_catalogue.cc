@@ -20,14 +20,16 @@ constexpr std::string_view kSelfUpdateName = "Lodestar._exe";
 // "h" in lower case when it is 64 hex digits of either case; "" otherwise, as when it is absent.
 std::string ReadHash(const JsonObject& file) {
   const std::string* text = file.getString("h");
-  if (text == nullptr || text->size() != 64)
+  if (text == nullptr || text->size() != 64) {
     return {};
+  }
   std::string hash = *text;
   for (char& c : hash) {
-    if (c >= 'A' && c <= 'F')
+    if (c >= 'A' && c <= 'F') {
       c = static_cast<char>(c - 'A' + 'a');
-    else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+    } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
       return {};
+    }
   }
   return hash;
 }
@@ -67,7 +69,6 @@ FileCatalogue::~FileCatalogue() {
 }
 
 void FileCatalogue::Clear() {
-  LockGuard guard(&lock_);
   while (!entries_.empty()) {
     entries_.pop_front();
   }
@@ -85,7 +86,6 @@ bool FileCatalogue::Load(const std::string& path) {
 
 bool FileCatalogue::LoadText(const std::string& text) {
   Clear();
-  LockGuard guard(&lock_);
 
   JsonObject document;
   if (!document.parse(text, false)) {
@@ -144,7 +144,6 @@ void FileCatalogue::CreateDirectories(const std::string& key) {
 }
 
 uint32_t FileCatalogue::MarkChanged(FileCatalogue& local) {
-  LockGuard guard(&lock_);
   // Matched local entries leave the local list at once but are destroyed only at the end: the
   // index's keys point into them.
   std::list<std::unique_ptr<CatalogueEntry>> consumed;
@@ -187,8 +186,6 @@ void FileCatalogue::Overlay(FileCatalogue& newer) {
   if (&newer == this) {
     return;
   }
-  LockGuard guard(&lock_);
-  LockGuard newerGuard(&newer.lock_);
   std::unordered_set<std::string_view, FoldedHash, FoldedEqual> paths;
   for (const auto& entry : newer.entries_) {
     paths.insert(entry->remotePath);
@@ -200,7 +197,6 @@ void FileCatalogue::Overlay(FileCatalogue& newer) {
 }
 
 uint64_t FileCatalogue::TotalLength() {
-  LockGuard guard(&lock_);
   uint64_t total = 0;
   for (const auto& entry : entries_) {
     if (entry->needsDownload) {
@@ -211,7 +207,6 @@ uint64_t FileCatalogue::TotalLength() {
 }
 
 std::unique_ptr<CatalogueEntry> FileCatalogue::TakeNext() {
-  LockGuard guard(&lock_);
   if (entries_.empty()) {
     return nullptr;
   }
@@ -221,17 +216,14 @@ std::unique_ptr<CatalogueEntry> FileCatalogue::TakeNext() {
 }
 
 size_t FileCatalogue::Size() {
-  LockGuard guard(&lock_);
   return entries_.size();
 }
 
 int64_t FileCatalogue::HeadTimestamp() {
-  LockGuard guard(&lock_);
   return headTimestamp_;
 }
 
 std::vector<CatalogueEntry> FileCatalogue::Entries() {
-  LockGuard guard(&lock_);
   std::vector<CatalogueEntry> copies;
   copies.reserve(entries_.size());
   for (const auto& entry : entries_) {

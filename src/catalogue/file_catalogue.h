@@ -7,13 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "base/lock_guard.h"
 #include "catalogue/catalogue_entry.h"
 
 class JsonObject;
 
-// The entries of one manifest, in manifest order. Every operation holds the catalogue's own lock;
-// used on the window's thread.
+// The entries of one manifest, in manifest order. Window's thread.
 class FileCatalogue {
  public:
   // moduleDirectory is the application's directory with its trailing separator; local paths and
@@ -52,7 +50,6 @@ class FileCatalogue {
   virtual void CreateDirectories(const std::string& key);
 
  private:
-  CriticalSection lock_;
   std::string root_;
   std::list<std::unique_ptr<CatalogueEntry>> entries_;
   int64_t headTimestamp_ = -1;

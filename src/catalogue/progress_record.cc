@@ -5,9 +5,7 @@
 #include <utility>
 
 #include "catalogue/path_folding.h"
-#include "catalogue/record_names.h"
 #include "json/json_value.h"
-#include "platform/file_system.h"
 
 namespace {
 
@@ -16,13 +14,12 @@ constexpr size_t kRemoteSuffix = 5;  // "/" before the name and ".txt" after it
 }  // namespace
 
 ProgressRecord::ProgressRecord(std::string moduleDirectory)
-    : moduleDirectory_(std::move(moduleDirectory)),
-      path_(moduleDirectory_ + "/" + kProgressRecordName) {}
+    : moduleDirectory_(std::move(moduleDirectory)) {}
 
-void ProgressRecord::Begin(FileCatalogue& local) {
+void ProgressRecord::Begin(FileCatalogue& local, const std::string& recordText) {
   installed_.clear();
   FileCatalogue record(moduleDirectory_);
-  record.Load(path_);
+  record.LoadText(recordText);
   kept_ = record.Entries();
   local.Overlay(record);
 }
@@ -31,7 +28,7 @@ void ProgressRecord::Installed(const CatalogueEntry& entry) {
   installed_.push_back(entry);
 }
 
-bool ProgressRecord::Save() {
+std::string ProgressRecord::Merged() {
   std::vector<CatalogueEntry> merged;
   merged.reserve(kept_.size() + installed_.size());
   std::unordered_map<std::string, size_t, FoldedHash, FoldedEqual> at;
@@ -47,17 +44,12 @@ bool ProgressRecord::Save() {
   }
   installed_.clear();
   kept_ = std::move(merged);
-  return ReplaceFileContents(path_, ManifestTextOf(kept_));
+  return ManifestTextOf(kept_);
 }
 
-bool ProgressRecord::Drop() {
+void ProgressRecord::Clear() {
   kept_.clear();
   installed_.clear();
-  return DeleteFileAt(path_) || !Present();
-}
-
-bool ProgressRecord::Present() const {
-  return PathTaken(path_);
 }
 
 std::string DirectoryKeyOf(const CatalogueEntry& entry) {

@@ -9,7 +9,7 @@
 // The files that runs with failures did put in place, kept beside the local manifest as
 // "version.txt.progress" (a manifest of our own) until a clean run saves the server's manifest.
 // Without it a server that keeps failing some files would have every file fetched on every run.
-// Window's thread.
+// The record's text is read and written by its owner. Window's thread.
 class ProgressRecord {
  public:
   // moduleDirectory is the application's directory with its trailing separator.
@@ -17,24 +17,21 @@ class ProgressRecord {
   ProgressRecord(const ProgressRecord&) = delete;
   ProgressRecord& operator=(const ProgressRecord&) = delete;
 
-  // A run's comparison starts: reads the record (missing or unreadable: none) and lets its
-  // entries stand in for the local manifest's entries of the same paths.
-  void Begin(FileCatalogue& local);
+  // A run's comparison starts with the record's text ("" when there is none): its entries stand
+  // in for the local manifest's entries of the same paths.
+  void Begin(FileCatalogue& local, const std::string& recordText);
   // This run put the file of entry in place.
   void Installed(const CatalogueEntry& entry);
   // True when the run put a file in place that the record does not hold yet.
   bool HasNews() const { return !installed_.empty(); }
-  // Writes the record: what it held plus what this run put in place, the newer entry winning for
-  // a path. Atomic; false (the old record stays) on failure.
-  bool Save();
-  // Deletes the record; true when none is left.
-  bool Drop();
-  // True when something stands at the record's path.
-  bool Present() const;
+  // The record's text to save: what it held plus what this run put in place, the newer entry
+  // winning for a path. From now on the record holds them all.
+  std::string Merged();
+  // The record is gone: it holds nothing.
+  void Clear();
 
  private:
   std::string moduleDirectory_;
-  std::string path_;
   std::vector<CatalogueEntry> kept_;
   std::vector<CatalogueEntry> installed_;
 };

@@ -54,5 +54,5 @@ bool WindowsCannotHoldName(const std::string& component) {
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   std::string reason;
-  return ReadWholeFile(path, out, reason) == ReadResult::Read;
+  return ReadWholeFile(path, out, reason) == ReadResult::kRead;
 }

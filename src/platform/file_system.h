@@ -37,9 +37,9 @@ std::string MakeTempFile();
 
 // What became of reading a whole file.
 enum class ReadResult {
-  Read,     // out holds the file
-  Missing,  // nothing stands at the path
-  Failed,   // something does, but it is no regular file or could not be read
+  kRead,     // out holds the file
+  kMissing,  // nothing stands at the path
+  kFailed,   // something does, but it is no regular file or could not be read
 };
 
 // Reads a whole regular file into out. Only regular files are read, and opening never waits, so

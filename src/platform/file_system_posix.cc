@@ -74,12 +74,12 @@ std::string MakeTempFile() {
 ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string& reason) {
   if (path.find('\0') != std::string::npos) {
     reason = std::strerror(ENOENT);
-    return ReadResult::Missing;
+    return ReadResult::kMissing;
   }
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     reason = std::strerror(errno);
-    return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
   }
   struct stat status;
   const bool examined = ::fstat(fd, &status) == 0;
@@ -88,7 +88,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
              : S_ISDIR(status.st_mode) ? std::strerror(EISDIR)
                                        : "not a regular file";
     ::close(fd);
-    return ReadResult::Failed;
+    return ReadResult::kFailed;
   }
   // Sized once from the file's length; a file that grows meanwhile is read to its end all the same.
   std::string text(static_cast<size_t>(status.st_size), '\0');
@@ -104,7 +104,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
     if (got < 0) {
       reason = std::strerror(errno);
       ::close(fd);
-      return ReadResult::Failed;
+      return ReadResult::kFailed;
     }
     if (got == 0) {
       break;
@@ -114,7 +114,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
   ::close(fd);
   text.resize(filled);
   out.swap(text);
-  return ReadResult::Read;
+  return ReadResult::kRead;
 }
 
 bool ProbeFileSize(const std::string& path, int64_t& size) {

@@ -169,12 +169,12 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
   std::wstring wide;
   if (!WidePath(path, wide)) {
     reason = SystemErrorText(ERROR_FILE_NOT_FOUND);
-    return ReadResult::Missing;
+    return ReadResult::kMissing;
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     reason = "is a folder";
-    return ReadResult::Failed;
+    return ReadResult::kFailed;
   }
   HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -182,13 +182,13 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     reason = SystemErrorText(error);
-    return IsMissingError(error) ? ReadResult::Missing : ReadResult::Failed;
+    return IsMissingError(error) ? ReadResult::kMissing : ReadResult::kFailed;
   }
   HandleCloser closer(file);
   LARGE_INTEGER size;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
     reason = "not a regular file";
-    return ReadResult::Failed;
+    return ReadResult::kFailed;
   }
   // Sized once from the file's length; a file that grows meanwhile is read to its end all the same.
   std::string text(static_cast<size_t>(size.QuadPart), '\0');
@@ -201,7 +201,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
     DWORD got = 0;
     if (!ReadFile(file, &text[filled], want, &got, nullptr)) {
       reason = SystemErrorText(GetLastError());
-      return ReadResult::Failed;
+      return ReadResult::kFailed;
     }
     if (got == 0) {
       break;
@@ -210,7 +210,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, std::string&
   }
   text.resize(filled);
   out.swap(text);
-  return ReadResult::Read;
+  return ReadResult::kRead;
 }
 
 bool ProbeFileSize(const std::string& path, int64_t& size) {
@@ -256,7 +256,7 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
   ok = ok && FlushFileBuffers(file) != 0;
   ok = CloseHandle(file) != 0 && ok;
   // The rename that keeps the old file's attributes, written through to the disk.
-  if (!ok || InstallFile(temporary, path, false) != InstallResult::Installed) {
+  if (!ok || InstallFile(temporary, path, false) != InstallResult::kInstalled) {
     DeleteFileAt(temporary);
     return false;
   }

@@ -7,9 +7,9 @@
 
 // What became of one downloaded file that was to replace its target.
 enum class InstallResult {
-  Installed,     // the target holds the new file
-  DeleteFailed,  // an existing target (a file, a folder in the way) could not be replaced
-  RenameFailed,  // there was no target, and the new file could not be moved there
+  kInstalled,     // the target holds the new file
+  kDeleteFailed,  // an existing target (a file, a folder in the way) could not be replaced
+  kRenameFailed,  // there was no target, and the new file could not be moved there
 };
 
 // Puts downloaded in the place of target in one step: the new file takes the old file's

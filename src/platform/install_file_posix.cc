@@ -34,18 +34,18 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
   struct stat existing;
   const bool replacing = lstat(target.c_str(), &existing) == 0;
   const InstallResult failure =
-      replacing ? InstallResult::DeleteFailed : InstallResult::RenameFailed;
+      replacing ? InstallResult::kDeleteFailed : InstallResult::kRenameFailed;
   if (replacing && S_ISDIR(existing.st_mode)) {
     return failure;  // a folder in the way is never replaced
   }
   int fd = open(downloaded.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    return InstallResult::RenameFailed;
+    return InstallResult::kRenameFailed;
   }
   bool ready = PrepareNewFile(fd, target, executable);
   ready = close(fd) == 0 && ready;
   if (!ready) {
-    return InstallResult::RenameFailed;
+    return InstallResult::kRenameFailed;
   }
   CrashPoint();
   // One rename replaces the old file: there is no moment without one of the two.
@@ -53,7 +53,7 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
     return failure;
   }
   CrashPoint();
-  return InstallResult::Installed;
+  return InstallResult::kInstalled;
 }
 
 bool FlushFileData(std::FILE* file) {

@@ -21,21 +21,21 @@ constexpr DWORD kKeptAttributes =
 InstallResult InstallFile(const std::string& downloaded, const std::string& target,
                           bool /*executable: Windows runs files by their suffix*/) {
   if (downloaded.find('\0') != std::string::npos || target.find('\0') != std::string::npos) {
-    return InstallResult::RenameFailed;
+    return InstallResult::kRenameFailed;
   }
   const std::wstring source = ToWide(downloaded);
   const std::wstring destination = ToWide(target);
   const DWORD old = GetFileAttributesW(destination.c_str());
   const bool replacing = old != INVALID_FILE_ATTRIBUTES;
   const InstallResult failure =
-      replacing ? InstallResult::DeleteFailed : InstallResult::RenameFailed;
+      replacing ? InstallResult::kDeleteFailed : InstallResult::kRenameFailed;
   if (replacing && (old & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return failure;  // a folder in the way is never replaced
   }
   const DWORD downloadedAttributes = GetFileAttributesW(source.c_str());
   if (downloadedAttributes == INVALID_FILE_ATTRIBUTES ||
       (downloadedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return InstallResult::RenameFailed;
+    return InstallResult::kRenameFailed;
   }
   // A read-only file refuses to be replaced: it is made writable for the rename and its
   // successor read-only again.
@@ -56,7 +56,7 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
     const DWORD merged = (downloadedAttributes & ~kKeptAttributes) | (old & kKeptAttributes);
     SetFileAttributesW(destination.c_str(), merged != 0 ? merged : FILE_ATTRIBUTE_NORMAL);
   }
-  return InstallResult::Installed;
+  return InstallResult::kInstalled;
 }
 
 bool FlushFileData(std::FILE* file) {

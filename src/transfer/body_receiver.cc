@@ -12,13 +12,15 @@ std::string Bytes(uint64_t count) {
 }  // namespace
 
 BodyReceiver::~BodyReceiver() {
-  if (open_)
+  if (open_) {
     sink_.Close();
+  }
 }
 
 int BodyReceiver::Begin(int64_t announcedLength, uint64_t startOffset) {
-  if (open_)
+  if (open_) {
     return TransferOk;
+  }
   // Refused before the target is touched.
   if (request_.exactSize && (startOffset > request_.expectedSize ||
                              (announcedLength >= 0 && static_cast<uint64_t>(announcedLength) !=
@@ -89,8 +91,9 @@ int BodyReceiver::Accept(const ResponseHead& head) {
   const bool continues = head.status == 206 && request_.resumeFrom > 0 && !encoded &&
                          ContinuesAt(head.contentRange, request_.resumeFrom, request_.expectedSize,
                                      request_.exactSize);
-  if (head.status != 200 && !continues)
+  if (head.status != 200 && !continues) {
     return FileRequestFailed;
+  }
   // Nothing in an encoding we can't undo is ever written.
   if (!head.encodingKnown) {
     return Fail(ServerRefused, "the body came in an unsupported content encoding");

@@ -37,8 +37,9 @@ class FileSink::Hasher {
       current_.insert(current_.end(), data, data + taken);
       data += taken;
       size -= taken;
-      if (current_.size() == kBlockSize)
+      if (current_.size() == kBlockSize) {
         HandOver();
+      }
     }
   }
 
@@ -54,8 +55,9 @@ class FileSink::Hasher {
   // Queues the full current block for the thread (started with the first) and takes a free one.
   void HandOver() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!thread_.joinable())
+    if (!thread_.joinable()) {
       thread_ = std::thread([this] { Run(); });
+    }
     full_.push_back(std::move(current_));
     changed_.notify_all();
     changed_.wait(lock, [this] { return !free_.empty() || blocksMade_ < kBlocks; });
@@ -74,8 +76,9 @@ class FileSink::Hasher {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       changed_.wait(lock, [this] { return !full_.empty() || ending_; });
-      if (full_.empty())
+      if (full_.empty()) {
         return;
+      }
       std::vector<char> block = std::move(full_.front());
       full_.pop_front();
       lock.unlock();
@@ -88,8 +91,9 @@ class FileSink::Hasher {
 
   // Hashes what is left and ends the thread; the digest is then fixed.
   void Finish() {
-    if (finished_)
+    if (finished_) {
       return;
+    }
     finished_ = true;
     if (thread_.joinable()) {
       {
@@ -117,24 +121,28 @@ class FileSink::Hasher {
 };
 
 FileSink::FileSink(std::string path, bool hashed) : path_(std::move(path)) {
-  if (hashed)
+  if (hashed) {
     hash_ = std::make_unique<Hasher>();
+  }
 }
 
 FileSink::~FileSink() {
-  if (file_)
+  if (file_) {
     std::fclose(file_);
+  }
 }
 
 bool FileSink::Open(uint64_t startOffset) {
-  if (file_)
+  if (file_) {
     return false;
+  }
   // Never written through a link, nor through another name of a file elsewhere: the target is
   // made anew, or continued only as a regular file of its own. Whatever lies beyond the kept part
   // is not the server's; it must not stay behind the body.
   file_ = startOffset == 0 ? CreateFileAnew(path_) : OpenKeptFile(path_, startOffset);
-  if (!file_)
+  if (!file_) {
     return false;
+  }
   std::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);
   if (startOffset > 0 && !HashKeptPart(startOffset)) {
     std::fclose(file_);
@@ -148,15 +156,17 @@ bool FileSink::Open(uint64_t startOffset) {
 }
 
 bool FileSink::HashKeptPart(uint64_t length) {
-  if (!hash_)
+  if (!hash_) {
     return SeekFile(file_, length);
+  }
   std::vector<char> block(kFileBufferSize);
   uint64_t left = length;
   while (left > 0) {
     const size_t want = left < block.size() ? static_cast<size_t>(left) : block.size();
     const size_t got = std::fread(block.data(), 1, want, file_);
-    if (got != want)
+    if (got != want) {
       return false;  // shorter than it was a moment ago
+    }
     hash_->Update(block.data(), got);
     left -= got;
   }
@@ -165,10 +175,12 @@ bool FileSink::HashKeptPart(uint64_t length) {
 }
 
 bool FileSink::Write(const char* data, size_t length) {
-  if (!file_ || std::fwrite(data, 1, length, file_) != length)
+  if (!file_ || std::fwrite(data, 1, length, file_) != length) {
     return false;
-  if (hash_)
+  }
+  if (hash_) {
     hash_->Update(data, length);
+  }
   written_ += length;
   if (written_ - writtenBack_ >= kWriteBackStep) {
     StartWriteBack(file_, writtenBack_);
@@ -178,8 +190,9 @@ bool FileSink::Write(const char* data, size_t length) {
 }
 
 bool FileSink::Close() {
-  if (!file_)
+  if (!file_) {
     return false;
+  }
   // On the disk before anything renames it into place; here on the downloading thread, where it
   // overlaps with other transfers, not on the window's.
   const bool flushed = FlushFileData(file_) && !std::ferror(file_);
@@ -189,7 +202,8 @@ bool FileSink::Close() {
 }
 
 std::string FileSink::Digest() {
-  if (!hash_ || !opened_ || file_)
+  if (!hash_ || !opened_ || file_) {
     return {};
+  }
   return hash_->HexDigest();
 }

@@ -108,8 +108,9 @@ bool IsTlsFailure(CURLcode code) {
 // The value of a header line when it is the named header ("name:" in any case), trimmed.
 bool HeaderValue(const char* line, size_t length, const char* name, std::string& value) {
   const size_t nameLength = std::strlen(name);
-  if (length <= nameLength || !curl_strnequal(line, name, nameLength))
+  if (length <= nameLength || !curl_strnequal(line, name, nameLength)) {
     return false;
+  }
   value = TrimBlanks(std::string(line + nameLength, length - nameLength));
   return true;
 }
@@ -124,23 +125,26 @@ struct Session {
 // An option libcurl refuses (no memory, or a library without it) ends the run like any other
 // failure of the HTTP layer.
 void Require(CURLcode code) {
-  if (code != CURLE_OK)
+  if (code != CURLE_OK) {
     throw std::runtime_error(curl_easy_strerror(code));
+  }
 }
 
 Session NewSession() {
   Session session;
   session.easy.reset(curl_easy_init());
-  if (!session.easy)
+  if (!session.easy) {
     throw std::bad_alloc();
+  }
   // "Accept-Encoding:" with no value keeps libcurl's own header off the request: nothing invites
   // an encoding, yet a server that encodes anyway is decoded (see Configure).
   const std::string userAgent = std::string("User-Agent: ") + kUserAgent;
   for (const char* header : {"Accept: */*", userAgent.c_str(), "Cache-Control: no-cache",
                              "Pragma: no-cache", "Accept-Encoding:"}) {
     curl_slist* list = curl_slist_append(session.headers.get(), header);
-    if (!list)
+    if (!list) {
       throw std::bad_alloc();
+    }
     session.headers.release();
     session.headers.reset(list);
   }
@@ -167,10 +171,11 @@ class SessionPool {
   void Keep(Session session) {
     Session dropped;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (kept_.size() < kMaxKeptSessions)
+    if (kept_.size() < kMaxKeptSessions) {
       kept_.push_back(std::move(session));
-    else
+    } else {
       dropped = std::move(session);
+    }
   }
 
   void Clear() {
@@ -278,8 +283,9 @@ class CurlGet {
     }
     // Normally the end of the final headers settled the status; if it didn't, settle it now so a
     // 200 without body still opens its sink and nothing else does.
-    if (result == TransferOk && !Accept())
+    if (result == TransferOk && !Accept()) {
       result = result_;
+    }
     char* lastUrl = nullptr;
     const std::string askedFor =
         curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &lastUrl) == CURLE_OK && lastUrl
@@ -291,8 +297,9 @@ class CurlGet {
     curl_easy_reset(session.easy.get());
     Sessions().Keep(std::move(session));
     result = body_.Finish(result);
-    if (result != TransferOk)
+    if (result != TransferOk) {
       failure = body_.Describe(result, askedFor, head_.status, layerReason);
+    }
     return result;
   }
 
@@ -300,12 +307,15 @@ class CurlGet {
   // Checks the final response once it has its headers and opens the sink for a 200 in a known
   // encoding. False (with result_ set) when the run must end.
   bool Accept() {
-    if (body_.begun())
+    if (body_.begun()) {
       return true;
-    if (result_ != TransferOk)
+    }
+    if (result_ != TransferOk) {
       return false;
-    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &head_.status) != CURLE_OK)
+    }
+    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &head_.status) != CURLE_OK) {
       head_.status = 0;
+    }
     result_ = body_.Accept(head_);
     return result_ == TransferOk;
   }
@@ -315,10 +325,12 @@ class CurlGet {
     auto* self = static_cast<CurlGet*>(context);
     const size_t length = size * count;
     self->lastArrival_ = std::chrono::steady_clock::now();
-    if (self->body_.begun())
+    if (self->body_.begun()) {
       return length;  // trailers after the body
-    if (self->result_ != TransferOk)
+    }
+    if (self->result_ != TransferOk) {
       return 0;
+    }
     std::string value;
     if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
       self->redirecting_ = false;
@@ -329,22 +341,26 @@ class CurlGet {
       self->head_.contentRange = value;
     } else if (HeaderValue(data, length, "content-encoding:", value)) {
       // libcurl undoes any chain of the codings it knows.
-      if (!KnownEncodings(value, self->head_.codings))
+      if (!KnownEncodings(value, self->head_.codings)) {
         self->head_.encodingKnown = false;
+      }
     } else if (HeaderValue(data, length, "transfer-encoding:", value)) {
       self->chunked_ = true;  // the length, if any, is not the body's
       self->head_.lengthAnnounced = false;
     } else if (HeaderValue(data, length, "content-length:", value)) {
-      if (!self->chunked_)
+      if (!self->chunked_) {
         self->head_.lengthAnnounced = ParseLength(value, self->head_.length);
+      }
     } else if (length >= 1 && length <= 2 && (data[0] == '\r' || data[0] == '\n')) {
       // End of one response's headers: final unless interim (1xx) or a redirect to follow.
       long status = 0;
       curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &status);
-      if (status >= 100 && status < 200)
+      if (status >= 100 && status < 200) {
         return length;
-      if (status >= 300 && status < 400 && self->redirecting_)
+      }
+      if (status >= 300 && status < 400 && self->redirecting_) {
         return self->FollowsSafely() ? length : 0;
+      }
       // Opening the sink may throw (no memory for a kept part's hashing); never across libcurl.
       try {
         return self->Accept() ? length : 0;
@@ -354,8 +370,9 @@ class CurlGet {
       }
     } else if (HeaderValue(data, length, "location:", value)) {
       self->location_ = value;
-      if (!value.empty())
+      if (!value.empty()) {
         self->redirecting_ = true;
+      }
     }
     return length;
   }
@@ -391,13 +408,15 @@ class CurlGet {
     const size_t length = size * count;
     self->lastArrival_ = std::chrono::steady_clock::now();
     try {
-      if (!self->Accept())
+      if (!self->Accept()) {
         return kRefuseBody;
+      }
       self->result_ = self->body_.Take(data, length);
       return self->result_ == TransferOk ? length : kRefuseBody;
     } catch (...) {
-      if (self->result_ == TransferOk)
+      if (self->result_ == TransferOk) {
         self->result_ = ServerRefused;
+      }
       return kRefuseBody;
     }
   }
@@ -408,18 +427,22 @@ class CurlGet {
                         curl_off_t) {
     auto* self = static_cast<CurlGet*>(context);
     try {
-      if (!self->progress_.StopRequested())
+      if (!self->progress_.StopRequested()) {
         return self->Stalled() || self->Overdue() ? 1 : 0;
+      }
     } catch (...) {
-      if (self->result_ == TransferOk)
+      if (self->result_ == TransferOk) {
         self->result_ = ServerRefused;
+      }
       return 1;
     }
     // The whole announced body is in: let the run end as the success it is.
-    if (self->body_.begun() && downloadTotal > 0 && downloaded >= downloadTotal)
+    if (self->body_.begun() && downloadTotal > 0 && downloaded >= downloadTotal) {
       return 0;
-    if (self->result_ == TransferOk)
+    }
+    if (self->result_ == TransferOk) {
       self->result_ = Cancelled;
+    }
     return 1;
   }
 
@@ -433,20 +456,24 @@ class CurlGet {
         connected == 0) {
       lastArrival_ = now;  // connecting has a time-out of its own
     }
-    if (now - lastArrival_ < std::chrono::seconds(StallTimeoutSeconds()))
+    if (now - lastArrival_ < std::chrono::seconds(StallTimeoutSeconds())) {
       return false;
-    if (result_ == TransferOk)
+    }
+    if (result_ == TransferOk) {
       result_ = body_.FailStalled();
+    }
     return true;
   }
 
   // Whether the whole Get has taken longer than the request allows, a server that trickles
   // enough never to stall included; sets the result then.
   bool Overdue() {
-    if (!body_.Overdue())
+    if (!body_.Overdue()) {
       return false;
-    if (result_ == TransferOk)
+    }
+    if (result_ == TransferOk) {
       result_ = body_.FailOverdue();
+    }
     return true;
   }
 

@@ -89,35 +89,42 @@ bool SplitHost(const std::string& authority, HttpUrl& url) {
   std::string port;
   if (!authority.empty() && authority[0] == '[') {
     const size_t close = authority.find(']');
-    if (close == std::string::npos)
+    if (close == std::string::npos) {
       return false;
+    }
     url.host = authority.substr(1, close - 1);
     if (url.host.empty() ||
         url.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) {
       return false;
     }
     if (close + 1 < authority.size()) {
-      if (authority[close + 1] != ':')
+      if (authority[close + 1] != ':') {
         return false;
+      }
       port = authority.substr(close + 2);
     }
   } else {
     const size_t colon = authority.find(':');
     url.host = authority.substr(0, colon);
-    if (colon != std::string::npos)
+    if (colon != std::string::npos) {
       port = authority.substr(colon + 1);
-    if (url.host.empty())
+    }
+    if (url.host.empty()) {
       return false;
+    }
     for (char c : url.host) {
-      if (!HostCharacter(c))
+      if (!HostCharacter(c)) {
         return false;
+      }
     }
   }
-  if (port.empty())
+  if (port.empty()) {
     return true;
+  }
   uint64_t number = 0;
-  if (!ParseLength(port, number) || number == 0 || number > 65535)
+  if (!ParseLength(port, number) || number == 0 || number > 65535) {
     return false;
+  }
   url.port = static_cast<INTERNET_PORT>(number);
   return true;
 }
@@ -138,12 +145,14 @@ bool SplitHttpUrl(const std::string& text, HttpUrl& url) {
   const size_t begin = separator + 3;
   const size_t end = std::min(text.find_first_of("/?#", begin), text.size());
   url.authority = text.substr(begin, end - begin);
-  if (!SplitHost(url.authority, url))
+  if (!SplitHost(url.authority, url)) {
     return false;
+  }
   std::string rest = text.substr(end);
   rest.erase(std::min(rest.find('#'), rest.size()));
-  if (rest.empty() || rest[0] != '/')
+  if (rest.empty() || rest[0] != '/') {
     rest.insert(0, "/");
+  }
   static const char kHex[] = "0123456789abcdef";
   url.object.clear();
   for (char c : rest) {
@@ -166,14 +175,17 @@ std::string ResolveLocation(const HttpUrl& base, const std::string& location) {
       location.find_first_of("/?#") > colon) {  // has a scheme of its own
     return location;
   }
-  if (location.compare(0, 2, "//") == 0)
+  if (location.compare(0, 2, "//") == 0) {
     return base.Scheme() + ":" + location;
+  }
   const std::string origin = base.Scheme() + "://" + base.authority;
-  if (!location.empty() && location[0] == '/')
+  if (!location.empty() && location[0] == '/') {
     return origin + location;
+  }
   const std::string path = base.object.substr(0, base.object.find('?'));
-  if (!location.empty() && location[0] == '?')
+  if (!location.empty() && location[0] == '?') {
     return origin + path + location;
+  }
   return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
@@ -186,8 +198,9 @@ class InternetHandle {
  public:
   explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
   ~InternetHandle() {
-    if (handle_)
+    if (handle_) {
       InternetCloseHandle(handle_);
+    }
   }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
@@ -327,12 +340,14 @@ bool QueryHeader(HINTERNET request, DWORD info, std::string& value, DWORD index 
     value.clear();  // present, and empty
     return true;
   }
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
     return false;
+  }
   std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
   at = index;
-  if (!HttpQueryInfoW(request, info, &buffer[0], &size, &at))
+  if (!HttpQueryInfoW(request, info, &buffer[0], &size, &at)) {
     return false;
+  }
   buffer.resize(size / sizeof(wchar_t));
   value = FromWide(buffer);
   return true;
@@ -350,13 +365,15 @@ bool QueryHead(HINTERNET request, WinInetHead& head) {
   QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, head.contentRange);
   std::string value;
   for (DWORD index = 0; QueryHeader(request, HTTP_QUERY_CONTENT_ENCODING, value, index); ++index) {
-    if (!KnownEncodings(value, head.codings))
+    if (!KnownEncodings(value, head.codings)) {
       head.encodingKnown = false;
+    }
   }
   // One coding is undone here (BodyDecoder); a body coded twice over is refused rather than
   // written half decoded.
-  if (head.codings > 1)
+  if (head.codings > 1) {
     head.encodingKnown = false;
+  }
   // With a Transfer-Encoding, a Content-Length is not the body's.
   const bool chunked = QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, value);
   head.lengthAnnounced = !chunked && QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, value) &&
@@ -385,8 +402,9 @@ class SessionKeeper {
   HINTERNET Enter() {
     std::lock_guard<std::mutex> lock(mutex_);
     HINTERNET session = OpenLocked();
-    if (session)
+    if (session) {
       ++readers_;
+    }
     return session;
   }
 
@@ -402,23 +420,27 @@ class SessionKeeper {
   // wait keeps it: closing would close the reader's handles under it, and the process is ending.
   void Close() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!session_)
+    if (!session_) {
       return;
+    }
     const bool idle = changed_.wait_for(lock, kReaderGrace, [this] { return readers_ == 0; });
-    if (idle)
+    if (idle) {
       InternetCloseHandle(session_);
+    }
     session_ = nullptr;
   }
 
  private:
   HINTERNET OpenLocked() {
-    if (session_)
+    if (session_) {
       return session_;
+    }
     // The system's proxy settings apply.
     session_ = InternetOpenW(ToWide(kUserAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                              nullptr, 0);
-    if (!session_)
+    if (!session_) {
       return nullptr;
+    }
     // Where WinInet honours them, they end a reader that the downloading thread gave up on.
     const DWORD stall = static_cast<DWORD>(StallTimeoutSeconds() * 1000);
     DWORD connect = kConnectTimeoutMilliseconds;
@@ -459,8 +481,9 @@ struct Exchange {
 // WinInet's report that a request has been sent, on the reader's thread inside HttpSendRequestW:
 // from then on the server has the stall time-out to answer rather than the connect time-out.
 void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
-  if (status != INTERNET_STATUS_REQUEST_SENT || context == 0)
+  if (status != INTERNET_STATUS_REQUEST_SENT || context == 0) {
     return;
+  }
   auto* exchange = reinterpret_cast<Exchange*>(context);
   {
     std::lock_guard<std::mutex> lock(exchange->mutex);
@@ -500,12 +523,14 @@ class Reader {
  private:
   // True when the body was read to its end; the handles are closed on return.
   bool Transfer(HINTERNET session) {
-    if (Abandoned())
+    if (Abandoned()) {
       return false;
+    }
     InternetHandle connection(InternetConnectW(session, ToWide(url_.host).c_str(), url_.port,
                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection.get())
+    if (!connection.get()) {
       return Failed();
+    }
     InternetHandle request(
         HttpOpenRequestW(connection.get(), L"GET", ToWide(url_.object).c_str(), nullptr, nullptr,
                          nullptr, kRequestFlags | (url_.secure ? INTERNET_FLAG_SECURE : 0),
@@ -528,42 +553,50 @@ class Reader {
         return false;
       }
     }
-    if (!QueryHead(request.get(), head))
+    if (!QueryHead(request.get(), head)) {
       return Failed();
+    }
     {
       std::unique_lock<std::mutex> lock(exchange_->mutex);
       exchange_->head = head;
       exchange_->answered = true;
       exchange_->changed.notify_all();
       exchange_->changed.wait(lock, [this] { return exchange_->readBody || exchange_->abandoned; });
-      if (exchange_->abandoned)
+      if (exchange_->abandoned) {
         return false;
+      }
     }
     for (;;) {
       // A plain read waits until its buffer is full, holding back a slow server's bytes: ask
       // what has arrived (waiting only while nothing has) and read just that.
       DWORD available = 0;
-      if (!InternetQueryDataAvailable(request.get(), &available, 0, 0))
+      if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
         return Failed();
-      if (available == 0)
+      }
+      if (available == 0) {
         return true;  // the end of the body
+      }
       DWORD got = 0;
-      if (!InternetReadFile(request.get(), &buffer_[0], std::min(available, kBlockSize), &got))
+      if (!InternetReadFile(request.get(), &buffer_[0], std::min(available, kBlockSize), &got)) {
         return Failed();
-      if (got == 0)
+      }
+      if (got == 0) {
         return true;
+      }
       std::unique_lock<std::mutex> lock(exchange_->mutex);
       // Joined to a block still waiting, so that the sink gets few large writes.
-      if (!exchange_->blocks.empty() && exchange_->blocks.back().size() < kBlockSize)
+      if (!exchange_->blocks.empty() && exchange_->blocks.back().size() < kBlockSize) {
         exchange_->blocks.back().append(buffer_, 0, got);
-      else
+      } else {
         exchange_->blocks.emplace_back(buffer_, 0, got);
+      }
       exchange_->changed.notify_all();
       exchange_->changed.wait(lock, [this] {
         return exchange_->blocks.size() < kMaxWaitingBlocks || exchange_->abandoned;
       });
-      if (exchange_->abandoned)
+      if (exchange_->abandoned) {
         return false;
+      }
     }
   }
 
@@ -587,8 +620,9 @@ class Reader {
   bool Secure(HINTERNET request) {
     DWORD flags = 0;
     DWORD size = sizeof flags;
-    if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size))
+    if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) {
       return false;
+    }
     flags |= SECURITY_FLAG_IGNORE_REVOCATION | (roots_ ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0);
     return InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
   }
@@ -612,8 +646,9 @@ class BodyDecoder {
     ready_ = inflateInit2(&stream_, 32 + 15) == Z_OK;
   }
   ~BodyDecoder() {
-    if (ready_)
+    if (ready_) {
       inflateEnd(&stream_);
+    }
   }
   BodyDecoder(const BodyDecoder&) = delete;
   BodyDecoder& operator=(const BodyDecoder&) = delete;
@@ -624,8 +659,9 @@ class BodyDecoder {
   // server could send on for ever).
   template <typename Take>
   int Decode(const std::string& data, const Take& take) {
-    if (!ready_ || finished_)
+    if (!ready_ || finished_) {
       return ServerRefused;
+    }
     stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream_.avail_in = static_cast<uInt>(data.size());
     do {
@@ -639,15 +675,17 @@ class BodyDecoder {
         ready_ = inflateInit2(&stream_, -15) == Z_OK;
         return Decode(data, take);
       }
-      if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+      if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) {
         return ServerRefused;
+      }
       started_ = true;
       finished_ = result == Z_STREAM_END;
       const size_t made = step_.size() - stream_.avail_out;
       if (made > 0) {
         const int taken = take(step_.data(), made);
-        if (taken != TransferOk)
+        if (taken != TransferOk) {
           return taken;
+        }
       }
     } while (!finished_ && (stream_.avail_in > 0 || stream_.avail_out == 0));
     return stream_.avail_in > 0 ? ServerRefused : TransferOk;
@@ -683,8 +721,9 @@ class WinInetGet {
     }
     WinInetHead head;
     const int result = Follow(url, head);
-    if (result != TransferOk)
+    if (result != TransferOk) {
       failure = body_.Describe(result, url.Text(), head.status, reason_);
+    }
     return result;
   }
 
@@ -694,8 +733,9 @@ class WinInetGet {
     for (int redirects = 0;; ++redirects) {
       Start(url);
       int result = AwaitHead(head);
-      if (result != TransferOk)
+      if (result != TransferOk) {
         return body_.Finish(result);
+      }
       const bool redirect = head.status == 301 || head.status == 302 || head.status == 303 ||
                             head.status == 307 || head.status == 308;
       if (redirect && !head.location.empty()) {
@@ -715,8 +755,9 @@ class WinInetGet {
         continue;
       }
       result = Accept(head);
-      if (result == TransferOk)
+      if (result == TransferOk) {
         result = Receive(head);
+      }
       Abandon();
       return body_.Finish(result);
     }
@@ -725,15 +766,17 @@ class WinInetGet {
   void Start(const HttpUrl& url) {
     exchange_ = std::make_shared<Exchange>();
     std::string headers = RequestHeaders();
-    if (request_.resumeFrom > 0)
+    if (request_.resumeFrom > 0) {
       headers += "Range: bytes=" + std::to_string(request_.resumeFrom) + "-\r\n";
+    }
     std::thread(Reader(exchange_, url, std::move(headers))).detach();
   }
 
   // Lets the current reader go: it ends by itself once its WinInet call returns.
   void Abandon() {
-    if (!exchange_)
+    if (!exchange_) {
       return;
+    }
     {
       std::lock_guard<std::mutex> lock(exchange_->mutex);
       exchange_->abandoned = true;
@@ -767,10 +810,12 @@ class WinInetGet {
           deadline = Clock::now() + stall;
         }
       }
-      if (progress_.StopRequested())
+      if (progress_.StopRequested()) {
         return Cancelled;
-      if (body_.Overdue())
+      }
+      if (body_.Overdue()) {
         return body_.FailOverdue();
+      }
       if (Clock::now() >= deadline) {
         return connected ? body_.FailStalled()
                          : body_.Fail(ServerRefused, "the connection timed out");
@@ -781,8 +826,9 @@ class WinInetGet {
   // Opens the sink for an accepted final response, with a decoder for a coded body.
   int Accept(const ResponseHead& head) {
     const int result = body_.Accept(head);
-    if (result == TransferOk && head.codings > 0)
+    if (result == TransferOk && head.codings > 0) {
       decoder_ = std::make_unique<BodyDecoder>();
+    }
     return result;
   }
 
@@ -823,13 +869,15 @@ class WinInetGet {
       for (const std::string& block : blocks) {
         arrived += block.size();
         const int result = Hold(block);
-        if (result != TransferOk)
+        if (result != TransferOk) {
           return result;
+        }
       }
       // While bytes flow, only whole chunks are handed on; a pause hands on the rest.
       const int result = Deliver(blocks.empty() || ended || failed);
-      if (result != TransferOk)
+      if (result != TransferOk) {
         return result;
+      }
       if (failed) {
         reason_ = reason;
         return ServerRefused;
@@ -841,18 +889,22 @@ class WinInetGet {
                                                " of the announced " + std::to_string(head.length) +
                                                " bytes");
         }
-        if (decoder_ && !decoder_->finished())
+        if (decoder_ && !decoder_->finished()) {
           return body_.Fail(ServerRefused, "the encoded body ended early");
+        }
         return TransferOk;
       }
       if (blocks.empty()) {
-        if (progress_.StopRequested())
+        if (progress_.StopRequested()) {
           return Cancelled;
-        if (Clock::now() - lastArrival >= stall)
+        }
+        if (Clock::now() - lastArrival >= stall) {
           return body_.FailStalled();
+        }
       }
-      if (body_.Overdue())
+      if (body_.Overdue()) {
         return body_.FailOverdue();  // a trickle that never stalls ends here
+      }
     }
   }
 
@@ -875,8 +927,9 @@ class WinInetGet {
   int Deliver(bool flush) {
     const size_t length =
         flush ? held_.size() : held_.size() - held_.size() % BodyReceiver::kChunkSize;
-    if (length == 0)
+    if (length == 0) {
       return TransferOk;
+    }
     const int result = body_.Take(held_.data(), length);
     held_.erase(0, length);
     return result;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/install_names.h"
 #include "platform/file_system.h"
 #include "transfer/file_sink.h"
 #include "transfer/http_download.h"
@@ -65,25 +66,29 @@ bool CInetFile::StartTransfer() {
 }
 
 void CInetFile::NoteError(int code) {
-  if (SetsErrorText(code))
+  if (SetsErrorText(code)) {
     errorText = ErrorTextFor(code);
+  }
 }
 
 int CInetFile::Download() {
-  const bool verified = kind == KindFile && !expectedHash.empty();
-  if (kind == KindFile && hashRequired && !verified)
+  const bool verified = kind == KindFile && !terms.sha256.empty();
+  if (kind == KindFile && terms.hashRequired && !verified) {
     return FileVerifyFailed;  // nothing could tell whether its content is the one published
-  const std::string target = kind == KindFile ? localPath + ".update" : localPath;
+  }
+  const std::string target = kind == KindFile ? UpdatePathOf(localPath) : localPath;
   // Without the hash a kept part of another version could not be told from one of this.
-  uint64_t kept = verified && sizeRequired ? ContinuableLength(target, expectedSize) : 0;
+  uint64_t kept = verified && terms.exactSize ? ContinuableLength(target, expectedSize) : 0;
   for (;;) {
     FileSink sink(target, verified);
     const int result = Fetch(kept, sink);
-    if (result != TransferOk || !verified || sink.Digest() == expectedHash)
+    if (result != TransferOk || !verified || sink.Digest() == terms.sha256) {
       return result;
+    }
     DeleteFileAt(target);  // never to be installed
-    if (!sink.Continued())
+    if (!sink.Continued()) {
       return FileVerifyFailed;
+    }
     kept = 0;  // the kept part was not this file's start: once more, whole
   }
 }
@@ -94,12 +99,13 @@ int CInetFile::Fetch(uint64_t keptBytes, FileSink& sink) {
   request.url = url;
   // An application file must arrive at the length its manifest gives: exactly when that is
   // required, at least otherwise.
-  if (kind == KindFile || sizeRequired)
+  if (kind == KindFile || terms.exactSize) {
     request.expectedSize = expectedSize;
-  request.exactSize = sizeRequired;
+  }
+  request.exactSize = terms.exactSize;
   request.resumeFrom = keptBytes;
-  request.maxBytes = maxBytes;
-  request.deadlineSeconds = FetchDeadlineSeconds(deadlineSeconds);
+  request.maxBytes = terms.maxBytes;
+  request.deadlineSeconds = FetchDeadlineSeconds(terms.deadlineSeconds);
   TaskProgress progress(*this);
   return NewHttpDownload()->Get(request, sink, progress);
 }

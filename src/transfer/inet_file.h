@@ -16,6 +16,25 @@ enum TransferKind : int {
   KindSignature = 3,  // the manifest's "version.txt.minisig", fetched after it
 };
 
+// What a download's body must be, beyond the length the manifest announces. Filled by the
+// window's thread before the transfer starts, read by its worker.
+struct DownloadTerms {
+  bool exactSize = false;  // the body must be exactly expectedSize bytes, not merely as long
+  // KindFile: SHA-256 of the content as 64 lower-case hex digits, "" when unknown. With it the
+  // body is hashed as it is written, a mismatch fails the run with FileVerifyFailed (the
+  // ".update" file deleted), and a ".update" file shorter than expectedSize left by an earlier
+  // run is continued rather than fetched again.
+  std::string sha256;
+  // KindFile without sha256 fails with FileVerifyFailed, unfetched.
+  bool hashRequired = false;
+  // The most the body may bring, decoded, in bytes (0: no bound): beyond it the run fails with
+  // ServerRefused, and nothing beyond it is written.
+  uint64_t maxBytes = 0;
+  // The most the whole run may take in seconds (0: no bound; the stall time-out holds anyway):
+  // ServerRefused then. LODESTAR_FETCH_DEADLINE_SECONDS replaces any bound (FetchDeadlineSeconds).
+  long deadlineSeconds = 0;
+};
+
 // One transfer task: fetches one http URL by GET into one local file on a worker thread of its
 // own, and reports only by posting to notifyWindow. The window's thread fills the fields before
 // StartTransfer and reads them again on the messages; Run is the worker's.
@@ -31,7 +50,8 @@ class CInetFile : public WorkerThread {
 
   std::string errorText;
   int kind = KindFile;
-  std::string localPath;  // for KindFile the final path; the body goes to localPath + ".update"
+  // The file written: for KindFile the final path, the body going to UpdatePathOf(localPath).
+  std::string localPath;
   std::string displayName;
   std::string url;
   MessageTarget* notifyWindow = nullptr;  // null: nothing is posted
@@ -40,24 +60,7 @@ class CInetFile : public WorkerThread {
   int startCount = 0;
   std::atomic<uint64_t> bytesReceived{0};
   uint64_t expectedSize = 0;  // 0: none announced
-  bool sizeRequired = false;  // the body must be exactly expectedSize bytes
-  bool registerAfter = false;
-  bool runAfter = false;
-  std::string runParameters;
-  bool executable = false;  // the installed file gets the execute bits
-  // KindFile: SHA-256 of the content as 64 lower-case hex digits, "" when unknown. With it the
-  // body is hashed as it is written, a mismatch fails the run with FileVerifyFailed (the
-  // ".update" file deleted), and a ".update" file shorter than expectedSize left by an earlier
-  // run is continued rather than fetched again.
-  std::string expectedHash;
-  bool hashRequired =
-      false;  // KindFile without expectedHash fails with FileVerifyFailed, unfetched
-  // The most the body may bring, decoded, in bytes (0: no bound): beyond it the run fails with
-  // ServerRefused, and nothing beyond it is written.
-  uint64_t maxBytes = 0;
-  // The most the whole run may take in seconds (0: no bound; the stall time-out holds anyway):
-  // ServerRefused then. LODESTAR_FETCH_DEADLINE_SECONDS replaces any bound (FetchDeadlineSeconds).
-  long deadlineSeconds = 0;
+  DownloadTerms terms;
 
  protected:
   void Run() override;

@@ -18,8 +18,9 @@ void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam, si
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_ || copies == 0)
+    if (closed_ || copies == 0) {
       return;
+    }
     const PostedMessage posted{message, wParam, lParam};
     const bool progress = message == WM_TRANSFER_PROGRESS;
     if (progress && !queue_.empty() && SameMessage(queue_.back().message, posted)) {
@@ -28,8 +29,9 @@ void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam, si
       queue_.push_back(Entry{posted, copies});
     } else {
       // Only progress is kept as a count; any other message stays one entry each.
-      for (size_t i = 0; i < copies; ++i)
+      for (size_t i = 0; i < copies; ++i) {
         queue_.push_back(Entry{posted, 1});
+      }
     }
     pending_ += copies;
     // An owner that looks every poll interval finds progress by itself; anything else (a
@@ -40,8 +42,9 @@ void MessageQueue::Post(unsigned message, uint32_t wParam, CInetFile* lParam, si
       Wake(posted);
     }
   }
-  if (wake)
+  if (wake) {
     arrived_.notify_all();
+  }
 }
 
 void MessageQueue::Close() {
@@ -54,10 +57,6 @@ void MessageQueue::Close() {
   arrived_.notify_all();
 }
 
-bool MessageQueue::IsClosed() const {
-  return closed_;
-}
-
 bool MessageQueue::Wait(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   std::unique_lock<std::mutex> lock(mutex_);
@@ -67,16 +66,18 @@ bool MessageQueue::Wait(std::chrono::milliseconds timeout) {
 bool MessageQueue::Wait(PostedMessage& out, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!WaitLocked(lock, deadline))
+  if (!WaitLocked(lock, deadline)) {
     return false;
+  }
   TakeFront(out, 1);
   return true;
 }
 
 bool MessageQueue::TryTake(PostedMessage& out) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (queue_.empty())
+  if (queue_.empty()) {
     return false;
+  }
   TakeFront(out, 1);
   return true;
 }
@@ -90,8 +91,9 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
   const auto start = Clock::now();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (delivering_)
-      return DeliveryEnd::Busy;
+    if (delivering_) {
+      return DeliveryEnd::kBusy;
+    }
     delivering_ = true;
     awake_ = true;
   }
@@ -104,19 +106,20 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
       if (closed_) {
         delivering_ = false;
         Asleep(false);
-        return DeliveryEnd::Stopped;
+        return DeliveryEnd::kStopped;
       }
       if (queue_.empty()) {
         delivering_ = false;
-        if (!tookAny)
+        if (!tookAny) {
           progressRun_ = 0;  // a look that found nothing: the stream has stopped
+        }
         const bool polling = progressRun_ >= pollAfter_;
         Asleep(polling);
-        return polling ? DeliveryEnd::Polling : DeliveryEnd::Empty;
+        return polling ? DeliveryEnd::kPolling : DeliveryEnd::kEmpty;
       }
       if (tookAny && Clock::now() - start >= slice) {
         delivering_ = false;
-        return DeliveryEnd::More;  // the rest after the loop's own work
+        return DeliveryEnd::kMore;  // the rest after the loop's own work
       }
       copies = TakeFront(message, SIZE_MAX);
       tookAny = true;
@@ -127,7 +130,7 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
       std::lock_guard<std::mutex> lock(mutex_);
       delivering_ = false;
       Asleep(false);
-      return DeliveryEnd::Stopped;
+      return DeliveryEnd::kStopped;
     }
   }
 }
@@ -135,21 +138,24 @@ DeliveryEnd MessageQueue::Deliver(const Handler& handler, std::chrono::milliseco
 bool MessageQueue::WaitLocked(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
   while (queue_.empty() && !closed_) {
     const auto now = Clock::now();
-    if (now >= deadline)
+    if (now >= deadline) {
       return false;
+    }
     const bool polling = progressRun_ >= pollAfter_;
     Asleep(polling);
     if (polling) {
       arrived_.wait_until(lock, std::min(deadline, now + kPollInterval));
       // A whole interval without anything: the stream has stopped, so sleep until woken.
-      if (queue_.empty() && Clock::now() >= now + kPollInterval)
+      if (queue_.empty() && Clock::now() >= now + kPollInterval) {
         progressRun_ = 0;
+      }
     } else {
       arrived_.wait_until(lock, deadline);
     }
   }
-  if (queue_.empty())
+  if (queue_.empty()) {
     return false;  // closed
+  }
   awake_ = true;
   return true;
 }
@@ -159,13 +165,15 @@ size_t MessageQueue::TakeFront(PostedMessage& out, size_t most) {
   out = front.message;
   const size_t taken = std::min(most, front.count);
   front.count -= taken;
-  if (front.count == 0)
+  if (front.count == 0) {
     queue_.pop_front();
+  }
   pending_ -= taken;
-  if (out.message == WM_TRANSFER_PROGRESS)
+  if (out.message == WM_TRANSFER_PROGRESS) {
     progressRun_ += taken;
-  else
+  } else {
     progressRun_ = 0;
+  }
   return taken;
 }
 

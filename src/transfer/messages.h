@@ -46,12 +46,12 @@ class MessageTarget {
 
 // How a Deliver call ended.
 enum class DeliveryEnd {
-  Empty,    // everything was handed over; the next post wakes the owner
-  Polling,  // everything was handed over while progress streams in: the owner looks again
-            // within kPollInterval by itself, and only other messages wake it
-  More,     // the time slice is used up: the owner calls Deliver again after its own work
-  Stopped,  // the handler asked to stop, or the queue was closed; the next post wakes the owner
-  Busy,     // called from inside a running Deliver (a nested loop); the outer call goes on
+  kEmpty,    // everything was handed over; the next post wakes the owner
+  kPolling,  // everything was handed over while progress streams in: the owner looks again
+             // within kPollInterval by itself, and only other messages wake it
+  kMore,     // the time slice is used up: the owner calls Deliver again after its own work
+  kStopped,  // the handler asked to stop, or the queue was closed; the next post wakes the owner
+  kBusy,     // called from inside a running Deliver (a nested loop); the outer call goes on
 };
 
 // The window's message queue, shared by every front end: Post from any thread; the owner's thread
@@ -84,7 +84,6 @@ class MessageQueue : public MessageTarget {
   void Post(unsigned message, uint32_t wParam, CInetFile* lParam, size_t copies = 1) override;
   // Drops every queued message and every later Post; a running Deliver hands over no more.
   void Close();
-  bool IsClosed() const;
   // Waits up to timeout until a message is queued; false when none came or the queue is closed.
   bool Wait(std::chrono::milliseconds timeout);
   // Takes the oldest message, waiting up to timeout; false when none came.

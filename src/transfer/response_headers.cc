@@ -18,8 +18,9 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
 std::string TrimBlanks(const std::string& text) {
   const char* const kBlanks = " \t\r\n";
   const size_t begin = text.find_first_not_of(kBlanks);
-  if (begin == std::string::npos)
+  if (begin == std::string::npos) {
     return {};
+  }
   return text.substr(begin, text.find_last_not_of(kBlanks) + 1 - begin);
 }
 
@@ -49,12 +50,14 @@ bool ParseLength(const std::string& text, uint64_t& length) {
 }
 
 bool ContinuesAt(const std::string& value, uint64_t start, uint64_t total, bool totalKnown) {
-  if (value.size() < 6 || !EqualsIgnoringCase(value.substr(0, 6), "bytes "))
+  if (value.size() < 6 || !EqualsIgnoringCase(value.substr(0, 6), "bytes ")) {
     return false;
+  }
   const size_t dash = value.find('-', 6);
   const size_t slash = value.find('/', 6);
-  if (dash == std::string::npos || slash == std::string::npos || slash < dash)
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash) {
     return false;
+  }
   uint64_t first = 0;
   uint64_t last = 0;
   if (!ParseLength(value.substr(6, dash - 6), first) ||
@@ -64,7 +67,8 @@ bool ContinuesAt(const std::string& value, uint64_t start, uint64_t total, bool 
   }
   const std::string whole = value.substr(slash + 1);
   uint64_t length = 0;
-  if (whole == "*")
+  if (whole == "*") {
     return !totalKnown;
+  }
   return ParseLength(whole, length) && length == last + 1 && (!totalKnown || length == total);
 }

@@ -8,10 +8,12 @@
 
 bool InitializeTransfers() {
   WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     return false;
-  if (OpenInternetSession())
+  }
+  if (OpenInternetSession()) {
     return true;
+  }
   WSACleanup();
   return false;
 }

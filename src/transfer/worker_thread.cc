@@ -33,8 +33,9 @@ bool ManualResetEvent::IsSet() {
 
 WorkerThread::~WorkerThread() {
   std::thread* thread = handle_.exchange(nullptr);
-  if (!thread)
+  if (!thread) {
     return;
+  }
   if (finished_.IsSet()) {
     thread->join();  // past Run already: only its return is left
   } else {
@@ -44,8 +45,9 @@ WorkerThread::~WorkerThread() {
 }
 
 bool WorkerThread::Start() {
-  if (handle_.load() != nullptr)
+  if (handle_.load() != nullptr) {
     return true;
+  }
   finished_.Reset();
   try {
     auto thread = std::make_unique<std::thread>(&WorkerThread::ThreadProc, this);
@@ -61,8 +63,9 @@ bool WorkerThread::Start() {
 void WorkerThread::Join() {
   finished_.Wait();
   std::thread* thread = handle_.exchange(nullptr);
-  if (!thread)
+  if (!thread) {
     return;
+  }
   thread->join();
   delete thread;
 }

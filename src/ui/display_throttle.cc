@@ -19,10 +19,6 @@ bool DisplayThrottle::Pending() const {
   return !SameDisplay(latest_, shown_);
 }
 
-bool DisplayThrottle::Due() const {
-  return Pending() && Remaining().count() == 0;
-}
-
 std::chrono::milliseconds DisplayThrottle::Wait() const {
   return Pending() ? Remaining() : std::chrono::milliseconds(0);
 }

@@ -30,8 +30,6 @@ class DisplayThrottle {
 
   // True when the latest values differ from the shown ones.
   bool Pending() const;
-  // True when pending values may be drawn now.
-  bool Due() const;
   // Time left until pending values may be drawn; zero when due or nothing is pending.
   std::chrono::milliseconds Wait() const;
   // Time left of the interval begun by the last draw, whether or not anything is pending.

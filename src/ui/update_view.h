@@ -1,48 +1,54 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "transfer/server_list.h"
-
-// The window's controls as the update driver draws through them. Each front end implements it;
-// tests record it. Called on the window's thread only.
+// What the update run tells a front end, in the run's own words: the front end decides how a
+// toolkit shows it (a sorted combo box, a numbered list, bars, a tray icon). Each front end
+// implements it; tests record it. Window's thread only.
 class UpdateView {
  public:
+  // The timer by which the front end drives the run (Listener::OnTimer).
+  static constexpr unsigned kTimerId = 1000;
+
+  // What the user did, and the front end's heartbeat. The run implements it; the front end calls
+  // it on the window's thread.
+  class Listener {
+   public:
+    virtual ~Listener() = default;
+    virtual void OnTimer(unsigned id) = 0;
+    // The user chose the server at index of the list as ServersListed gave it.
+    virtual void OnServerChosen(size_t index) = 0;
+    // "立即更新".
+    virtual void OnUpdateNow() = 0;
+    // The window closes: nothing more reaches the run, whose transfers are told to stop.
+    virtual void OnClose() = 0;
+  };
+
   virtual ~UpdateView() = default;
 
-  // Server combo box (sorted drop-down list). AddString returns the sorted index.
-  virtual int AddString(const std::string& text) = 0;
-  virtual void SetItemData(int index, ServerEntry* entry) = 0;
-  virtual void SetCurSel(int index) = 0;
-  // False when there is no such item (the box's error).
-  virtual bool DeleteString(int index) = 0;
-  // -1 when nothing is selected.
-  virtual int GetCurSel() = 0;
-  virtual ServerEntry* GetItemData(int index) = 0;
-  virtual void EnableComboBox(bool enable) = 0;
-  // The "立即更新" button.
-  virtual void EnableUpdateButton(bool enable) = 0;
-
-  // Log list: append a formatted line with its code as item data, and select it.
-  virtual void AppendLogLine(const std::string& line, uint32_t code) = 0;
-  virtual void ClearLog() = 0;
-  // The status line.
-  virtual void SetStatusLine(const std::string& text) = 0;
-  // Bars 1000 (current file) and 1001 (whole run), range 0..100; values above 100 show full.
-  virtual void SetFileProgress(int position) = 0;
-  virtual void SetTotalProgress(int position) = 0;
-
-  // Notification-area icon: frames 130, 131, 132; tips up to 63 bytes.
-  virtual void AddTrayIcon(int iconId, const std::string& tip) = 0;
-  virtual void SetTrayIcon(int iconId) = 0;
-  virtual void SetTrayTip(const std::string& tip) = 0;
-  virtual void RemoveTrayIcon() = 0;
-
-  // Starts the window timer that calls UpdateDialog::OnTimer(id) every periodMs.
-  virtual void StartTimer(unsigned id, unsigned periodMs) = 0;
-  // Modal message box with one OK button and the application's title; returns when dismissed.
-  virtual void ShowMessageBox(const std::string& text) = 0;
-  // Ends the modal dialog once the current message has been handled.
-  virtual void EndDialog() = 0;
+  // The run has begun: the front end calls OnTimer(kTimerId) every periodMs from now on, and
+  // shows its tray icon where it has one.
+  virtual void Started(unsigned periodMs) = 0;
+  // The servers to choose from, in the server list's order, and the index of the one chosen for
+  // now. Names are readable text.
+  virtual void ServersListed(const std::vector<std::string>& names, size_t selected) = 0;
+  // Whether the user may choose a server and press "立即更新".
+  virtual void ChoiceEnabled(bool enabled) = 0;
+  // A time-stamped line for the log, with the result code it reports (0 for none).
+  virtual void LogLine(const std::string& line, uint32_t code) = 0;
+  virtual void LogCleared() = 0;
+  virtual void StatusChanged(const std::string& text) = 0;
+  // The current file's and the whole run's progress in percent; above 100 shows full.
+  virtual void FileProgress(int percent) = 0;
+  virtual void RunProgress(int percent) = 0;
+  // copies chunks of data arrived, one after the other (the tray icon animates by them);
+  // runPercent is the run's percentage while files arrive, -1 while anything else does.
+  virtual void ChunksArrived(size_t copies, int64_t runPercent) = 0;
+  // A message the user must acknowledge; returns once it was.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The run is finished: the window closes once the current message has been handled.
+  virtual void Finished() = 0;
 };

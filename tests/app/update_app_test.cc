@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/update_app.h"
+#include "base/install_names.h"
 #include "platform/module_directory.h"
 #include "support/temp_dir.h"
 
@@ -16,7 +17,7 @@ class UpdateAppConfig : public ::testing::Test {
  protected:
   // Writes text as the configuration and reads it into a fresh application object.
   UpdateApp Read(const std::string& text) {
-    const std::string path = directory_ + UpdateApp::kConfigurationName;
+    const std::string path = directory_ + "/" + kConfigurationName;
     WriteFileBytes(path, text);
     UpdateApp app;
     EXPECT_TRUE(app.ReadConfiguration(path));
@@ -30,8 +31,8 @@ class UpdateAppConfig : public ::testing::Test {
 TEST_F(UpdateAppConfig, MissingOrUnreadableFileKeepsDefaults) {
   UpdateApp app;
   EXPECT_FALSE(app.ReadConfiguration(directory_ + "/none.cfg"));
-  std::filesystem::create_directory(directory_ + UpdateApp::kConfigurationName);
-  EXPECT_FALSE(app.ReadConfiguration(directory_ + UpdateApp::kConfigurationName));
+  std::filesystem::create_directory(directory_ + "/" + kConfigurationName);
+  EXPECT_FALSE(app.ReadConfiguration(directory_ + "/" + kConfigurationName));
   const UpdateSettings settings = app.Settings("/opt/app/");
   EXPECT_EQ(settings.serverlist, "");
   EXPECT_FALSE(settings.automatic);

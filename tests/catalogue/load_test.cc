@@ -72,8 +72,7 @@ TEST_F(LoadTest, PathsJoinRootKeyAndNameWithDoubledSeparators) {
   EXPECT_EQ(entries[1].version, 3);
   EXPECT_EQ(entries[2].remotePath, "plugins/net/readme.txt.txt");
   for (const CatalogueEntry& entry : entries) {
-    EXPECT_FALSE(entry.registerAfter || entry.runAfter || entry.needsDownload || entry.executable);
-    EXPECT_EQ(entry.runParameters, "");
+    EXPECT_FALSE(entry.needsDownload || entry.executable);
   }
 }
 

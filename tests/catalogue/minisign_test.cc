@@ -32,8 +32,9 @@ SignatureCheck Check(const MinisignPublicKey& key, const std::string& content,
 // Replaces the line'th line (from 0) of a signature file.
 std::string WithLine(const std::string& signature, int line, const std::string& text) {
   size_t start = 0;
-  for (int i = 0; i < line; ++i)
+  for (int i = 0; i < line; ++i) {
     start = signature.find('\n', start) + 1;
+  }
   return signature.substr(0, start) + text + signature.substr(signature.find('\n', start));
 }
 

@@ -618,8 +618,9 @@ TEST_F(FaultRun, UpdateFilesLinkedOutsideTheApplicationFolder) {
   ExpectRepairRun();
   EXPECT_TRUE(ReadFileBytes(kept) == core.substr(0, 100000));
   EXPECT_EQ(ReadFileBytes(precious), "not the updater's\n");
-  for (const LoopbackHttpServer::Request& request : server_.Requests())
+  for (const LoopbackHttpServer::Request& request : server_.Requests()) {
     EXPECT_FALSE(request.HasHeader("Range")) << request.path;
+  }
 }
 
 }  // namespace

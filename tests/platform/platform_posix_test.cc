@@ -47,7 +47,7 @@ TEST_F(FileSystem, FifosAreRefusedAtOnce) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string read = "kept";
   std::string reason;
-  EXPECT_EQ(ReadWholeFile(fifo, read, reason), ReadResult::Failed);
+  EXPECT_EQ(ReadWholeFile(fifo, read, reason), ReadResult::kFailed);
   EXPECT_EQ(read, "kept");
   int64_t size = -7;
   EXPECT_FALSE(ProbeFileSize(fifo, size));

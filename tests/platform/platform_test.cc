@@ -59,9 +59,9 @@ TEST_F(FileSystem, WholeFilesAndDirectoriesInTheWay) {
   EXPECT_FALSE(CreateFolder(dir_.File("d")));
   EXPECT_FALSE(WriteWholeFile(dir_.File("d"), "x"));
   std::string reason;
-  EXPECT_EQ(ReadWholeFile(dir_.File("d"), read, reason), ReadResult::Failed);
+  EXPECT_EQ(ReadWholeFile(dir_.File("d"), read, reason), ReadResult::kFailed);
   EXPECT_FALSE(DeleteFileAt(dir_.File("d")));
-  EXPECT_EQ(ReadWholeFile(dir_.File("missing"), read, reason), ReadResult::Missing);
+  EXPECT_EQ(ReadWholeFile(dir_.File("missing"), read, reason), ReadResult::kMissing);
   EXPECT_EQ(read, content);
 }
 
@@ -150,7 +150,7 @@ TEST_F(FileSystem, NamesBeyondAsciiRoundTripAndTargetsAreReplaced) {
     EXPECT_EQ(std::fwrite("!", 1, 1, file), 1u);
     std::fclose(file);
 
-    EXPECT_EQ(InstallFile(downloaded, target, true), InstallResult::Installed);
+    EXPECT_EQ(InstallFile(downloaded, target, true), InstallResult::kInstalled);
     int64_t size = 0;
     EXPECT_TRUE(ProbeFileSize(target, size));
     EXPECT_EQ(size, 4);
@@ -166,11 +166,12 @@ TEST_F(FileSystem, NamesBeyondAsciiRoundTripAndTargetsAreReplaced) {
 TEST_F(FileSystem, InstallingKeepsBothFilesOnFailure) {
   ASSERT_TRUE(WriteWholeFile(dir_.File("new"), "n"));
   ASSERT_TRUE(CreateFolder(dir_.File("folder")));
-  EXPECT_EQ(InstallFile(dir_.File("new"), dir_.File("folder"), false), InstallResult::DeleteFailed);
+  EXPECT_EQ(InstallFile(dir_.File("new"), dir_.File("folder"), false),
+            InstallResult::kDeleteFailed);
   EXPECT_EQ(InstallFile(dir_.File("gone"), dir_.File("target"), false),
-            InstallResult::RenameFailed);
+            InstallResult::kRenameFailed);
   EXPECT_EQ(InstallFile(dir_.File("new"), dir_.File("none/target"), false),
-            InstallResult::RenameFailed);
+            InstallResult::kRenameFailed);
   EXPECT_THAT(Names(dir_.path()), ElementsAre("folder", "new"));
 }
 

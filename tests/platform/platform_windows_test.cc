@@ -44,7 +44,7 @@ TEST_F(FileSystem, ReadOnlyTargetsAreReplacedAndStayReadOnly) {
   EXPECT_TRUE(IsReadOnly(target));
 
   ASSERT_TRUE(WriteWholeFile(target + ".update", "installed"));
-  EXPECT_EQ(InstallFile(target + ".update", target, true), InstallResult::Installed);
+  EXPECT_EQ(InstallFile(target + ".update", target, true), InstallResult::kInstalled);
   EXPECT_EQ(ReadFileBytes(target), "installed");
   EXPECT_TRUE(IsReadOnly(target));
 }

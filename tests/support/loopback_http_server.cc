@@ -29,8 +29,9 @@ std::string CompressedRepeats(const std::string& unit, uint64_t count, bool gzip
     } while (stream.avail_out == 0);
   }
   deflateEnd(&stream);
-  if (result != Z_STREAM_END)
+  if (result != Z_STREAM_END) {
     throw std::runtime_error("deflate did not finish");
+  }
   return out;
 }
 
@@ -45,13 +46,15 @@ namespace {
 // everywhere (Wine).
 bool ReceiveMore(SocketId socket, std::string& buffer, const std::atomic<bool>& stopping) {
   while (!WaitReadable(socket, 100)) {
-    if (stopping)
+    if (stopping) {
       return false;
+    }
   }
   char chunk[4096];
   const long got = ReceiveSome(socket, chunk, sizeof chunk);
-  if (got <= 0)
+  if (got <= 0) {
     return false;
+  }
   buffer.append(chunk, static_cast<size_t>(got));
   return true;
 }
@@ -68,19 +71,23 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 
 std::string Trim(const std::string& text) {
   size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos)
+  if (begin == std::string::npos) {
     return "";
+  }
   size_t end = text.find_last_not_of(" \t");
   return text.substr(begin, end - begin + 1);
 }
 
 int HexValue(char c) {
-  if (c >= '0' && c <= '9')
+  if (c >= '0' && c <= '9') {
     return c - '0';
-  if (c >= 'a' && c <= 'f')
+  }
+  if (c >= 'a' && c <= 'f') {
     return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
+  }
+  if (c >= 'A' && c <= 'F') {
     return c - 'A' + 10;
+  }
   return -1;
 }
 
@@ -111,8 +118,9 @@ std::string TargetPath(const std::string& target) {
     rest = slash == std::string::npos ? "/" : rest.substr(slash);
   }
   size_t query = rest.find_first_of("?#");
-  if (query != std::string::npos)
+  if (query != std::string::npos) {
     rest.erase(query);
+  }
   return PercentDecode(rest);
 }
 
@@ -169,8 +177,9 @@ class BodySource {
 
   // Sends [offset, offset + length) plain.
   bool SendRange(SocketId socket, size_t offset, size_t length) {
-    if (text_)
+    if (text_) {
       return SendAll(socket, text_->data() + offset, length);
+    }
     return file_.SendRange(socket, offset, length);
   }
 
@@ -192,24 +201,27 @@ class BodySource {
 
 std::string LoopbackHttpServer::Request::Header(const std::string& name) const {
   for (const auto& header : headers) {
-    if (EqualsNoCase(header.first, name))
+    if (EqualsNoCase(header.first, name)) {
       return header.second;
+    }
   }
   return "";
 }
 
 bool LoopbackHttpServer::Request::HasHeader(const std::string& name) const {
   for (const auto& header : headers) {
-    if (EqualsNoCase(header.first, name))
+    if (EqualsNoCase(header.first, name)) {
       return true;
+    }
   }
   return false;
 }
 
 LoopbackHttpServer::LoopbackHttpServer() {
   listener_ = BindLoopback(port_, true);
-  if (listener_ == kNoSocket)
+  if (listener_ == kNoSocket) {
     throw std::runtime_error("test server: cannot listen on 127.0.0.1");
+  }
   acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -282,8 +294,9 @@ void LoopbackHttpServer::SetFallbackHook(Hook hook) {
 
 void LoopbackHttpServer::ServeDirectory(const std::string& urlPrefix, const std::string& root) {
   std::string prefix = urlPrefix;
-  while (!prefix.empty() && prefix.back() == '/')
+  while (!prefix.empty() && prefix.back() == '/') {
     prefix.pop_back();
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   directories_.emplace_back(prefix, root);
 }
@@ -331,25 +344,29 @@ size_t LoopbackHttpServer::ConnectionCount() const {
 void LoopbackHttpServer::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopped_)
+    if (stopped_) {
       return;
+    }
     stopped_ = true;
   }
   stopping_ = true;
   KnockOnLoopback(port_);  // wakes the accepting thread
-  if (acceptThread_.joinable())
+  if (acceptThread_.joinable()) {
     acceptThread_.join();
+  }
 
   std::vector<std::thread> threads;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (SocketId socket : openSockets_)
+    for (SocketId socket : openSockets_) {
       ShutdownSocket(socket);
+    }
     threads.swap(connectionThreads_);
   }
   changed_.notify_all();
-  for (auto& thread : threads)
+  for (auto& thread : threads) {
     thread.join();
+  }
   CloseSocket(listener_);
 }
 
@@ -363,11 +380,13 @@ uint16_t LoopbackHttpServer::UnusedPort() {
 
 void LoopbackHttpServer::AcceptLoop() {
   while (!stopping_) {
-    if (!WaitReadable(listener_, -1) || stopping_)
+    if (!WaitReadable(listener_, -1) || stopping_) {
       continue;
+    }
     const SocketId socket = AcceptConnection(listener_);
-    if (socket == kNoSocket)
+    if (socket == kNoSocket) {
       continue;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     ++connections_;
     openSockets_.push_back(socket);
@@ -404,8 +423,9 @@ bool LoopbackHttpServer::StallWait(SocketId socket, uint64_t generation) {
       }
     }
     // A client that gave up closes its end; stop waiting for it then.
-    if (PeerGone(socket))
+    if (PeerGone(socket)) {
       return false;
+    }
   }
 }
 
@@ -416,8 +436,9 @@ std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
     std::lock_guard<std::mutex> lock(mutex_);
     auto route = routes_.find(request.path);
     if (route != routes_.end()) {
-      if (route->second.response)
+      if (route->second.response) {
         return route->second.response;
+      }
       hook = route->second.hook;
     } else {
       for (const auto& directory : directories_) {
@@ -427,8 +448,9 @@ std::shared_ptr<const LoopbackHttpServer::Response> LoopbackHttpServer::Answer(
           continue;
         }
         std::string relative = request.path.substr(prefix.size() + 1);
-        if (("/" + relative + "/").find("/../") != std::string::npos)
+        if (("/" + relative + "/").find("/../") != std::string::npos) {
           break;
+        }
         auto response = std::make_shared<Response>();
         response->file = directory.second + "/" + relative;
         response->ranges = true;
@@ -469,8 +491,9 @@ void LoopbackHttpServer::Serve(SocketId connection) {
         break;
       }
     }
-    if (!open)
+    if (!open) {
       break;
+    }
 
     std::string head = buffer.substr(0, headEnd);
     buffer.erase(0, headEnd + 4);
@@ -494,24 +517,27 @@ void LoopbackHttpServer::Serve(SocketId connection) {
       std::string line =
           head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
       size_t colon = line.find(':');
-      if (colon == std::string::npos)
+      if (colon == std::string::npos) {
         continue;
+      }
       request.headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     }
 
     // A request body is read and dropped.
     size_t bodyLength = 0;
     std::string lengthText = request.Header("Content-Length");
-    if (!lengthText.empty())
+    if (!lengthText.empty()) {
       bodyLength = std::strtoul(lengthText.c_str(), nullptr, 10);
+    }
     while (buffer.size() < bodyLength) {
       if (!ReceiveMore(connection, buffer, stopping_)) {
         open = false;
         break;
       }
     }
-    if (!open)
+    if (!open) {
       break;
+    }
     buffer.erase(0, bodyLength);
 
     RecordRequest(request);
@@ -532,8 +558,9 @@ void LoopbackHttpServer::Serve(SocketId connection) {
 
 bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const Response& response,
                               bool keepAlive) {
-  if (response.stallBeforeHeaders && !StallWait(connection, NoteStall()))
+  if (response.stallBeforeHeaders && !StallWait(connection, NoteStall())) {
     return false;
+  }
 
   int status = response.status;
   BodySource source(response.file.empty() ? &response.body : nullptr);
@@ -569,27 +596,32 @@ bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const
     head += "Content-Length: " + std::to_string(size) + "\r\n";
   }
   bool hasType = false;
-  for (const auto& header : response.headers)
+  for (const auto& header : response.headers) {
     hasType |= EqualsNoCase(header.first, "Content-Type");
-  if (!hasType)
+  }
+  if (!hasType) {
     head += "Content-Type: application/octet-stream\r\n";
+  }
   if (status == 206) {
     head += "Content-Range: bytes " + std::to_string(base) + "-" +
             std::to_string(body->Size() - 1) + "/" + std::to_string(body->Size()) + "\r\n";
   }
   head += closeAfter ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
-  for (const auto& header : response.headers)
+  for (const auto& header : response.headers) {
     head += header.first + ": " + header.second + "\r\n";
+  }
   head += "\r\n";
-  if (request.method == "HEAD" || status == 204 || status == 304)
+  if (request.method == "HEAD" || status == 204 || status == 304) {
     return SendText(connection, head) && !closeAfter;
+  }
   // A small plain answer goes out in one piece, so a client reads head and body at once.
   if (response.file.empty() && !response.chunked && response.stallAfter == SIZE_MAX &&
       limit == size && size <= kSendPiece && response.trickle.count() == 0) {
     return SendText(connection, head + response.body.substr(base)) && !closeAfter;
   }
-  if (!SendText(connection, head))
+  if (!SendText(connection, head)) {
     return false;
+  }
 
   std::string piece;
   size_t offset = 0;
@@ -598,30 +630,35 @@ bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const
   while (offset < limit) {
     if (!stalled && offset >= response.stallAfter) {
       stalled = true;
-      if (!StallWait(connection, NoteStall()))
+      if (!StallWait(connection, NoteStall())) {
         return false;
+      }
     }
     if (response.trickle.count() > 0 && offset > 0) {
       std::this_thread::sleep_for(response.trickle);
-      if (stopping_ || PeerGone(connection))
+      if (stopping_ || PeerGone(connection)) {
         return false;
+      }
     }
     // Where in the body the piece starts: an endless body starts over after its end.
     const size_t at = base + (endless ? offset % size : offset);
     size_t length = endless ? base + size - at : limit - offset;
-    if (response.chunked)
+    if (response.chunked) {
       length = std::min(length, std::max<size_t>(response.chunkSize, 1));
+    }
     length = std::min(length, response.trickle.count() > 0 ? size_t{1} : kSendPiece);
     if (!stalled && offset < response.stallAfter) {
       length = std::min(length, response.stallAfter - offset);
     }
     if (response.chunked) {
-      if (!body->Read(at, length, piece))
+      if (!body->Read(at, length, piece)) {
         return false;
+      }
       char line[32];
       std::snprintf(line, sizeof line, "%zx\r\n", length);
-      if (!SendText(connection, std::string(line) + piece + "\r\n"))
+      if (!SendText(connection, std::string(line) + piece + "\r\n")) {
         return false;
+      }
       if (firstChunk && response.badChunkHeader) {
         SendText(connection, "zz-not-hex\r\n");
         return false;
@@ -634,12 +671,15 @@ bool LoopbackHttpServer::Send(SocketId connection, const Request& request, const
   }
   if (!stalled && response.stallAfter != SIZE_MAX && offset >= response.stallAfter) {
     // The stall point is the end of what is sent: wait there too.
-    if (!StallWait(connection, NoteStall()))
+    if (!StallWait(connection, NoteStall())) {
       return false;
+    }
   }
-  if (limit < size)
+  if (limit < size) {
     return false;
-  if (response.chunked && !SendText(connection, "0\r\n\r\n"))
+  }
+  if (response.chunked && !SendText(connection, "0\r\n\r\n")) {
     return false;
+  }
   return !closeAfter;
 }

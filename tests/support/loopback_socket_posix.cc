@@ -32,11 +32,13 @@ sockaddr_in LoopbackAddress(uint16_t port) {
 
 SocketId BindLoopback(uint16_t& port, bool listening) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0)
+  if (fd < 0) {
     return kNoSocket;
+  }
   int yes = 1;
-  if (listening)
+  if (listening) {
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  }
   sockaddr_in address = LoopbackAddress(0);
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
@@ -59,8 +61,9 @@ bool WaitReadable(SocketId socket, int timeoutMs) {
 
 SocketId AcceptConnection(SocketId listener) {
   const int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0)
+  if (fd < 0) {
     return kNoSocket;
+  }
   // A head and a body sent apart must not wait for the client's delayed acknowledgement.
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -69,8 +72,9 @@ SocketId AcceptConnection(SocketId listener) {
 
 void KnockOnLoopback(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0)
+  if (fd < 0) {
     return;
+  }
   sockaddr_in address = LoopbackAddress(port);
   ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   ::close(fd);
@@ -87,8 +91,9 @@ bool SendAll(SocketId socket, const char* data, size_t size) {
   while (size > 0) {
     ssize_t sent = ::send(Fd(socket), data, size, MSG_NOSIGNAL);
     if (sent < 0) {
-      if (errno == EINTR)
+      if (errno == EINTR) {
         continue;
+      }
       return false;
     }
     data += sent;
@@ -121,18 +126,21 @@ void IgnoreBrokenPipes() {
 }
 
 ServedFile::~ServedFile() {
-  if (handle_ >= 0)
+  if (handle_ >= 0) {
     ::close(static_cast<int>(handle_));
+  }
 }
 
 bool ServedFile::Open(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
+  if (fd < 0) {
     return false;
+  }
   handle_ = fd;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     return false;
+  }
   size_ = static_cast<uint64_t>(info.st_size);
   return true;
 }
@@ -141,10 +149,12 @@ bool ServedFile::SendRange(SocketId socket, uint64_t offset, size_t length) {
   off_t position = static_cast<off_t>(offset);
   while (length > 0) {
     ssize_t sent = ::sendfile(Fd(socket), static_cast<int>(handle_), &position, length);
-    if (sent < 0 && errno == EINTR)
+    if (sent < 0 && errno == EINTR) {
       continue;
-    if (sent <= 0)
+    }
+    if (sent <= 0) {
       return false;
+    }
     length -= static_cast<size_t>(sent);
   }
   return true;
@@ -156,10 +166,12 @@ bool ServedFile::Read(uint64_t offset, size_t length, std::string& out) {
   while (done < length) {
     ssize_t got = ::pread(static_cast<int>(handle_), &out[done], length - done,
                           static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR)
+    if (got < 0 && errno == EINTR) {
       continue;
-    if (got <= 0)
+    }
+    if (got <= 0) {
       return false;
+    }
     done += static_cast<size_t>(got);
   }
   return true;

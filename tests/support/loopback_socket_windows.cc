@@ -33,11 +33,13 @@ sockaddr_in LoopbackAddress(uint16_t port) {
 }  // namespace
 
 SocketId BindLoopback(uint16_t& port, bool listening) {
-  if (!SocketsReady())
+  if (!SocketsReady()) {
     return kNoSocket;
+  }
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket == INVALID_SOCKET)
+  if (socket == INVALID_SOCKET) {
     return kNoSocket;
+  }
   sockaddr_in address = LoopbackAddress(0);
   int length = sizeof address;
   if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
@@ -57,8 +59,9 @@ bool WaitReadable(SocketId socket, int timeoutMs) {
 
 SocketId AcceptConnection(SocketId listener) {
   const SOCKET socket = ::accept(Sock(listener), nullptr, nullptr);
-  if (socket == INVALID_SOCKET)
+  if (socket == INVALID_SOCKET) {
     return kNoSocket;
+  }
   // A head and a body sent apart must not wait for the client's delayed acknowledgement.
   BOOL on = TRUE;
   ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
@@ -67,8 +70,9 @@ SocketId AcceptConnection(SocketId listener) {
 
 void KnockOnLoopback(uint16_t port) {
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket == INVALID_SOCKET)
+  if (socket == INVALID_SOCKET) {
     return;
+  }
   sockaddr_in address = LoopbackAddress(port);
   ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
   ::closesocket(socket);
@@ -83,8 +87,9 @@ bool SendAll(SocketId socket, const char* data, size_t size) {
   while (size > 0) {
     const int length = static_cast<int>(std::min<size_t>(size, 1 << 30));
     const int sent = ::send(Sock(socket), data, length, 0);
-    if (sent <= 0)
+    if (sent <= 0) {
       return false;
+    }
     data += sent;
     size -= static_cast<size_t>(sent);
   }
@@ -94,12 +99,15 @@ bool SendAll(SocketId socket, const char* data, size_t size) {
 bool PeerGone(SocketId socket) {
   WSAPOLLFD ready = {Sock(socket), POLLRDNORM, 0};
   const int count = WSAPoll(&ready, 1, 0);
-  if (count < 0)
+  if (count < 0) {
     return true;
-  if (count == 0)
+  }
+  if (count == 0) {
     return false;
-  if (ready.revents & (POLLERR | POLLHUP | POLLNVAL))
+  }
+  if (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) {
     return true;
+  }
   char probe;
   return ::recv(Sock(socket), &probe, 1, MSG_PEEK) <= 0;
 }
@@ -117,19 +125,22 @@ void IgnoreBrokenPipes() {
 }
 
 ServedFile::~ServedFile() {
-  if (handle_ != -1)
+  if (handle_ != -1) {
     CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  }
 }
 
 bool ServedFile::Open(const std::string& path) {
   const HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
+  if (file == INVALID_HANDLE_VALUE) {
     return false;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(file);
   LARGE_INTEGER size;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size))
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
     return false;
+  }
   size_ = static_cast<uint64_t>(size.QuadPart);
   return true;
 }
@@ -139,8 +150,9 @@ bool ServedFile::SendRange(SocketId socket, uint64_t offset, size_t length) {
   std::string piece;
   while (length > 0) {
     const size_t part = std::min<size_t>(length, 64 * 1024);
-    if (!Read(offset, part, piece) || !SendAll(socket, piece.data(), piece.size()))
+    if (!Read(offset, part, piece) || !SendAll(socket, piece.data(), piece.size())) {
       return false;
+    }
     offset += part;
     length -= part;
   }
@@ -156,8 +168,9 @@ bool ServedFile::Read(uint64_t offset, size_t length, std::string& out) {
     at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(std::min<size_t>(length - done, 1 << 30));
-    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), &out[done], want, &got, &at) || got == 0)
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), &out[done], want, &got, &at) || got == 0) {
       return false;
+    }
     done += got;
   }
   return true;

@@ -17,20 +17,24 @@ std::map<std::string, ListedFile> ReadManifest(const std::string& path, std::str
   }
   const JsonArray* paths = asArray(document.find("paths"));
   EXPECT_NE(paths, nullptr) << path;
-  if (paths == nullptr)
+  if (paths == nullptr) {
     return files;
+  }
   for (JsonCursor folders = paths->members(); folders.hasNext();) {
     JsonMember folder = folders.next();
-    if (keys != nullptr)
+    if (keys != nullptr) {
       *keys += "[" + folder.key + "]";
+    }
     const JsonArray* list = asArray(folder.value);
-    if (list == nullptr)
+    if (list == nullptr) {
       continue;
+    }
     for (JsonCursor cursor = list->members(); cursor.hasNext();) {
       JsonMember member = cursor.next();
       const JsonObject* object = asObject(member.value);
-      if (object == nullptr)
+      if (object == nullptr) {
         continue;
+      }
       auto text = [object](const char* key) {
         const std::string* value = object->getString(key);
         return value != nullptr ? *value : std::string();

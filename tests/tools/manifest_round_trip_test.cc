@@ -5,7 +5,9 @@
 #include <string>
 
 #include "catalogue/file_catalogue.h"
+#include "json/json_value.h"
 #include "platform/crypto.h"
+#include "publish/client_config.h"
 #include "publish/publisher.h"
 #include "support/temp_dir.h"
 
@@ -61,6 +63,35 @@ TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
   EXPECT_EQ(loaded, release);
   // Loading creates the folders the manifest names below the client.
   EXPECT_TRUE(FileExists(scratch.File("client/plugins/net/deeper:still")));
+}
+
+// The client's reader gives back exactly the values an installation's Lodestar.cfg was written
+// with, whatever bytes they hold.
+TEST(ManifestRoundTrip, ClientsReadBackTheConfigurationAsGiven) {
+  const std::vector<std::string> values = {
+      "http://updates.example.com:8000/servers.txt",
+      "a \"quoted\" 'word', [x]{y}: z",
+      "back\\slash\\",
+      " leading and trailing blanks ",
+      "two\nlines\r\n",
+      "\xe6\x9b\xb4\xe6\x96\xb0",
+  };
+  for (const std::string& value : values) {
+    SCOPED_TRACE(value);
+    ClientConfig config{value, value, value, value, true, value};
+    JsonObject document;
+    EXPECT_TRUE(document.parse(ClientConfigText(config), false));
+    for (const char* key : {"serverlist", "pubkey", "exec", "param", "language"}) {
+      const std::string* read = document.getString(key);
+      ASSERT_NE(read, nullptr) << key;
+      EXPECT_EQ(*read, value) << key;
+    }
+    int automatic = 0;
+    EXPECT_TRUE(document.getInt("auto", automatic));
+    EXPECT_EQ(automatic, 1);
+  }
+  EXPECT_EQ(ClientConfigText({"http://h/s.txt", "", "", "", true, ""}),
+            "serverlist:\"http://h/s.txt\",\nauto:1\n");
 }
 
 }  // namespace

@@ -49,9 +49,26 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
   EXPECT_THAT(help.out, HasSubstr("Usage: lodestar-publish [OPTIONS] APP_DIR OUT_DIR"));
   EXPECT_THAT(help.out, HasSubstr("--exclude PATTERN"));
   EXPECT_THAT(help.out, HasSubstr("lodestar-publish --resign KEYFILE OUT_DIR"));
+  // Every file the exclusion rules leave out by default.
+  EXPECT_THAT(help.out, HasSubstr("(Lodestar.cfg,\nversion.txt, version.txt.progress and "
+                                  "version.txt.minisig) and any name ending in .update"));
 
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, scratch.path()}).status, 2);
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, "--bogus", "a", "b"}).status, 2);
+  const std::vector<std::vector<std::string>> misuses = {
+      {"--upload", "out"},
+      {"--upload", "--sign", "k", "out", "s3://b/p"},
+      {"--auto", "app", "out"},
+      {"--install", "out", "dest", "--serverlist", "http://h/s"},
+      {"--install", "out", "dest", "--client", "L", "--serverlist", "u", "--language", "de"},
+      {"--install", "--upload", "out", "dest"},
+  };
+  for (std::vector<std::string> misuse : misuses) {
+    misuse.insert(misuse.begin(), LODESTAR_PUBLISH_BINARY);
+    ChildResult refused = RunTool(misuse);
+    EXPECT_EQ(refused.status, 2) << refused.out;
+    EXPECT_THAT(refused.out, HasSubstr("Try 'lodestar-publish --help'"));
+  }
 
   ChildResult missing =
       RunTool({LODESTAR_PUBLISH_BINARY, scratch.File("nope"), scratch.File("out")});
@@ -74,9 +91,10 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
 std::map<std::string, std::string> ServedFiles(const std::string& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.path().filename() != "version.txt.minisig")
+    if (entry.path().filename() != "version.txt.minisig") {
       files[entry.path().string()] =
           entry.is_directory() ? "(folder)" : ReadFileBytes(entry.path());
+    }
   }
   return files;
 }
@@ -147,8 +165,9 @@ int ServerPort(const std::function<std::vector<std::string>(const std::string&)>
     fd = socket(AF_INET, SOCK_STREAM, 0);
     bool listening = connect(fd, reinterpret_cast<sockaddr*>(&address), size) == 0;
     close(fd);
-    if (listening)
+    if (listening) {
       return ntohs(address.sin_port);
+    }
   }
   return 0;
 }
@@ -159,8 +178,9 @@ int ServerPort(const std::function<std::vector<std::string>(const std::string&)>
 class SigningInterop : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!IsExecutable(kMinisign))
+    if (!IsExecutable(kMinisign)) {
       GTEST_SKIP() << kMinisign << " is missing (scripts/setup installs it)";
+    }
     WriteTestFile(scratch_.File("app/a.txt"), "content");
   }
 
@@ -419,8 +439,8 @@ TEST_F(PublishEndToEnd, SignedInstallationsRefuseRollbackAndFreezeAndSeeRebuiltF
   EXPECT_EQ(frozen.status, 1);
   EXPECT_THAT(frozen.out, HasSubstr("更新文件列表已过期, 请选择其他服务器进行尝试：Frozen"));
 
-  // Rebuilt from scratch: "data.txt" keeps its version 1 and its length, not its content. Its timestamp
-  // comes from the clock alone, so the clock must have passed the installed release's.
+  // Rebuilt from scratch: "data.txt" keeps its version 1 and its length, not its content. Its
+  // timestamp comes from the clock alone, so the clock must have passed the installed release's.
   WriteTestFile(Client("version.txt"), installed);
   while (std::time(nullptr) <= signedAt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -437,6 +457,89 @@ TEST_F(PublishEndToEnd, SignedInstallationsRefuseRollbackAndFreezeAndSeeRebuiltF
               ::testing::ElementsAre("/release/version.txt.minisig", "/release//data.txt.txt"));
 }
 
+// An installation made from the output folder: its first run fetches no file, starts the
+// application and keeps the floor that refuses an older release; what would make a broken
+// installation is refused.
+TEST_F(PublishEndToEnd, AnInstallationIsUpToDateAtOnceAndKeepsItsFloor) {
+  std::string publicFile, secretFile, otherPublic, otherSecret, error;
+  ASSERT_TRUE(MakeMinisignKeyPair("", PasswordCost(), publicFile, secretFile, error));
+  ASSERT_TRUE(MakeMinisignKeyPair("", PasswordCost(), otherPublic, otherSecret, error));
+  WriteTestFile(scratch_.File("k.key"), secretFile, 0600);
+  WriteTestFile(scratch_.File("k.pub"), publicFile);
+  WriteTestFile(scratch_.File("other.pub"), otherPublic);
+  const std::string out = scratch_.File("out");
+  auto publish = [&] {
+    ChildResult published =
+        RunTool({LODESTAR_PUBLISH_BINARY, "--sign", scratch_.File("k.key"), App(""), out},
+                {kKeyPasswordVariable});
+    ASSERT_EQ(published.status, 0) << published.out;
+  };
+  WriteTestFile(App("run.sh"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran.txt\"\n", 0755);
+  WriteTestFile(App("lib/data.txt"), "first");
+  publish();
+  std::filesystem::copy(out, scratch_.File("old"), std::filesystem::copy_options::recursive);
+  WriteTestFile(App("lib/data.txt"), "second");
+  WriteTestFile(App("empty/.keep"), "");
+  publish();
+
+  const std::string dest = scratch_.File("installed");
+  auto install = [&](const std::vector<std::string>& extra) {
+    std::vector<std::string> argv = {LODESTAR_PUBLISH_BINARY,
+                                     "--install",
+                                     out,
+                                     dest,
+                                     "--client",
+                                     LODESTAR_BINARY,
+                                     "--serverlist",
+                                     server_.Url("/servers.txt"),
+                                     "--exec",
+                                     "run.sh",
+                                     "--auto"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return RunTool(argv);
+  };
+  const std::map<std::string, std::vector<std::string>> refusals = {
+      {"the release is signed: give its public key with --pubkey", {}},
+      {"does not verify the release's signature (it was made with another key)",
+       {"--pubkey", scratch_.File("other.pub")}},
+      {"is no minisign public key file", {"--pubkey", App("run.sh")}},
+  };
+  for (const auto& [message, extra] : refusals) {
+    ChildResult refused = install(extra);
+    EXPECT_EQ(refused.status, 1) << message;
+    EXPECT_THAT(refused.out, HasSubstr(message));
+  }
+  WriteTestFile(out + "/lib/data.txt.txt", "SECOND");
+  EXPECT_THAT(install({"--pubkey", scratch_.File("k.pub")}).out,
+              HasSubstr("data.txt.txt' does not have the content the manifest lists"));
+  EXPECT_FALSE(FileExists(dest));
+  WriteTestFile(out + "/lib/data.txt.txt", "second");
+
+  ChildResult installed = install({"--pubkey", scratch_.File("k.pub"), "--language", "en"});
+  ASSERT_EQ(installed.status, 0) << installed.out;
+  EXPECT_THAT(installed.out, HasSubstr("installed 3 files (48 bytes), Lodestar and Lodestar.cfg"));
+  EXPECT_TRUE(IsExecutable(dest + "/run.sh"));
+  EXPECT_FALSE(IsExecutable(dest + "/lib/data.txt"));
+  EXPECT_EQ(ReadFileBytes(dest + "/version.txt.minisig"),
+            ReadFileBytes(out + "/version.txt.minisig"));
+  EXPECT_THAT(install({"--pubkey", scratch_.File("k.pub")}).out,
+              HasSubstr("is not an empty folder"));
+
+  server_.SetBody("/servers.txt", "Local|" + server_.Url("/release") + "\n");
+  FileRequests();
+  ChildResult first = RunTool({dest + "/Lodestar"}, kNoDisplay);
+  EXPECT_EQ(first.status, 0) << first.out;
+  EXPECT_TRUE(WaitForFile(dest + "/ran.txt"));
+  EXPECT_THAT(FileRequests(), ::testing::ElementsAre("/release/version.txt.minisig"));
+
+  server_.ServeDirectory("/old", scratch_.File("old"));
+  server_.SetBody("/servers.txt", "Old|" + server_.Url("/old") + "\n");
+  ChildResult replayed = RunTool({dest + "/Lodestar"}, kNoDisplay);
+  EXPECT_EQ(replayed.status, 1);
+  EXPECT_THAT(replayed.out, HasSubstr("更新文件列表早于当前版本"));
+  EXPECT_EQ(ReadFileBytes(dest + "/lib/data.txt"), "second");
+}
+
 // Names with every printable ASCII byte a release may hold reach real web servers as those
 // names: the client installs the release from each, byte for byte.
 TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
@@ -449,11 +552,13 @@ TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
       {"d !\"#$%&'()*+,;=?@[]^`{|}~/x ?#%25 ", "odd folder"},
   };
   for (char c = ' '; c <= '~'; ++c) {
-    if (c != '/' && c != '\\')
+    if (c != '/' && c != '\\') {
       release[std::string("n") + c + "e"] = std::string(1 + c % 7, c);
+    }
   }
-  for (const auto& [path, content] : release)
+  for (const auto& [path, content] : release) {
     WriteTestFile(App(path), content, path == "run.sh" ? 0755 : 0644);
+  }
   Publish();
 
   const std::string root = scratch_.path();
@@ -490,8 +595,9 @@ TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
     const int port = ServerPort(command, running);
     ASSERT_NE(port, 0) << "is it installed? (scripts/setup)";
     server_.SetBody("/servers.txt", name + "|http://127.0.0.1:" + std::to_string(port) + "/out\n");
-    for (const auto& [path, content] : release)
+    for (const auto& [path, content] : release) {
       std::filesystem::remove(Client(path));
+    }
     Update();
     ExpectInstalled(release);
   }

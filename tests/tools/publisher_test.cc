@@ -166,8 +166,9 @@ TEST_F(PublisherTest, LeavesOutTheClientsFilesAndExcludedPatterns) {
   std::string keys;
   auto files = ReadManifest(Out("version.txt"), nullptr, &keys);
   std::vector<std::string> names;
-  for (const auto& file : files)
+  for (const auto& file : files) {
     names.push_back(file.first);
+  }
   // A version.txt or Lodestar.cfg below the top is application data.
   EXPECT_THAT(names, ElementsAre("app.bin", "docs2/c.md", "sub/Lodestar.cfg", "sub/version.txt"));
   // "docs" is left empty by its exclusions and is listed so that clients create it; "deep/er"
@@ -185,8 +186,9 @@ TEST_F(PublisherTest, WarnsOnceOfEveryPathWindowsCannotHold) {
   const std::vector<std::string> warned = {"'a:b' (a ':'",      "'Con.txt' (a reserved",
                                            "'trail.' (Windows", "'blank ' (Windows",
                                            "'aux' (a reserved", "'ok/lpt1' (a reserved"};
-  for (const std::string& line : warned)
+  for (const std::string& line : warned) {
     EXPECT_THAT(log_, HasSubstr("warning: Windows cannot hold the name " + line)) << log_;
+  }
   // A folder's warning covers what lies below it.
   EXPECT_THAT(log_, Not(HasSubstr("name 'aux/")));
   EXPECT_THAT(log_, Not(HasSubstr("name 'ok/lpt1/")));

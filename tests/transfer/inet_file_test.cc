@@ -45,8 +45,9 @@ const char* const kInitialText = "连接服务器失败, 请选择其他服务�
 std::string RandomBytes(size_t size, unsigned seed = 7) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');
-  for (char& byte : bytes)
+  for (char& byte : bytes) {
     byte = static_cast<char>(generator() & 0xFF);
+  }
   return bytes;
 }
 
@@ -75,8 +76,9 @@ RunReport CollectRun(CInetFile& task, MessageQueue& window) {
     }
   }
   task.Join();
-  while (window.TryTake(message))
+  while (window.TryTake(message)) {
     ++report.afterDone;
+  }
   return report;
 }
 
@@ -196,8 +198,9 @@ TEST_F(InetFileTest, RedirectsToHttpAreFollowed) {
     EXPECT_EQ(report.ChunkTotal(), 10u);  // the redirects' own bodies are not part of it
   }
   std::vector<std::string> paths;
-  for (const auto& request : server.Requests())
+  for (const auto& request : server.Requests()) {
     paths.push_back(request.path);
+  }
   EXPECT_EQ(paths, (std::vector<std::string>{"/old", "/new", "/first", "/second", "/new"}));
 }
 
@@ -362,8 +365,9 @@ TEST_F(InetFileTest, BodyCutShortIsCode2) {
   server.SetResponse("/garbled", garbled);
   for (const char* path : {"/short", "/unterminated", "/garbled"}) {
     SCOPED_TRACE(path);
-    if (path[1] != 's' && !kHttpLayerSeesBrokenChunking)
+    if (path[1] != 's' && !kHttpLayerSeesBrokenChunking) {
       continue;  // left to the manifest's length there
+    }
     auto task = Task(path);
     RunReport report = RunToEnd(*task);
     EXPECT_EQ(report.code, ServerRefused);
@@ -415,7 +419,7 @@ TEST_F(InetFileTest, FileLengthsAgainstTheManifest) {
                  std::to_string(c.expectedSize));
     auto task = Task(c.path, c.kind);
     task->expectedSize = c.expectedSize;
-    task->sizeRequired = c.sizeRequired;
+    task->terms.exactSize = c.sizeRequired;
     const std::string output = task->localPath + (c.kind == KindFile ? ".update" : "");
     ::unlink(output.c_str());
     RunReport report = RunToEnd(*task);
@@ -470,18 +474,21 @@ TEST_F(InetFileTest, HashedFilesAreCheckedAndContinued) {
     SCOPED_TRACE(c.path + std::to_string(c.ranges.size()) + " " + std::to_string(c.thing));
     auto task = Task(c.path, KindFile);
     task->expectedSize = body.size();
-    task->sizeRequired = true;
-    task->expectedHash = c.hash;
+    task->terms.exactSize = true;
+    task->terms.sha256 = c.hash;
     const std::filesystem::path update = NativePath(task->localPath + ".update");
     std::filesystem::remove_all(update);
     ASSERT_TRUE(WriteFileBytes(c.thing == 0 ? task->localPath + ".update" : other, c.kept));
     std::error_code made;
-    if (c.thing == 1)
+    if (c.thing == 1) {
       std::filesystem::create_symlink(NativePath(other), update, made);
-    if (c.thing == 2)
+    }
+    if (c.thing == 2) {
       std::filesystem::create_hard_link(NativePath(other), update, made);
-    if (c.thing == 3)
+    }
+    if (c.thing == 3) {
       std::filesystem::create_directory(update, made);
+    }
     if (made) {
       std::cout << "not here: " << made.message() << "\n";
       continue;
@@ -692,8 +699,9 @@ bool Names(std::string text, std::initializer_list<const char*> words) {
 class HttpsTest : public HttpDownloadTest {
  protected:
   void SetUp() override {
-    if (!tls.failure().empty())
+    if (!tls.failure().empty()) {
       GTEST_SKIP() << tls.failure();
+    }
     tls.Serve("f.txt", body);
   }
   void TearDown() override { EXPECT_TRUE(SetTrustedRootsFile("")); }
@@ -730,8 +738,9 @@ TEST_F(HttpsTest, CertificatesAreVerifiedAgainstTheChosenRoots) {
 #endif
   // A file that holds no certificate changes nothing.
   WriteTestFile(dir.File("empty.pem"), "-----BEGIN CERTIFICATE-----\n");
-  for (const std::string& bad : {dir.File("missing.pem"), dir.File("empty.pem")})
+  for (const std::string& bad : {dir.File("missing.pem"), dir.File("empty.pem")}) {
     EXPECT_FALSE(SetTrustedRootsFile(bad)) << bad;
+  }
 }
 
 // Lengths, encodings and resuming hold as over http.
@@ -801,8 +810,9 @@ TEST_F(HttpsTest, FailuresSayWhatWentWrong) {
 
 // https through a proxy goes by CONNECT. WinInet takes the system's proxy, not the environment's.
 TEST_F(HttpsTest, ThroughAProxyByConnect) {
-  if (!kHttpLayerTakesProxyFromEnvironment)
+  if (!kHttpLayerTakesProxyFromEnvironment) {
     GTEST_SKIP() << "the HTTP layer takes the system's proxy settings when it starts";
+  }
   ASSERT_TRUE(SetTrustedRootsFile(tls.CaFile()));
   SetEnvironmentValue("https_proxy", "http://127.0.0.1:" + std::to_string(tls.Port("squid")));
   UnsetEnvironmentValue("no_proxy");
@@ -816,8 +826,9 @@ TEST_F(HttpsTest, ThroughAProxyByConnect) {
   // squid logs a tunnel once it closes.
   CloseKeptConnections();
   const std::string tunnel = "connect localhost:" + std::to_string(tls.Port("good"));
-  for (int i = 0; i < 100 && !Names(tls.ProxyLog(), {tunnel.c_str()}); ++i)
+  for (int i = 0; i < 100 && !Names(tls.ProxyLog(), {tunnel.c_str()}); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   EXPECT_TRUE(Names(tls.ProxyLog(), {tunnel.c_str()})) << tls.ProxyLog();
 }
 
@@ -827,10 +838,12 @@ TEST_F(HttpsTest, SystemRootsAreTrusted) {
   GTEST_SKIP() << "under Wine 8 a download after the import does not end (to be looked into)";
 #endif
   const std::string why = TrustInSystemStore(tls.CaFile());
-  if (!why.empty())
+  if (!why.empty()) {
     GTEST_SKIP() << why;
-  for (const char* name : {"good", "other", "expired"})
+  }
+  for (const char* name : {"good", "other", "expired"}) {
     EXPECT_EQ(GetUrl(tls.Url(name, "/f.txt")), *name == 'g' ? TransferOk : TlsFailed) << name;
+  }
 }
 
 TEST(StallTimeout, SixtySecondsUnlessTheEnvironmentGivesAWholeNumberInRange) {
@@ -897,8 +910,9 @@ TEST_F(InetFileTest, SilentServersAndStopsEndPromptly) {
     task->notifyWindow = &window;
     ASSERT_TRUE(task->StartTransfer());
     ASSERT_TRUE(server.WaitForStalls(++stalls, seconds(60)));
-    while (task->bytesReceived < c.written)
+    while (task->bytesReceived < c.written) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     const auto stalled = Clock::now();
     task->cancel = c.stop;
     RunReport report = CollectRun(*task, window);
@@ -941,8 +955,9 @@ TEST_F(InetFileTest, DeletingARunningTaskWaitsForItsWorker) {
   EXPECT_LT(Clock::now() - deleting, seconds(15));
   std::vector<PostedMessage> messages;
   PostedMessage message;
-  while (window.TryTake(message))
+  while (window.TryTake(message)) {
     messages.push_back(message);
+  }
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().message, WM_TRANSFER_DONE);
   EXPECT_EQ(messages.back().lParam, address);
@@ -1040,8 +1055,9 @@ TEST_F(InetFileTest, FailedWritesAreCode7NotSuccess) {
 class ThrowingWindow : public MessageQueue {
  public:
   void Post(unsigned message, uint32_t wParam, CInetFile* lParam, size_t copies) override {
-    if (message == WM_TRANSFER_PROGRESS)
+    if (message == WM_TRANSFER_PROGRESS) {
       throw std::bad_alloc();
+    }
     MessageQueue::Post(message, wParam, lParam, copies);
   }
 };
@@ -1073,8 +1089,9 @@ TEST_F(InetFileTest, StartingAgainTruncatesAndCountsFromZero) {
 
 // The environment's proxy settings apply: the request goes to the proxy in absolute form.
 TEST_F(InetFileTest, UsesTheProxyFromTheEnvironment) {
-  if (!kHttpLayerTakesProxyFromEnvironment)
+  if (!kHttpLayerTakesProxyFromEnvironment) {
     GTEST_SKIP() << "the HTTP layer takes the system's proxy settings when it starts";
+  }
   server.SetBody("/via/proxy", "proxied");
   SetEnvironmentValue("http_proxy", server.Url(""));
   UnsetEnvironmentValue("no_proxy");

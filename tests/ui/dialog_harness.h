@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "fake_transfers.h"
+#include "faulty_disk.h"
 #include "recording_view.h"
 #include "support/loopback_http_server.h"
 #include "support/manifest_text.h"
@@ -57,7 +59,8 @@ inline std::string ManifestText(const std::vector<PublishedFile>& files,
 }
 
 // An application directory, a loopback server and the dialog between them, pumped by hand: the
-// test thread plays the window's thread.
+// test thread plays the window's thread. With fake_ set before Open, no transfer reaches the
+// server: FakeTransfers plays each on the test thread with what the server would answer.
 class DialogHarness : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,7 +100,10 @@ class DialogHarness : public ::testing::Test {
     return roots_[urlPrefix] + "/" + relative;
   }
 
-  void SetServerList(const std::string& text) { server_.SetBody("/servers.txt", text); }
+  void SetServerList(const std::string& text) {
+    server_.SetBody("/servers.txt", text);
+    serverList_ = text;
+  }
 
   UpdateSettings Settings() const {
     UpdateSettings settings;
@@ -110,7 +116,9 @@ class DialogHarness : public ::testing::Test {
 
   // Makes the dialog (fixed clock 01:02:03) and opens it.
   bool Open(const UpdateSettings& settings) {
-    dialog_ = std::make_unique<UpdateDialog>(view_, queue_, settings, launcher_);
+    fakes_.running.clear();  // those of a dialog that is gone
+    TransferStarter& starter = fake_ ? static_cast<TransferStarter&>(fakes_) : RealStarter();
+    dialog_ = std::make_unique<UpdateDialog>(view_, queue_, settings, launcher_, starter, disk_);
     FixClock();
     return dialog_->OnInitDialog();
   }
@@ -135,6 +143,17 @@ class DialogHarness : public ::testing::Test {
         return false;
       }
       dialog_->OnTimer(UpdateDialog::kTimerId);
+      if (fake_) {
+        if (!fakes_.FinishNext(
+                [this](const std::string& url, std::string& body) { return Served(url, body); },
+                [this](const PostedMessage& message, size_t copies) {
+                  Dispatch(message, copies);
+                }) &&
+            !done()) {
+          return false;  // nothing runs, nothing will change
+        }
+        continue;
+      }
       if (queue_.Wait(std::chrono::milliseconds(2))) {
         queue_.Deliver(
             [this](const PostedMessage& message, size_t copies) {
@@ -152,6 +171,30 @@ class DialogHarness : public ::testing::Test {
       beforeDispatch_(message, copies);
     }
     dialog_->Dispatch(message, copies);
+  }
+
+  // What the server would answer at url, for FakeTransfers.
+  bool Served(const std::string& url, std::string& body) {
+    const std::string base = server_.Url("");
+    if (url.compare(0, base.size(), base) != 0) {
+      return false;  // another host
+    }
+    const std::string path = url.substr(base.size());
+    if (path == "/servers.txt") {
+      body = serverList_;
+      return true;
+    }
+    for (const auto& [prefix, root] : roots_) {
+      if (path.compare(0, prefix.size() + 1, prefix + "/") == 0) {
+        const std::string file = root + path.substr(prefix.size());
+        if (!std::filesystem::is_regular_file(file)) {
+          return false;
+        }
+        body = ReadFileBytes(file);
+        return true;
+      }
+    }
+    return false;
   }
 
   // Until the dialog ends or waits for the user.
@@ -188,6 +231,9 @@ class DialogHarness : public ::testing::Test {
   RecordingView view_;
   RecordingLauncher launcher_;
   MessageQueue queue_;
+  bool fake_ = false;
+  FakeTransfers fakes_;
+  FaultyDisk disk_;
   std::unique_ptr<UpdateDialog> dialog_;
   int64_t secondsNow_ = 0;  // the seconds since 1970 that the dialog takes for now
   // Called with each posted message before the dialog handles it.
@@ -197,5 +243,6 @@ class DialogHarness : public ::testing::Test {
   bool hadTmpdir_ = false;
   std::string oldTmpdir_;
   int servedDirectories_ = 0;
+  std::string serverList_;
   std::map<std::string, std::string> roots_;
 };

@@ -22,11 +22,9 @@ TEST_F(Progress, BarsTrayFramesAndTipFollowTheRun) {
     chunks += message.message == WM_TRANSFER_PROGRESS ? copies : 0;
   };
   ASSERT_TRUE(Open(settings));
-  EXPECT_EQ(view_.timerId, 1000u);
   EXPECT_EQ(view_.timerPeriod, 100u);
   EXPECT_THAT(view_.trayIcons, ElementsAre(130));
   EXPECT_THAT(view_.tips, ElementsAre("正在自动更新"));
-  EXPECT_TRUE(view_.trayShown);
 
   // The server list moves no bar and empties the tip.
   ASSERT_TRUE(PumpUntil([this] { return view_.trayIcons.size() > 1; }));
@@ -54,9 +52,6 @@ TEST_F(Progress, BarsTrayFramesAndTipFollowTheRun) {
   for (size_t i = 3; i < view_.fileBar.size(); ++i) {
     EXPECT_GE(view_.fileBar[i], view_.fileBar[i - 1]);
   }
-
-  dialog_->DestroyWindow();
-  EXPECT_FALSE(view_.trayShown);
 }
 
 TEST_F(Progress, PercentagesAreExactForLargeCounts) {
@@ -106,7 +101,7 @@ TEST_F(Progress, AFileThatOutgrowsTheManifestFailsAtAHundred) {
   EXPECT_LE(*std::max_element(view_.fileBar.begin(), view_.fileBar.end()), 100);
   EXPECT_EQ(std::find(view_.tips.begin(), view_.tips.end(), "200%"), view_.tips.end());
   EXPECT_TRUE(std::any_of(view_.log.begin(), view_.log.end(),
-                          [](const RecordingView::LogLine& line) { return line.code == 2; }));
+                          [](const RecordingView::Line& line) { return line.code == 2; }));
 }
 
 }  // namespace

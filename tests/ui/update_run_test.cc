@@ -47,12 +47,10 @@ TEST_F(UpdateRun, UpToDateFinishesWithoutDownloadingOrRewritingTheManifest) {
   EXPECT_THAT(view_.LogTexts(),
               ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器"));
   EXPECT_EQ(view_.log[0].text, "01:02:03 正在连接获取服务器列表");
-  EXPECT_TRUE(view_.buttonEnabled);
-  EXPECT_TRUE(view_.comboEnabled);
+  EXPECT_TRUE(view_.choiceEnabled);
 
   dialog_->OnUpdateNow();
-  EXPECT_FALSE(view_.buttonEnabled);
-  EXPECT_FALSE(view_.comboEnabled);
+  EXPECT_FALSE(view_.choiceEnabled);
   ASSERT_TRUE(PumpUntilIdle());
 
   EXPECT_THAT(view_.LogTexts(),
@@ -68,6 +66,7 @@ TEST_F(UpdateRun, UpToDateFinishesWithoutDownloadingOrRewritingTheManifest) {
 }
 
 TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
+  fake_ = true;
   std::string manifest = SetUpServer(
       {{"", "one.txt", "first"}, {"", "two.txt", "second"}, {"", "three.txt", "third"}});
   std::string published = ServedPath("/s1", "two.txt.txt");
@@ -91,7 +90,7 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   EXPECT_TRUE(FileExists(AppFile("version.txt.progress")));
   EXPECT_FALSE(view_.ended);
   EXPECT_THAT(launcher_.launches, IsEmpty());
-  EXPECT_TRUE(view_.buttonEnabled);
+  EXPECT_TRUE(view_.choiceEnabled);
   EXPECT_TRUE(dialog_->WaitingForUser());
 
   ASSERT_EQ(std::rename(hidden.c_str(), published.c_str()), 0);
@@ -112,7 +111,7 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
 }
 
 // Ways in which a downloaded "sub/a.txt" cannot be put in place.
-enum class Fault { FolderInTheWay, ReadOnlyFolder, ReadOnlyFolderNoOldFile, DownloadGone };
+enum class Fault { kFolderInTheWay, kReadOnlyFolder, kReadOnlyFolderNoOldFile, kDownloadGone };
 
 std::string FaultName(const ::testing::TestParamInfo<std::pair<Fault, const char*>>& info) {
   const char* names[] = {"FolderInTheWay", "ReadOnlyFolder", "NoOldFile", "DownloadGone"};
@@ -124,13 +123,14 @@ class FailedInstall : public UpdateRun,
 
 TEST_P(FailedInstall, IsAFailedFileAndTheRunEndsWithoutFinishing) {
   const auto [fault, line] = GetParam();
+  fake_ = true;
   const bool readOnlyFolder =
-      fault == Fault::ReadOnlyFolder || fault == Fault::ReadOnlyFolderNoOldFile;
-  const bool oldFile = fault == Fault::ReadOnlyFolder || fault == Fault::DownloadGone;
+      fault == Fault::kReadOnlyFolder || fault == Fault::kReadOnlyFolderNoOldFile;
+  const bool oldFile = fault == Fault::kReadOnlyFolder || fault == Fault::kDownloadGone;
   SetUpServer({{"sub", "a.txt", "new"}});
   WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
   std::filesystem::create_directory(AppFile("sub"));
-  if (fault == Fault::FolderInTheWay) {
+  if (fault == Fault::kFolderInTheWay) {
     std::filesystem::create_directory(AppFile("sub/a.txt"));
   } else if (oldFile) {
     WriteFileBytes(AppFile("sub/a.txt"), "old");
@@ -139,7 +139,7 @@ TEST_P(FailedInstall, IsAFailedFileAndTheRunEndsWithoutFinishing) {
   beforeDispatch_ = [&](const PostedMessage& message, size_t) {
     if (message.message == WM_TRANSFER_DONE && HighWord(message.wParam) == KindFile) {
       readOnly = readOnlyFolder && SetFolderReadOnly(AppFile("sub"), true);
-      if (fault == Fault::DownloadGone) {
+      if (fault == Fault::kDownloadGone) {
         std::remove(AppFile("sub/a.txt.update").c_str());
       }
     }
@@ -158,8 +158,8 @@ TEST_P(FailedInstall, IsAFailedFileAndTheRunEndsWithoutFinishing) {
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
   EXPECT_FALSE(view_.ended);
   EXPECT_THAT(launcher_.launches, IsEmpty());
-  EXPECT_EQ(ReadFileBytes(AppFile("sub/a.txt.update")), fault == Fault::DownloadGone ? "" : "new");
-  if (fault == Fault::FolderInTheWay) {
+  EXPECT_EQ(ReadFileBytes(AppFile("sub/a.txt.update")), fault == Fault::kDownloadGone ? "" : "new");
+  if (fault == Fault::kFolderInTheWay) {
     EXPECT_TRUE(std::filesystem::is_directory(AppFile("sub/a.txt")));
   } else {
     EXPECT_EQ(ReadFileBytes(AppFile("sub/a.txt")), oldFile ? "old" : "");
@@ -168,14 +168,15 @@ TEST_P(FailedInstall, IsAFailedFileAndTheRunEndsWithoutFinishing) {
 
 INSTANTIATE_TEST_SUITE_P(
     UpdateRun, FailedInstall,
-    ::testing::Values(std::make_pair(Fault::FolderInTheWay, "删除文件失败 [a.txt]"),
-                      std::make_pair(Fault::ReadOnlyFolder, "删除文件失败 [a.txt]"),
-                      std::make_pair(Fault::ReadOnlyFolderNoOldFile, "重命名文件失败 [a.txt]"),
-                      std::make_pair(Fault::DownloadGone, "重命名文件失败 [a.txt]")),
+    ::testing::Values(std::make_pair(Fault::kFolderInTheWay, "删除文件失败 [a.txt]"),
+                      std::make_pair(Fault::kReadOnlyFolder, "删除文件失败 [a.txt]"),
+                      std::make_pair(Fault::kReadOnlyFolderNoOldFile, "重命名文件失败 [a.txt]"),
+                      std::make_pair(Fault::kDownloadGone, "重命名文件失败 [a.txt]")),
     FaultName);
 
 // Earlier runs' recorded files complete the installation: the server's manifest is saved.
 TEST_F(UpdateRun, UpToDateThroughTheRecordSavesTheManifestAndDropsTheRecord) {
+  fake_ = true;
   std::string manifest = SetUpServer({{"", "a.txt", "new", 2}});
   WriteFileBytes(AppFile("version.txt"), ManifestText({{"", "a.txt", "old", 1}}));
   WriteFileBytes(AppFile("version.txt.progress"), manifest);
@@ -189,6 +190,7 @@ TEST_F(UpdateRun, UpToDateThroughTheRecordSavesTheManifestAndDropsTheRecord) {
 
 // A record that cannot be deleted would outlive the manifest it completes: nothing is saved.
 TEST_F(UpdateRun, RecordThatCannotBeDeletedKeepsTheOldManifest) {
+  fake_ = true;
   SetUpServer({{"", "a.txt", "new"}});
   std::filesystem::create_directory(AppFile("version.txt.progress"));
   WriteFileBytes(AppFile("version.txt.progress/inside"), "x");
@@ -199,6 +201,7 @@ TEST_F(UpdateRun, RecordThatCannotBeDeletedKeepsTheOldManifest) {
 }
 
 TEST_F(UpdateRun, UnwritableLocalManifestLeavesTheWindowOpen) {
+  fake_ = true;
   SetUpServer({{"", "a.txt", "new"}});
   std::filesystem::create_directory(AppFile("version.txt"));
 
@@ -214,6 +217,7 @@ TEST_F(UpdateRun, UnwritableLocalManifestLeavesTheWindowOpen) {
 }
 
 TEST_F(UpdateRun, UnloadableManifestShowsTheMessageBoxAndCleansUp) {
+  fake_ = true;
   SetUpServer({});
   WriteFileBytes(ServedPath("/s1", "version.txt"), "{\"paths\":[]}");
 
@@ -230,16 +234,16 @@ TEST_F(UpdateRun, FailedManifestFetchesNameTheServerAndLeaveNoTemporaryFile) {
                 std::to_string(LoopbackHttpServer::UnusedPort()) + "\n");
   ASSERT_TRUE(Open(Settings()));
   ASSERT_TRUE(PumpUntilIdle());
-  ASSERT_EQ(view_.items.size(), 2u);
+  ASSERT_EQ(view_.servers.size(), 2u);
 
-  view_.SetCurSel(0);  // "Gone": its manifest is a 404
+  dialog_->OnServerChosen(0);  // "Gone": its manifest is a 404
   dialog_->OnUpdateNow();
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_THAT(view_.LogTexts(),
               ElementsAre("正在连接：Gone", "取得服务器文件失败, 请选择其他服务器进行尝试：Gone"));
   EXPECT_EQ(view_.log[1].code, 6u);
 
-  view_.SetCurSel(1);  // "Refused"
+  dialog_->OnServerChosen(1);  // "Refused"
   dialog_->OnUpdateNow();
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：Refused",
@@ -274,6 +278,7 @@ TEST_F(UpdateRun, ClosingWhileTheListOrTheManifestArrivesLeavesNoTemporaryFile) 
 }
 
 TEST_F(UpdateRun, EmptyExecFinishesWithoutLaunching) {
+  fake_ = true;
   SetUpServer({{"", "a.txt", "new"}});
   UpdateSettings settings = Settings();
   settings.exec = "";
@@ -285,6 +290,7 @@ TEST_F(UpdateRun, EmptyExecFinishesWithoutLaunching) {
 }
 
 TEST_F(UpdateRun, TotalsLineCountsWholeKilobytes) {
+  fake_ = true;
   SetUpServer({{"", "a.bin", std::string(1000, 'a')}, {"", "b.bin", std::string(535, 'b')}});
   OpenAndUpdate(Settings());
   ASSERT_GE(view_.log.size(), 3u);
@@ -293,6 +299,7 @@ TEST_F(UpdateRun, TotalsLineCountsWholeKilobytes) {
 }
 
 TEST_F(UpdateRun, TotalsLineHoldsSixGiB) {
+  fake_ = true;
   // The manifest claims more than the server sends: the run still ends, the totals stay exact.
   PublishedFile big{"", "big.bin", "small"};
   big.length = "6442450944";
@@ -303,8 +310,9 @@ TEST_F(UpdateRun, TotalsLineHoldsSixGiB) {
 }
 
 TEST_F(UpdateRun, NewFilesKeepTheOldPermissionsAndGainExecuteBits) {
-  if (!kFilesHavePermissionBits)
+  if (!kFilesHavePermissionBits) {
     GTEST_SKIP() << "files have no permission bits here";
+  }
   PublishedFile tool{"bin", "tool.sh", "#!/bin/sh\n", 2, "", true};
   PublishedFile data{"", "data.cfg", "cfg", 2};
   PublishedFile script{"", "run.sh", "#!/bin/sh\necho\n", 2, "", true};
@@ -328,6 +336,7 @@ TEST_F(UpdateRun, NewFilesKeepTheOldPermissionsAndGainExecuteBits) {
 }
 
 TEST_F(UpdateRun, ManifestOfSeveralMegabytesIsSavedByteForByte) {
+  fake_ = true;
   std::string padding(6 * 1024 * 1024, 'p');
   std::string manifest =
       SetUpServer({{"", "a.txt", "new"}}, "\"head\":{\"pad\":\"" + padding + "\"}");
@@ -347,29 +356,11 @@ TEST_F(UpdateRun, NamesInTheServersCodePageAreShownReadableAndWrittenAsGiven) {
   EXPECT_TRUE(view_.ended);
 }
 
-// A dialog whose worker thread cannot be started for one file. Test thread.
-class StartFailingDialog : public UpdateDialog {
- public:
-  using UpdateDialog::UpdateDialog;
-
- protected:
-  bool StartTask(CInetFile& task) override {
-    if (task.displayName == "two.txt") {
-      ++task.startCount;
-      return false;
-    }
-    return UpdateDialog::StartTask(task);
-  }
-};
-
 TEST_F(UpdateRun, TaskThatCannotStartFailsWithCodeTwoAndTheQueueMovesOn) {
   SetUpServer({{"", "one.txt", "1"}, {"", "two.txt", "2"}, {"", "three.txt", "3"}});
-  dialog_ = std::make_unique<StartFailingDialog>(view_, queue_, Settings(), launcher_);
-  FixClock();
-  ASSERT_TRUE(dialog_->OnInitDialog());
-  ASSERT_TRUE(PumpUntilIdle());
-  dialog_->OnUpdateNow();
-  ASSERT_TRUE(PumpUntilIdle());
+  fake_ = true;
+  fakes_.refuse = [](const CInetFile& transfer) { return transfer.displayName == "two.txt"; };
+  OpenAndUpdate(Settings());
 
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
                                             "需更新文件总数: 3, 文件总长度: 0 KB",
@@ -502,7 +493,7 @@ TEST_F(UpdateRun, EmptyServerListAddressEndsAtOnce) {
   UpdateSettings settings = Settings();
   settings.serverlist = "";
   EXPECT_FALSE(Open(settings));
-  EXPECT_EQ(view_.timerId, 0u);
+  EXPECT_EQ(view_.timerPeriod, 0u);
   EXPECT_THAT(view_.trayIcons, IsEmpty());
   EXPECT_THAT(view_.log, IsEmpty());
   dialog_->OnTimer(UpdateDialog::kTimerId);
@@ -520,7 +511,7 @@ TEST_F(UpdateRun, MessagesForTasksThatAreNotRunningAreIgnored) {
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表"));
   EXPECT_THAT(view_.trayIcons, ElementsAre(130));
   ASSERT_TRUE(PumpUntilIdle());
-  EXPECT_EQ(view_.items.size(), 1u);
+  EXPECT_EQ(view_.servers.size(), 1u);
 }
 
 // A publisher's key pair; the client holds the public key and asks for signed manifests.
@@ -610,6 +601,7 @@ TEST_F(SignedRun, ForgedReplayedOrUnsignedManifestsAreRefused) {
 // timestamp (all an installation made from a release folder has); maxage refuses signatures older
 // than that many days. Each bound lets its equal pass.
 TEST_F(SignedRun, TimestampsBelowTheFloorOrPastTheMaximumAgeAreRefused) {
+  fake_ = true;
   const char* replay = "更新文件列表早于当前版本, 请选择其他服务器进行尝试：S1";
   const char* accepted = "需更新文件总数: 2, 文件总长度: 0 KB";
   const struct {
@@ -633,6 +625,35 @@ TEST_F(SignedRun, TimestampsBelowTheFloorOrPastTheMaximumAgeAreRefused) {
     OpenAndUpdate(settings_);
     EXPECT_EQ(view_.LogTexts().at(2), c.line) << c.head << " " << c.kept << " " << c.now;
     EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), c.line == accepted ? "new" : "old");
+    dialog_.reset();
+    view_ = RecordingView();
+  }
+}
+
+// A clean run's bookkeeping goes signature, record, manifest: at the first that fails it stops, so
+// the floor never stands below files in place, and no record outlives the manifest it completes.
+TEST_F(SignedRun, SavingStopsAtTheFirstFileThatCannotBeWritten) {
+  const struct {
+    std::string* call;
+    const char* name;
+    bool signatureKept, recordKept;
+  } cases[] = {{&disk_.failReplace, "version.txt.minisig", false, true},
+               {&disk_.failRemove, "version.txt.progress", true, true},
+               {&disk_.failReplace, "version.txt", true, false}};
+  fake_ = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Prepare(true, [&](const std::string& m) { return Sign(key_, m); });
+    std::remove(AppFile("version.txt.minisig").c_str());
+    WriteFileBytes(AppFile("version.txt.progress"), local_);
+    *c.call = c.name;
+    OpenAndUpdate(settings_);
+    *c.call = "";
+    EXPECT_EQ(view_.LogTexts().back(), "保存下载进度遇到异常!");
+    EXPECT_FALSE(view_.ended);
+    EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local_);
+    EXPECT_EQ(FileExists(AppFile("version.txt.minisig")), c.signatureKept);
+    EXPECT_EQ(FileExists(AppFile("version.txt.progress")), c.recordKept);
     dialog_.reset();
     view_ = RecordingView();
   }

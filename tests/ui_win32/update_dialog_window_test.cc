@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "transfer/transfer_library.h"
 #include "ui/win32/resource_ids.h"
@@ -67,9 +68,9 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
   };
   const Control controls[] = {
       {IDOK, L"Button", {181, 193, 50, 14}, false, L"关闭", 0},
-      {IDC_FILE_PROGRESS, L"msctls_progress32", {57, 173, 208, 12}, true, L"", PBS_SMOOTH},
-      {IDC_TOTAL_PROGRESS, L"msctls_progress32", {57, 155, 208, 12}, true, L"", PBS_SMOOTH},
-      {IDC_SERVER_COMBO, L"ComboBox", {57, 21, 208, 0}, true, L"", CBS_DROPDOWNLIST | CBS_SORT},
+      {IDC_FILE_PROGRESS, L"msctls_progress32", {69, 173, 196, 12}, true, L"", PBS_SMOOTH},
+      {IDC_TOTAL_PROGRESS, L"msctls_progress32", {69, 155, 196, 12}, true, L"", PBS_SMOOTH},
+      {IDC_SERVER_COMBO, L"ComboBox", {69, 21, 196, 0}, true, L"", CBS_DROPDOWNLIST | CBS_SORT},
       {IDC_AUTO_SELECT, L"Button", {46, 193, 59, 14}, false, L"自动选择服务器", 0},
       {IDC_UPDATE_NOW, L"Button", {118, 193, 50, 14}, true, L"立即更新", 0},
       {IDC_LOG, L"ListBox", {12, 39, 252, 93}, true, L"", LBS_NOTIFY | LBS_NOINTEGRALHEIGHT},
@@ -118,24 +119,46 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
   EXPECT_EQ(std::wstring(title), kTitle);
 }
 
+TEST_F(UpdateDialogWindowTest, LabelsHoldTheirTextOnOneLine) {
+  const std::pair<const wchar_t*, RECT> labels[] = {{L"选择服务器：", {12, 23, 54, 8}},
+                                                    {L"更新总进度：", {12, 157, 54, 8}},
+                                                    {L"当 前 进 度：", {12, 175, 54, 8}}};
+  for (const auto& [text, units] : labels) {
+    HWND label = FindWindowExW(dialog, nullptr, L"Static", text);
+    ASSERT_NE(label, nullptr);
+    RECT mapped = units;
+    MapDialogRect(dialog, &mapped);
+    RECT actual{};
+    GetWindowRect(label, &actual);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
+    EXPECT_EQ(actual.left, mapped.left);
+    EXPECT_EQ(actual.top, mapped.top);
+    EXPECT_EQ(actual.right - actual.left, mapped.right);
+    // A static wraps what does not fit, and a second line falls below its 8 units.
+    HDC dc = GetDC(label);
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    RECT needed{};
+    DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    EXPECT_LE(needed.right, actual.right - actual.left);
+  }
+}
+
 TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {
-  ServerEntry b{"乙", "http://b"};
-  ServerEntry a{"甲", "http://a"};
-  const int first = window.AddString("b");
-  window.SetItemData(first, &b);
-  const int second = window.AddString("a");  // sorted ahead of "b"
-  window.SetItemData(second, &a);
-  EXPECT_EQ(second, 0);
-  EXPECT_EQ(window.GetItemData(1), &b);
-  EXPECT_EQ(window.GetItemData(2), nullptr);
-  EXPECT_EQ(window.GetCurSel(), -1);
-  window.SetCurSel(1);
-  EXPECT_EQ(window.GetCurSel(), 1);
-  EXPECT_FALSE(window.DeleteString(2));
-  EXPECT_TRUE(window.DeleteString(0));
+  window.ServersListed({"b", "a"}, 0);  // "a" is sorted ahead of "b", which stays chosen
+  EXPECT_EQ(Send(IDC_SERVER_COMBO, CB_GETCOUNT), 2);
+  EXPECT_EQ(Send(IDC_SERVER_COMBO, CB_GETCURSEL), 1);
+  size_t chosen = 9;
+  ASSERT_TRUE(window.SelectedServer(chosen));
+  EXPECT_EQ(chosen, 0u);
+  Send(IDC_SERVER_COMBO, CB_SETCURSEL, 0);
+  ASSERT_TRUE(window.SelectedServer(chosen));
+  EXPECT_EQ(chosen, 1u);
 
   for (uint32_t code : {0u, 7u, 2u}) {
-    window.AppendLogLine("12:00:00 下载文件成功 [a&b]", code);
+    window.LogLine("12:00:00 下载文件成功 [a&b]", code);
   }
   EXPECT_EQ(Send(IDC_LOG, LB_GETCOUNT), 3);
   EXPECT_EQ(Send(IDC_LOG, LB_GETCURSEL), 2);
@@ -144,13 +167,13 @@ TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {
   Send(IDC_LOG, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(line));
   EXPECT_EQ(std::wstring(line), L"12:00:00 下载文件成功 [a&b]");
 
-  window.SetStatusLine("正在更新文件：a&b");
+  window.StatusChanged("正在更新文件：a&b");
   wchar_t status[64] = {};
   GetDlgItemTextW(dialog, IDC_STATUS, status, 64);
   EXPECT_EQ(std::wstring(status), L"正在更新文件：a&b");
 
-  window.SetFileProgress(150);
-  window.SetTotalProgress(-5);
+  window.FileProgress(150);
+  window.RunProgress(-5);
   window.FlushDisplay();
   EXPECT_EQ(Send(IDC_FILE_PROGRESS, PBM_GETPOS), 100);
   EXPECT_EQ(Send(IDC_TOTAL_PROGRESS, PBM_GETPOS), 0);

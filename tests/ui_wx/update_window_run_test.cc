@@ -25,7 +25,7 @@
 #include "support/temp_dir.h"
 #include "support/transfer_environment.h"
 #include "ui/wx/update_window.h"
-#include "ui/wx/wx_text.h"
+#include "wx_test_loop.h"
 
 static auto* const kTransfers = testing::AddGlobalTestEnvironment(new TransferEnvironment);
 
@@ -129,6 +129,9 @@ TEST_F(UpdateWindowRunTest, UserPicksAServerAndPressesUpdateNow) {
     }
     selected = Utf8Text(combo->GetStringSelection());
     combo->SetSelection(combo->FindString("Main"));
+    wxCommandEvent picked(wxEVT_COMBOBOX, kIdServerCombo);  // as the user's pick sends it
+    picked.SetEventObject(combo);
+    combo->ProcessWindowEvent(picked);
     pressed = true;
     wxCommandEvent click(wxEVT_BUTTON, kIdUpdateNow);
     click.SetEventObject(button);

@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "transfer/server_list.h"
-#include "ui/wx/wx_text.h"
 #include "wx_test_loop.h"
 
 namespace {
@@ -25,12 +23,15 @@ namespace {
 using std::chrono::milliseconds;
 
 // Records what the window hands on. Window's (the test's) thread.
-class RecordingEvents : public WindowEvents {
+class RecordingEvents : public UpdateView::Listener {
  public:
   void OnTimer(unsigned id) override { timers.push_back(id); }
+  void OnServerChosen(size_t index) override { chosen.push_back(index); }
   void OnUpdateNow() override { ++updateNowClicks; }
+  void OnClose() override {}
 
   std::vector<unsigned> timers;
+  std::vector<size_t> chosen;
   int updateNowClicks = 0;
 };
 
@@ -124,50 +125,50 @@ TEST_F(UpdateWindowTest, HasEveryControlWithItsIdTextAndVisibility) {
 
 TEST_F(UpdateWindowTest, PlacesTheBarsBesideTheirLabels) {
   // Bar 1001 (the whole run) is the upper one, beside "更新总进度："; bar 1000 below it.
-  EXPECT_EQ(Find<wxGauge>(1001)->GetPosition(), Dlu(57, 155));
-  EXPECT_EQ(Find<wxGauge>(1000)->GetPosition(), Dlu(57, 173));
+  EXPECT_EQ(Find<wxGauge>(1001)->GetPosition(), Dlu(69, 155));
+  EXPECT_EQ(Find<wxGauge>(1000)->GetPosition(), Dlu(69, 173));
   EXPECT_EQ(FindLabel("更新总进度：")->GetPosition(), Dlu(12, 157));
   EXPECT_EQ(FindLabel("当 前 进 度：")->GetPosition(), Dlu(12, 175));
+  for (int id : {1000, 1001, 1003}) {
+    EXPECT_EQ(Find<wxWindow>(id)->GetPosition().x, Dlu(69, 0).x) << id;
+    EXPECT_EQ(Find<wxWindow>(id)->GetSize().x, window->ConvertDialogToPixels(wxSize(196, 0)).x)
+        << id;
+  }
+  // A label cut to its size drops what does not fit.
+  for (const char* text : {"选择服务器：", "更新总进度：", "当 前 进 度："}) {
+    wxStaticText* label = FindLabel(text);
+    EXPECT_EQ(label->GetSize().x, window->ConvertDialogToPixels(wxSize(54, 0)).x) << text;
+    EXPECT_LE(label->GetTextExtent(label->GetLabel()).x, label->GetSize().x) << text;
+  }
   EXPECT_EQ(Find<wxButton>(1005)->GetPosition(), Dlu(118, 193));
   EXPECT_EQ(Find<wxListBox>(1008)->GetRect(),
             wxRect(Dlu(12, 39), window->ConvertDialogToPixels(wxSize(252, 93))));
 }
 
-TEST_F(UpdateWindowTest, ServerBoxSortsAndKeepsEachItemsDataWithIt) {
-  ServerEntry b("B", "http://b"), a("A", "http://a"), c("镜像", "http://c");
-  int index = window->AddString(b.name);
-  EXPECT_EQ(index, 0);
-  window->SetItemData(index, &b);
-  window->SetCurSel(index);
-  index = window->AddString(a.name);
-  EXPECT_EQ(index, 0);  // A lands above B
-  window->SetItemData(index, &a);
-  window->SetCurSel(index);
-  index = window->AddString(c.name);
-  window->SetItemData(index, &c);
-
+// The box sorts the servers; the one chosen is selected wherever it lands, and picking an item
+// tells its place in the list.
+TEST_F(UpdateWindowTest, ServerBoxSortsAndTellsEachItemsPlaceInTheList) {
+  window->ServersListed({"B", "镜像", "A"}, 2);
   auto* combo = Find<wxComboBox>(1003);
   ASSERT_EQ(combo->GetCount(), 3u);
   EXPECT_EQ(Utf8Text(combo->GetString(0)), "A");
-  EXPECT_EQ(Utf8Text(combo->GetString(index)), "镜像");
-  EXPECT_EQ(window->GetItemData(0), &a);
-  EXPECT_EQ(window->GetItemData(1), &b);
-  EXPECT_EQ(window->GetItemData(index), &c);
-  EXPECT_EQ(window->GetCurSel(), 0);
-  EXPECT_EQ(window->GetItemData(3), nullptr);
-  EXPECT_EQ(window->GetItemData(-1), nullptr);
+  EXPECT_EQ(Utf8Text(combo->GetString(1)), "B");
+  EXPECT_EQ(combo->GetSelection(), 0);
 
-  int deleted = 0;
-  while (window->DeleteString(0)) {
-    ++deleted;
-  }
-  EXPECT_EQ(deleted, 3);
-  EXPECT_EQ(window->GetCurSel(), -1);
+  combo->SetSelection(1);
+  wxCommandEvent picked(wxEVT_COMBOBOX, 1003);
+  picked.SetEventObject(combo);
+  combo->ProcessWindowEvent(picked);
+  EXPECT_EQ(events.chosen, std::vector<size_t>{0});
+
+  window->ServersListed({"C"}, 0);  // a new list replaces the old
+  EXPECT_EQ(combo->GetCount(), 1u);
+  EXPECT_EQ(combo->GetSelection(), 0);
 }
 
 TEST_F(UpdateWindowTest, LogAppendsSelectsAndKeepsCodes) {
-  window->AppendLogLine("10:00:00 正在连接获取服务器列表", 0);
-  window->AppendLogLine("10:00:01 下载文件失败 [a.dll], 错误代码 [7]", 7);
+  window->LogLine("10:00:00 正在连接获取服务器列表", 0);
+  window->LogLine("10:00:01 下载文件失败 [a.dll], 错误代码 [7]", 7);
   auto* log = Find<wxListBox>(1008);
   ASSERT_EQ(log->GetCount(), 2u);
   EXPECT_EQ(Utf8Text(log->GetString(1)), "10:00:01 下载文件失败 [a.dll], 错误代码 [7]");
@@ -175,23 +176,21 @@ TEST_F(UpdateWindowTest, LogAppendsSelectsAndKeepsCodes) {
   EXPECT_EQ(reinterpret_cast<uintptr_t>(log->GetClientData(0)), 0u);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(log->GetClientData(1)), 7u);
 
-  window->ClearLog();
+  window->LogCleared();
   EXPECT_EQ(log->GetCount(), 0u);
 }
 
 TEST_F(UpdateWindowTest, StatusLineAndEnablingShowWhatTheyAreGiven) {
-  window->SetStatusLine("下载文件成功 [R&D.txt]");
+  window->StatusChanged("下载文件成功 [R&D.txt]");
   EXPECT_EQ(Utf8Text(Find<wxStaticText>(1010)->GetLabelText()), "下载文件成功 [R&D.txt]");
-  window->SetStatusLine("下载文件成功 [\xff.txt]");  // not UTF-8: still shown, not blanked
+  window->StatusChanged("下载文件成功 [\xff.txt]");  // not UTF-8: still shown, not blanked
   EXPECT_NE(Utf8Text(Find<wxStaticText>(1010)->GetLabelText()).find("下载文件成功 ["),
             std::string::npos);
 
-  window->EnableComboBox(false);
-  window->EnableUpdateButton(false);
+  window->ChoiceEnabled(false);
   EXPECT_FALSE(Find<wxComboBox>(1003)->IsEnabled());
   EXPECT_FALSE(Find<wxButton>(1005)->IsEnabled());
-  window->EnableComboBox(true);
-  window->EnableUpdateButton(true);
+  window->ChoiceEnabled(true);
   EXPECT_TRUE(Find<wxComboBox>(1003)->IsEnabled());
   EXPECT_TRUE(Find<wxButton>(1005)->IsEnabled());
 }
@@ -199,14 +198,14 @@ TEST_F(UpdateWindowTest, StatusLineAndEnablingShowWhatTheyAreGiven) {
 TEST_F(UpdateWindowTest, ProgressIsDrawnAtDisplayRateAndEndsOnTheLatestValues) {
   auto* file = Find<wxGauge>(1000);
   auto* total = Find<wxGauge>(1001);
-  window->SetFileProgress(50);
+  window->FileProgress(50);
   EXPECT_EQ(file->GetValue(), 50);  // the first change after a quiet spell shows at once
 
   const uint64_t drawsBefore = window->DisplayDraws();
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 5000; ++i) {
-    window->SetFileProgress(i % 100);
-    window->SetTotalProgress(i / 40);  // ends at 124: more than the bar holds
+    window->FileProgress(i % 100);
+    window->RunProgress(i / 40);  // ends at 124: more than the bar holds
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const uint64_t allowed = 1 + static_cast<uint64_t>(elapsed / milliseconds(50));
@@ -218,30 +217,29 @@ TEST_F(UpdateWindowTest, ProgressIsDrawnAtDisplayRateAndEndsOnTheLatestValues) {
 }
 
 TEST_F(UpdateWindowTest, TrayIconShowsItsFramesAndTip) {
-  window->SetTrayIcon(131);  // no icon yet: nothing to draw
+  window->ChunksArrived(1, -1);  // no icon yet: nothing to draw
   EXPECT_EQ(window->ShownTrayIcon(), 0);
 
-  window->AddTrayIcon(130, "正在自动更新");
+  window->Started(100);
+  window->StopTimers();
   EXPECT_EQ(window->ShownTrayIcon(), 130);
   EXPECT_EQ(window->ShownTrayTip(), "正在自动更新");
 
-  window->SetTrayTip("");
-  window->SetTrayIcon(131);
-  window->SetTrayIcon(132);
-  window->SetTrayTip("42%");
+  window->ChunksArrived(1, -1);
+  window->ChunksArrived(1, 42);
   window->FlushDisplay();
   EXPECT_EQ(window->ShownTrayIcon(), 132);
   EXPECT_EQ(window->ShownTrayTip(), "42%");
 
   window->RemoveTrayIcon();
   EXPECT_EQ(window->ShownTrayIcon(), 0);
-  window->SetTrayIcon(130);
+  window->ChunksArrived(1, 50);
   window->FlushDisplay();
   EXPECT_EQ(window->ShownTrayIcon(), 0);
 }
 
 TEST_F(UpdateWindowTest, HandsTheTimerAndTheUpdateButtonOn) {
-  window->StartTimer(1000, 100);
+  window->Started(100);
   EXPECT_TRUE(RunEventsUntil([&] { return events.timers.size() >= 2; }, milliseconds(3000)));
   window->StopTimers();
   for (unsigned id : events.timers) {
@@ -279,7 +277,7 @@ TEST_F(UpdateWindowTest, MessageBoxShowsTheTextAndWaitsForIt) {
     std::string message;
   } hook;
   hook.Register();
-  window->ShowMessageBox("装载远程版本信息失败!");
+  window->ShowMessage("装载远程版本信息失败!");
   hook.Unregister();
   EXPECT_EQ(hook.message, "装载远程版本信息失败!");
 }

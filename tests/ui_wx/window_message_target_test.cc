@@ -88,7 +88,6 @@ TEST(WindowMessageTargetTest, DropsWhatIsQueuedOrPostedOnceClosed) {
   late.join();
   RunEventsFor(milliseconds(100));
   EXPECT_EQ(received, 0u);
-  EXPECT_TRUE(target.IsClosed());
 }
 
 }  // namespace

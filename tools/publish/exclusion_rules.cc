@@ -2,7 +2,7 @@
 
 #include <fnmatch.h>
 
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 
 namespace {
 
@@ -20,17 +20,21 @@ void ExclusionRules::Add(const std::string& pattern) {
 bool ExclusionRules::Excludes(const std::string& relativePath, const std::string& name) const {
   // The client's own files beside it: its configuration, its manifest, the record of a failed
   // run's progress and the signature it accepted last. Installed, they would overwrite its state.
-  for (const char* own : {"Lodestar.cfg", kManifestName, kProgressRecordName, kSignatureName}) {
-    if (relativePath == own)
+  for (const char* own : {kConfigurationName, kManifestName, kProgressRecordName, kSignatureName}) {
+    if (relativePath == own) {
       return true;
+    }
   }
-  if (EndsWith(name, ".update"))
+  if (EndsWith(name, kUpdateSuffix)) {
     return true;
+  }
   for (const std::string& pattern : patterns_) {
-    if (fnmatch(pattern.c_str(), relativePath.c_str(), FNM_PATHNAME) == 0)
+    if (fnmatch(pattern.c_str(), relativePath.c_str(), FNM_PATHNAME) == 0) {
       return true;
-    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0)
+    }
+    if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) {
       return true;
+    }
   }
   return false;
 }

@@ -14,8 +14,9 @@ constexpr int64_t kTicksPerSecond = 10000000LL;
 
 int64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
   int64_t since1601 = seconds + kEpochDifference;
-  if (since1601 < 0)
+  if (since1601 < 0) {
     return 0;
+  }
   return since1601 * kTicksPerSecond + nanoseconds / 100;
 }
 

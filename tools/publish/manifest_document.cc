@@ -15,10 +15,12 @@ std::unique_ptr<JsonValue> FileObject(const ReleaseFile& file) {
   object->add("l", Text(std::to_string(file.length)));
   object->add("v", Text(std::to_string(file.version)));
   object->add("d", Text(std::to_string(file.fileTime)));
-  if (!file.hash.empty())
+  if (!file.hash.empty()) {
     object->add("h", Text(file.hash));
-  if (file.executable)
+  }
+  if (file.executable) {
     object->add("x", Text("1"));
+  }
   return object;
 }
 
@@ -31,8 +33,9 @@ std::string ManifestText(const ReleaseTree& release, const std::string& date,
   head->add("date", Text(date));
   if (!retired.empty()) {
     auto list = std::make_unique<JsonArray>();
-    for (const auto& [path, version] : retired)
+    for (const auto& [path, version] : retired) {
       list->add(path, Text(std::to_string(version)));
+    }
     head->add("retired", std::move(list));
   }
   if (signedAt) {
@@ -42,8 +45,9 @@ std::string ManifestText(const ReleaseTree& release, const std::string& date,
   auto paths = std::make_unique<JsonArray>();
   for (const ReleaseDirectory& directory : release.directories) {
     auto files = std::make_unique<JsonArray>();
-    for (const ReleaseFile& file : directory.files)
+    for (const ReleaseFile& file : directory.files) {
       files->add(file.name, FileObject(file));
+    }
     paths->add(directory.key, std::move(files));
   }
 

@@ -50,6 +50,10 @@ void CopyToFile(int source, uint64_t length, const std::string& target, Sha256* 
 // The bytes of a go through hashA when one is given.
 bool SameContent(int a, int b, uint64_t length, Sha256* hashA = nullptr);
 
+// The SHA-256 of length bytes of fd from offset, 64 lower-case hex digits; fails when the file
+// holds fewer.
+std::string HashFileRange(int fd, uint64_t offset, uint64_t length, const std::string& path);
+
 // Creates or empties path, writes data and flushes it to disk.
 void WriteFileDurably(const std::string& path, const std::string& data);
 

@@ -11,13 +11,15 @@
 PreviousRelease PreviousRelease::Read(const std::string& manifestPath) {
   PreviousRelease release;
   std::string text;
-  if (!ReadFileIfPresent(manifestPath, text))
+  if (!ReadFileIfPresent(manifestPath, text)) {
     return release;
+  }
 
   JsonObject document;
   const JsonArray* paths = nullptr;
-  if (document.parse(text, false))
+  if (document.parse(text, false)) {
     paths = asArray(document.find("paths"));
+  }
   if (paths == nullptr) {
     throw PublishError("'" + manifestPath +
                        "' is not a manifest, so versions cannot be carried on; move it away to "
@@ -26,8 +28,9 @@ PreviousRelease PreviousRelease::Read(const std::string& manifestPath) {
   for (JsonCursor folders = paths->members(); folders.hasNext();) {
     JsonMember folder = folders.next();
     const JsonArray* files = asArray(folder.value);
-    if (files == nullptr)
+    if (files == nullptr) {
       continue;
+    }
     for (JsonCursor cursor = files->members(); cursor.hasNext();) {
       JsonMember member = cursor.next();
       const JsonObject* file = asObject(member.value);
@@ -56,8 +59,9 @@ PreviousRelease PreviousRelease::Read(const std::string& manifestPath) {
                                      ? static_cast<const JsonString*>(member.value)
                                      : nullptr;
         int version = text != nullptr ? AsciiToInt(text->text) : 0;
-        if (version <= 0)
+        if (version <= 0) {
           continue;
+        }
         int& kept = release.retired_[member.key];
         kept = std::max(kept, version);
         release.Remember(member.key, version);

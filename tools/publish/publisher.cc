@@ -1,7 +1,6 @@
 #include "publish/publisher.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,10 +13,11 @@
 #include <set>
 #include <system_error>
 
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 #include "platform/file_system.h"
 #include "publish/file_time.h"
 #include "publish/manifest_document.h"
+#include "publish/output_folder.h"
 #include "publish/posix_files.h"
 #include "publish/previous_release.h"
 #include "publish/publish_error.h"
@@ -32,8 +32,9 @@ std::string CopyPath(const std::string& key, const std::string& name) {
 }
 
 void Log(const PublishOptions& options, const std::string& line) {
-  if (options.log)
+  if (options.log) {
     options.log(line);
+  }
 }
 
 std::string CheckedReleaseFolder(const std::string& appDir) {
@@ -46,8 +47,9 @@ std::string CheckedReleaseFolder(const std::string& appDir) {
   }
   std::error_code error;
   std::filesystem::path canonical = std::filesystem::canonical(appDir, error);
-  if (error)
+  if (error) {
     throw PublishError("cannot resolve '" + appDir + "': " + error.message());
+  }
   return canonical.string();
 }
 
@@ -55,37 +57,6 @@ bool Contains(const std::string& outer, const std::string& inner) {
   return inner == outer ||
          (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
           (outer.back() == '/' || inner[outer.size()] == '/'));
-}
-
-// The output folder as an absolute path without "." or ".." parts or a trailing "/".
-std::string ResolvedOutputFolder(const std::string& given) {
-  std::error_code error;
-  std::filesystem::path absolute = std::filesystem::absolute(given, error);
-  std::string outDir;
-  if (!error) {
-    outDir = std::filesystem::weakly_canonical(absolute, error).string();
-  }
-  while (outDir.size() > 1 && outDir.back() == '/') {
-    outDir.pop_back();
-  }
-  if (error || outDir.empty()) {
-    throw PublishError("cannot resolve the output folder '" + given + "'");
-  }
-  return outDir;
-}
-
-// Locks the output folder against a second publisher (or re-signer) for the life of the lock.
-UniqueFd LockOutputFolder(const std::string& outDir) {
-  UniqueFd fd(open(outDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid())
-    throw PublishError(SystemErrorText("open the output folder", outDir, errno));
-  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) {
-      throw PublishError("another publish into '" + outDir + "' is running");
-    }
-    throw PublishError(SystemErrorText("lock the output folder", outDir, errno));
-  }
-  return fd;
 }
 
 // Names that would land on the manifest, the staging folder, or each other once ".txt" is
@@ -200,10 +171,12 @@ bool IsPlainRelativePath(const std::string& path) {
     size_t slash = path.find('/', start);
     std::string part =
         path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    if (part.empty() || part == "." || part == "..")
+    if (part.empty() || part == "." || part == "..") {
       return false;
-    if (slash == std::string::npos)
+    }
+    if (slash == std::string::npos) {
       return true;
+    }
     start = slash + 1;
   }
 }
@@ -214,8 +187,9 @@ void StageLeftovers(const PublishOptions& options, const PreviousRelease& previo
                     PublishSummary& summary) {
   for (const PublishedFile& file : previous.files()) {
     std::string path = ReleasePath(file.key, file.name);
-    if (current.count(path) != 0)
+    if (current.count(path) != 0) {
       continue;
+    }
     ++summary.removed;
     Log(options, "removed  " + path);
     std::string copy = CopyPath(file.key, file.name);
@@ -264,8 +238,9 @@ std::set<std::string> StageChanges(const PublishOptions& options, const std::str
         }
       }
       int highest = std::max(previous.HighestVersion(path), before ? before->version : 0);
-      if (highest == INT_MAX)
+      if (highest == INT_MAX) {
         throw PublishError("'" + path + "' has run out of version numbers");
+      }
       file.version = highest + 1;
       Sha256 copyHash;
       staging.StageFile(copy, source.get(), file.length, &copyHash);
@@ -294,8 +269,9 @@ std::map<std::string, int> RetiredVersions(const PreviousRelease& previous,
       kept = std::max(kept, file.version);
     }
   }
-  for (const std::string& path : current)
+  for (const std::string& path : current) {
     retired.erase(path);
+  }
   return retired;
 }
 
@@ -350,8 +326,9 @@ PublishSummary Publish(const PublishOptions& options) {
   }
 
   ExclusionRules rules;
-  for (const std::string& pattern : options.excludes)
+  for (const std::string& pattern : options.excludes) {
     rules.Add(pattern);
+  }
   ReleaseTree release = ScanRelease(appDir, rules, options.log);
   CheckLayout(release);
   WarnAboutWindowsNames(options, release);
@@ -361,8 +338,9 @@ PublishSummary Publish(const PublishOptions& options) {
   PublishSummary summary;
   StagingArea staging(outDir);
   summary.recovered = staging.Recover();
-  if (summary.recovered)
+  if (summary.recovered) {
     Log(options, "rolled back an interrupted publish");
+  }
   CheckSigningContinues(options, outDir, staging);
   PreviousRelease previous = PreviousRelease::Read(JoinPath(outDir, kManifestName));
 
@@ -380,10 +358,12 @@ PublishSummary Publish(const PublishOptions& options) {
     summary.signedAt = *signedAt;
   }
   staging.Commit(options.beforeFlip);
-  if (options.afterFlip)
+  if (options.afterFlip) {
     options.afterFlip();
-  for (const std::string& failure : staging.Finish())
+  }
+  for (const std::string& failure : staging.Finish()) {
     Log(options, "warning: " + failure);
+  }
 
   for (const ReleaseDirectory& directory : release.directories) {
     for (const ReleaseFile& file : directory.files) {

@@ -14,20 +14,23 @@ namespace {
 
 std::vector<std::string> SortedNames(const std::string& path) {
   DIR* dir = opendir(path.c_str());
-  if (dir == nullptr)
+  if (dir == nullptr) {
     throw PublishError(SystemErrorText("read the folder", path, errno));
+  }
   std::vector<std::string> names;
   errno = 0;
   while (dirent* entry = readdir(dir)) {
     std::string name = entry->d_name;
-    if (name != "." && name != "..")
+    if (name != "." && name != "..") {
       names.push_back(std::move(name));
+    }
     errno = 0;
   }
   int error = errno;
   closedir(dir);
-  if (error != 0)
+  if (error != 0) {
     throw PublishError(SystemErrorText("read the folder", path, error));
+  }
   std::sort(names.begin(), names.end());  // char_traits compares bytes as unsigned
   return names;
 }
@@ -44,11 +47,13 @@ class Scanner {
     for (const std::string& name : SortedNames(path)) {
       std::string childPath = JoinPath(path, name);
       std::string relative = ReleasePath(key, name);
-      if (rules_.Excludes(relative, name))
+      if (rules_.Excludes(relative, name)) {
         continue;
+      }
       struct stat status {};
-      if (!LinkStatus(childPath, status))
+      if (!LinkStatus(childPath, status)) {
         continue;  // vanished since the listing
+      }
       if (S_ISLNK(status.st_mode)) {
         if (stat(childPath.c_str(), &status) != 0) {
           Warn("skipped dangling link", relative);
@@ -73,15 +78,17 @@ class Scanner {
       }
     }
     bool keep = key.empty() || !tree.directories[slot].files.empty() || !listedBelow;
-    if (!keep)
+    if (!keep) {
       tree.directories.erase(tree.directories.begin() + static_cast<ptrdiff_t>(slot));
+    }
     return keep || listedBelow;
   }
 
  private:
   void Warn(const std::string& what, const std::string& relative) {
-    if (warn_)
+    if (warn_) {
       warn_("warning: " + what + ": " + relative);
+    }
   }
 
   const ExclusionRules& rules_;

@@ -1,6 +1,6 @@
 #include "publish/release_signature.h"
 
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
 

@@ -31,8 +31,9 @@ class EchoOff {
     }
   }
   ~EchoOff() {
-    if (active_)
+    if (active_) {
       tcsetattr(fd_, TCSAFLUSH, &saved_);
+    }
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
@@ -46,30 +47,36 @@ class EchoOff {
 // Asks on the controlling terminal; false when there is none.
 bool AskPassword(const std::string& prompt, std::string& password) {
   UniqueFd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!tty.valid())
+  if (!tty.valid()) {
     return false;
-  if (write(tty.get(), prompt.data(), prompt.size()) < 0)
+  }
+  if (write(tty.get(), prompt.data(), prompt.size()) < 0) {
     return false;
+  }
   password.clear();
   {
     EchoOff quiet(tty.get());
     char c = 0;
     ssize_t got = 0;
-    while ((got = read(tty.get(), &c, 1)) == 1 && c != '\n')
+    while ((got = read(tty.get(), &c, 1)) == 1 && c != '\n') {
       password += c;
-    if (got < 0)
+    }
+    if (got < 0) {
       throw PublishError(SystemErrorText("read the password from", "/dev/tty", errno));
+    }
   }
-  if (!password.empty() && password.back() == '\r')
+  if (!password.empty() && password.back() == '\r') {
     password.pop_back();
+  }
   (void)!write(tty.get(), "\n", 1);
   return true;
 }
 
 bool PasswordFromEnvironment(std::string& password) {
   const char* value = std::getenv(kKeyPasswordVariable);
-  if (value == nullptr)
+  if (value == nullptr) {
     return false;
+  }
   password = value;
   return true;
 }
@@ -110,8 +117,9 @@ std::string WriteNewKeyPair(const std::string& directory, const PasswordCost& co
   std::string secretPath = JoinPath(directory, kSecretName);
   struct stat status {};
   for (const std::string& path : {publicPath, secretPath}) {
-    if (LinkStatus(path, status))
+    if (LinkStatus(path, status)) {
       throw PublishError("'" + path + "' exists already; keys are never overwritten");
+    }
   }
 
   std::string password;
@@ -119,8 +127,9 @@ std::string WriteNewKeyPair(const std::string& directory, const PasswordCost& co
     std::string again;
     if (AskPassword("Password for the new secret key (empty for none): ", password)) {
       AskPassword("The same password again: ", again);
-      if (again != password)
+      if (again != password) {
         throw PublishError("the two passwords differ");
+      }
     } else {
       note("no terminal and no " + std::string(kKeyPasswordVariable) +
            ": the secret key is stored without a password");
@@ -129,8 +138,9 @@ std::string WriteNewKeyPair(const std::string& directory, const PasswordCost& co
   std::string publicFile;
   std::string secretFile;
   std::string error;
-  if (!MakeMinisignKeyPair(password, cost, publicFile, secretFile, error))
+  if (!MakeMinisignKeyPair(password, cost, publicFile, secretFile, error)) {
     throw PublishError(error);
+  }
 
   MakeDirectories(directory);
   WriteNewFileDurably(secretPath, secretFile, 0600);
@@ -149,8 +159,9 @@ MinisignSecretKey OpenSecretKey(const std::string& path) {
   std::string text = ReadPrivateKeyFile(path);
   SealedMinisignKey sealed;
   std::string error;
-  if (!ParseMinisignSecretKeyFile(text, sealed, error))
+  if (!ParseMinisignSecretKeyFile(text, sealed, error)) {
     throw PublishError("'" + path + "': " + error);
+  }
 
   std::string password;
   if (sealed.encrypted && !PasswordFromEnvironment(password) &&
@@ -159,7 +170,8 @@ MinisignSecretKey OpenSecretKey(const std::string& path) {
                        kKeyPasswordVariable);
   }
   MinisignSecretKey key;
-  if (!UnsealMinisignSecretKey(sealed, password, key, error))
+  if (!UnsealMinisignSecretKey(sealed, password, key, error)) {
     throw PublishError("'" + path + "': " + error);
+  }
   return key;
 }

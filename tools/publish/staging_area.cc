@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "catalogue/record_names.h"
+#include "base/install_names.h"
 #include "platform/file_system.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
@@ -43,8 +43,9 @@ StagingArea::StagingArea(std::string outDir)
     : outDir_(std::move(outDir)), root_(JoinPath(outDir_, kFolderName)) {}
 
 StagingArea::~StagingArea() {
-  if (!created_ || flipped_)
+  if (!created_ || flipped_) {
     return;
+  }
   try {
     RollBack();
   } catch (...) {
@@ -56,8 +57,9 @@ StagingArea::~StagingArea() {
 
 bool StagingArea::Recover() {
   struct stat status {};
-  if (!LinkStatus(root_, status))
+  if (!LinkStatus(root_, status)) {
     return false;
+  }
   bool unflipped = LinkStatus(JoinPath(root_, kManifestName), status);
   if (unflipped) {
     RollBack();
@@ -129,8 +131,9 @@ void StagingArea::StageSignature(const std::string& text) {
 void StagingArea::PlaceSignature() {
   struct stat status {};
   std::string staged = JoinPath(root_, kSignatureName);
-  if (LinkStatus(staged, status))
+  if (LinkStatus(staged, status)) {
     RenameOrThrow(staged, JoinPath(outDir_, kSignatureName));
+  }
 }
 
 void StagingArea::Commit(const std::function<void()>& beforeFlip) {
@@ -138,8 +141,9 @@ void StagingArea::Commit(const std::function<void()>& beforeFlip) {
     for (const std::string& relative : staged_) {
       RenameOrThrow(Staged(kNew, relative), JoinPath(outDir_, relative));
     }
-    if (beforeFlip)
+    if (beforeFlip) {
       beforeFlip();
+    }
     RenameOrThrow(JoinPath(root_, kManifestName), JoinPath(outDir_, kManifestName));
   } catch (...) {
     RollBack();
@@ -179,8 +183,9 @@ std::vector<std::string> StagingArea::RemoveRecorded() {
     }
     // Folders that held only removed copies go too; one that still holds anything stays.
     for (std::string folder = ParentOf(relative); !folder.empty(); folder = ParentOf(folder)) {
-      if (rmdir(JoinPath(outDir_, folder).c_str()) != 0)
+      if (rmdir(JoinPath(outDir_, folder).c_str()) != 0) {
         break;
+      }
     }
   }
   FlushFolder(outDir_);

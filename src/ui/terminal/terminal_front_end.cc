@@ -136,7 +136,7 @@ class TerminalLoop {
       if (line.empty()) {
         dialog_.OnUpdateNow();
       } else if (IsNumber(line) && std::stoi(line) >= 1 && std::stoi(line) <= view_.ItemCount()) {
-        view_.SetCurSel(std::stoi(line) - 1);
+        dialog_.OnServerChosen(view_.Choose(std::stoi(line) - 1));
       } else {
         view_.Notice(kHint);
       }
@@ -178,7 +178,7 @@ int RunTerminalFrontEnd(const UpdateSettings& settings) {
     if (dialog.OnInitDialog() && !dialog.Halted()) {
       TerminalLoop(dialog, view, queue, input, inputIsTerminal).Run();
     }
-    dialog.DestroyWindow();
+    dialog.OnClose();
     queue.Close();
     status = dialog.RunFinished() ? 0 : 1;
   }  // a running transfer is cancelled and joined here

@@ -92,60 +92,36 @@ std::string FitColumns(const std::string& text, int columns) {
 TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool errIsTerminal)
     : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
 
-int TerminalView::AddString(const std::string& name) {
-  const std::string text = TerminalText(name);
-  auto at = std::upper_bound(
-      items_.begin(), items_.end(), text,
-      [](const std::string& t, const Item& item) { return ComesBefore(t, item.text); });
-  int index = static_cast<int>(at - items_.begin());
-  items_.insert(at, Item{text, nullptr});
-  if (selected_ >= index) {
-    ++selected_;  // the selection stays on its item
+void TerminalView::Started(unsigned periodMs) {
+  timerStarted_ = true;
+  timerPeriodMs_ = periodMs;
+}
+
+void TerminalView::ServersListed(const std::vector<std::string>& names, size_t selected) {
+  items_.clear();
+  selected_ = -1;
+  for (size_t index = 0; index < names.size(); ++index) {
+    const std::string text = TerminalText(names[index]);
+    auto at = std::upper_bound(
+        items_.begin(), items_.end(), text,
+        [](const std::string& t, const Item& item) { return ComesBefore(t, item.text); });
+    at = items_.insert(at, Item{text, index});
+    if (index == selected) {
+      selected_ = static_cast<int>(at - items_.begin());
+    } else if (selected_ >= at - items_.begin()) {
+      ++selected_;  // the selection stays on its item
+    }
   }
   listChanged_ = true;
-  return index;
 }
 
-void TerminalView::SetItemData(int index, ServerEntry* entry) {
-  if (index >= 0 && index < ItemCount()) {
-    items_[index].entry = entry;
-  }
-}
-
-void TerminalView::SetCurSel(int index) {
-  selected_ = (index >= 0 && index < ItemCount()) ? index : -1;
+size_t TerminalView::Choose(int index) {
+  selected_ = index;
   listChanged_ = true;
+  return items_[static_cast<size_t>(index)].index;
 }
 
-bool TerminalView::DeleteString(int index) {
-  if (index < 0 || index >= ItemCount()) {
-    return false;
-  }
-  items_.erase(items_.begin() + index);
-  if (selected_ == index) {
-    selected_ = -1;
-  } else if (selected_ > index) {
-    --selected_;
-  }
-  listChanged_ = true;
-  return true;
-}
-
-int TerminalView::GetCurSel() {
-  return selected_;
-}
-
-ServerEntry* TerminalView::GetItemData(int index) {
-  return (index >= 0 && index < ItemCount()) ? items_[index].entry : nullptr;
-}
-
-void TerminalView::EnableComboBox(bool enable) {
-  comboEnabled_ = enable;
-}
-
-void TerminalView::EnableUpdateButton(bool) {}
-
-void TerminalView::AppendLogLine(const std::string& text, uint32_t) {
+void TerminalView::LogLine(const std::string& text, uint32_t) {
   const std::string line = TerminalText(text);
   ClearStatusLine();
   FlushErr();  // what was said on standard error before this line comes before it
@@ -155,9 +131,7 @@ void TerminalView::AppendLogLine(const std::string& text, uint32_t) {
   DrawStatusLine();
 }
 
-void TerminalView::ClearLog() {}
-
-void TerminalView::SetStatusLine(const std::string& line) {
+void TerminalView::StatusChanged(const std::string& line) {
   const std::string text = TerminalText(line);
   if (text == status_) {
     return;
@@ -171,29 +145,19 @@ void TerminalView::SetStatusLine(const std::string& line) {
   }
 }
 
-void TerminalView::SetFileProgress(int position) {
+void TerminalView::FileProgress(int position) {
   position = std::clamp(position, 0, 100);
   progressChanged_ = progressChanged_ || position != fileProgress_;
   fileProgress_ = position;
 }
 
-void TerminalView::SetTotalProgress(int position) {
+void TerminalView::RunProgress(int position) {
   position = std::clamp(position, 0, 100);
   progressChanged_ = progressChanged_ || position != totalProgress_;
   totalProgress_ = position;
 }
 
-void TerminalView::AddTrayIcon(int, const std::string&) {}
-void TerminalView::SetTrayIcon(int) {}
-void TerminalView::SetTrayTip(const std::string&) {}
-void TerminalView::RemoveTrayIcon() {}
-
-void TerminalView::StartTimer(unsigned, unsigned periodMs) {
-  timerStarted_ = true;
-  timerPeriodMs_ = periodMs;
-}
-
-void TerminalView::ShowMessageBox(const std::string& text) {
+void TerminalView::ShowMessage(const std::string& text) {
   ClearStatusLine();
   errPending_ += "[" + std::string(kTitle) + "] " + TerminalText(text) + "\n";
   FlushErr();
@@ -201,10 +165,6 @@ void TerminalView::ShowMessageBox(const std::string& text) {
     messageBoxWait_();
   }
   DrawStatusLine();
-}
-
-void TerminalView::EndDialog() {
-  ended_ = true;
 }
 
 void TerminalView::Flush() {

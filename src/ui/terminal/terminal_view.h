@@ -9,39 +9,32 @@
 
 #include "ui/update_view.h"
 
-// The window's controls drawn on a terminal: log lines on standard output, the status line and
-// the progress on standard error (one line rewritten in place when it is a terminal, plain lines
-// otherwise), the server combo box as a numbered list. Standard error is written at display rate,
-// before each log line and before anything the user is to answer. Every text it is given is shown
-// with the characters that would steer the terminal replaced. Window's thread only.
+// The run shown on a terminal: log lines on standard output, the status line and the progress on
+// standard error (one line rewritten in place when it is a terminal, plain lines otherwise), the
+// servers as a numbered list in a combo box's sorted order. Standard error is written at display
+// rate, before each log line and before anything the user is to answer. Every text it is given is
+// shown with the characters that would steer the terminal replaced. Window's thread only.
 class TerminalView : public UpdateView {
  public:
   // out receives the log lines, err everything else; errIsTerminal selects in-place rewriting.
   TerminalView(std::FILE* out, std::FILE* err, bool errIsTerminal);
 
-  int AddString(const std::string& text) override;
-  void SetItemData(int index, ServerEntry* entry) override;
-  void SetCurSel(int index) override;
-  bool DeleteString(int index) override;
-  int GetCurSel() override;
-  ServerEntry* GetItemData(int index) override;
-  void EnableComboBox(bool enable) override;
-  void EnableUpdateButton(bool enable) override;
+  void Started(unsigned periodMs) override;
+  void ServersListed(const std::vector<std::string>& names, size_t selected) override;
+  // The loop asks the run itself whether the user may choose.
+  void ChoiceEnabled(bool) override {}
+  void LogLine(const std::string& line, uint32_t code) override;
+  void LogCleared() override {}
+  void StatusChanged(const std::string& text) override;
+  void FileProgress(int percent) override;
+  void RunProgress(int percent) override;
+  void ChunksArrived(size_t, int64_t) override {}
+  void ShowMessage(const std::string& text) override;
+  void Finished() override { ended_ = true; }
 
-  void AppendLogLine(const std::string& line, uint32_t code) override;
-  void ClearLog() override;
-  void SetStatusLine(const std::string& text) override;
-  void SetFileProgress(int position) override;
-  void SetTotalProgress(int position) override;
-
-  void AddTrayIcon(int iconId, const std::string& tip) override;
-  void SetTrayIcon(int iconId) override;
-  void SetTrayTip(const std::string& tip) override;
-  void RemoveTrayIcon() override;
-
-  void StartTimer(unsigned id, unsigned periodMs) override;
-  void ShowMessageBox(const std::string& text) override;
-  void EndDialog() override;
+  // The user picked the server shown as number index + 1: it is marked on the list, which is
+  // shown again; returns its index in the server list.
+  size_t Choose(int index);
 
   // Called after the message box text is shown; waits for the user when there is one.
   void SetMessageBoxWait(std::function<void()> wait) { messageBoxWait_ = std::move(wait); }
@@ -57,13 +50,13 @@ class TerminalView : public UpdateView {
   bool TimerStarted() const { return timerStarted_; }
   unsigned TimerPeriodMs() const { return timerPeriodMs_; }
   bool Ended() const { return ended_; }
-  bool ComboBoxEnabled() const { return comboEnabled_; }
   int ItemCount() const { return static_cast<int>(items_.size()); }
 
  private:
+  // A server as the list shows it, sorted as a combo box would sort it.
   struct Item {
     std::string text;
-    ServerEntry* entry = nullptr;
+    size_t index = 0;  // in the server list
   };
 
   // Writes out what waits for standard error.
@@ -80,7 +73,6 @@ class TerminalView : public UpdateView {
 
   std::vector<Item> items_;
   int selected_ = -1;
-  bool comboEnabled_ = true;
   bool listChanged_ = false;
 
   std::string status_;

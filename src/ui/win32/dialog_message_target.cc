@@ -43,7 +43,7 @@ void DialogMessageTarget::DeliverNow() {
       },
       kDeliverySlice);
   const HWND dialog = dialog_.load();
-  if (dialog != nullptr && (end == DeliveryEnd::More || end == DeliveryEnd::Polling)) {
+  if (dialog != nullptr && (end == DeliveryEnd::kMore || end == DeliveryEnd::kPolling)) {
     SetTimer(dialog, kPollTimerId, static_cast<UINT>(kPollInterval.count()), nullptr);
   }
 }

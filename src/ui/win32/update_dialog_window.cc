@@ -87,61 +87,52 @@ LRESULT UpdateDialogWindow::Send(int control, UINT message, WPARAM wParam, LPARA
   return SendDlgItemMessageW(dialog_, control, message, wParam, lParam);
 }
 
-int UpdateDialogWindow::AddString(const std::string& text) {
+void UpdateDialogWindow::Started(unsigned periodMs) {
   if (dialog_ == nullptr) {
-    return -1;
+    return;
   }
-  const std::wstring wide = ToWide(text);
-  const LRESULT index =
-      Send(IDC_SERVER_COMBO, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-  return index < 0 ? -1 : static_cast<int>(index);
+  updateTimer_ = SetTimer(dialog_, UpdateView::kTimerId, periodMs, nullptr);
+  if (!trayIconAdded_) {
+    trayIconAdded_ =
+        NotifyTray(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP, tray_.Icon(), tray_.Tip());
+    display_.SetTray(tray_.Icon(), tray_.Tip());
+  }
 }
 
-void UpdateDialogWindow::SetItemData(int index, ServerEntry* entry) {
-  Send(IDC_SERVER_COMBO, CB_SETITEMDATA, static_cast<WPARAM>(index),
-       reinterpret_cast<LPARAM>(entry));
+void UpdateDialogWindow::ServersListed(const std::vector<std::string>& names, size_t selected) {
+  // The box sorts what it is given; each item keeps its place in the list as its data.
+  Send(IDC_SERVER_COMBO, CB_RESETCONTENT);
+  for (size_t index = 0; index < names.size(); ++index) {
+    const std::wstring wide = ToWide(names[index]);
+    const LRESULT item =
+        Send(IDC_SERVER_COMBO, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    if (item < 0) {
+      continue;  // the box refused the item
+    }
+    Send(IDC_SERVER_COMBO, CB_SETITEMDATA, static_cast<WPARAM>(item), static_cast<LPARAM>(index));
+    if (index == selected) {
+      Send(IDC_SERVER_COMBO, CB_SETCURSEL, static_cast<WPARAM>(item));
+    }
+  }
 }
 
-void UpdateDialogWindow::SetCurSel(int index) {
-  Send(IDC_SERVER_COMBO, CB_SETCURSEL, static_cast<WPARAM>(index));
-}
-
-bool UpdateDialogWindow::DeleteString(int index) {
-  if (dialog_ == nullptr || index < 0) {
+bool UpdateDialogWindow::SelectedServer(size_t& index) const {
+  const LRESULT item = Send(IDC_SERVER_COMBO, CB_GETCURSEL);
+  if (dialog_ == nullptr || item < 0) {
     return false;
   }
-  return Send(IDC_SERVER_COMBO, CB_DELETESTRING, static_cast<WPARAM>(index)) != CB_ERR;
+  index = static_cast<size_t>(Send(IDC_SERVER_COMBO, CB_GETITEMDATA, static_cast<WPARAM>(item)));
+  return true;
 }
 
-int UpdateDialogWindow::GetCurSel() {
-  if (dialog_ == nullptr) {
-    return -1;
-  }
-  const LRESULT index = Send(IDC_SERVER_COMBO, CB_GETCURSEL);
-  return index < 0 ? -1 : static_cast<int>(index);
-}
-
-ServerEntry* UpdateDialogWindow::GetItemData(int index) {
-  if (dialog_ == nullptr || index < 0 || index >= Send(IDC_SERVER_COMBO, CB_GETCOUNT)) {
-    return nullptr;
-  }
-  return reinterpret_cast<ServerEntry*>(
-      Send(IDC_SERVER_COMBO, CB_GETITEMDATA, static_cast<WPARAM>(index)));
-}
-
-void UpdateDialogWindow::EnableComboBox(bool enable) {
+void UpdateDialogWindow::ChoiceEnabled(bool enabled) {
   if (dialog_ != nullptr) {
-    EnableWindow(GetDlgItem(dialog_, IDC_SERVER_COMBO), enable ? TRUE : FALSE);
+    EnableWindow(GetDlgItem(dialog_, IDC_SERVER_COMBO), enabled ? TRUE : FALSE);
+    EnableWindow(GetDlgItem(dialog_, IDC_UPDATE_NOW), enabled ? TRUE : FALSE);
   }
 }
 
-void UpdateDialogWindow::EnableUpdateButton(bool enable) {
-  if (dialog_ != nullptr) {
-    EnableWindow(GetDlgItem(dialog_, IDC_UPDATE_NOW), enable ? TRUE : FALSE);
-  }
-}
-
-void UpdateDialogWindow::AppendLogLine(const std::string& line, uint32_t code) {
+void UpdateDialogWindow::LogLine(const std::string& line, uint32_t code) {
   const std::wstring wide = ToWide(line);
   const LRESULT index = Send(IDC_LOG, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
   if (index < 0) {
@@ -151,41 +142,32 @@ void UpdateDialogWindow::AppendLogLine(const std::string& line, uint32_t code) {
   Send(IDC_LOG, LB_SETCURSEL, static_cast<WPARAM>(index));  // and scrolls it into view
 }
 
-void UpdateDialogWindow::ClearLog() {
+void UpdateDialogWindow::LogCleared() {
   Send(IDC_LOG, LB_RESETCONTENT);
 }
 
-void UpdateDialogWindow::SetStatusLine(const std::string& text) {
+void UpdateDialogWindow::StatusChanged(const std::string& text) {
   if (dialog_ != nullptr) {
     SetDlgItemTextW(dialog_, IDC_STATUS, ToWide(text).c_str());
   }
 }
 
-void UpdateDialogWindow::SetFileProgress(int position) {
-  display_.SetFileProgress(position);
+void UpdateDialogWindow::FileProgress(int percent) {
+  display_.SetFileProgress(percent);
 }
 
-void UpdateDialogWindow::SetTotalProgress(int position) {
-  display_.SetTotalProgress(position);
+void UpdateDialogWindow::RunProgress(int percent) {
+  display_.SetTotalProgress(percent);
 }
 
-void UpdateDialogWindow::AddTrayIcon(int iconId, const std::string& tip) {
-  if (dialog_ == nullptr || trayIconAdded_) {
+void UpdateDialogWindow::ChunksArrived(size_t copies, int64_t runPercent) {
+  if (!trayIconAdded_) {
     return;
   }
-  trayIconAdded_ = NotifyTray(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP, iconId, tip);
-  display_.SetTray(iconId, tip);
-}
-
-void UpdateDialogWindow::SetTrayIcon(int iconId) {
-  if (trayIconAdded_) {
-    display_.SetTrayIcon(iconId);
-  }
-}
-
-void UpdateDialogWindow::SetTrayTip(const std::string& tip) {
-  if (trayIconAdded_) {
-    display_.SetTrayTip(tip);
+  const bool tipChanged = tray_.Advance(copies, runPercent);
+  display_.SetTrayIcon(tray_.Icon());
+  if (tipChanged) {
+    display_.SetTrayTip(tray_.Tip());
   }
 }
 
@@ -225,18 +207,11 @@ HICON UpdateDialogWindow::FrameIcon(int iconId) const {
   return smallIcon_;
 }
 
-void UpdateDialogWindow::StartTimer(unsigned id, unsigned periodMs) {
-  if (dialog_ != nullptr) {
-    updateTimer_ = SetTimer(dialog_, id, periodMs, nullptr);
-  }
-}
-
-void UpdateDialogWindow::ShowMessageBox(const std::string& text) {
+void UpdateDialogWindow::ShowMessage(const std::string& text) {
   MessageBoxW(dialog_, ToWide(text).c_str(), kMessageCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void UpdateDialogWindow::EndDialog() {
-  endRequested_ = true;
   if (dialog_ != nullptr) {
     ::EndDialog(dialog_, IDCANCEL);
   }

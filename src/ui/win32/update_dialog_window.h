@@ -4,13 +4,16 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ui/display_throttle.h"
+#include "ui/tray_animation.h"
 #include "ui/update_view.h"
 #include "ui/win32/win32_api.h"
 
-// The program's only window on Windows: the dialog made from the resource template, drawn for
-// the update logic through UpdateView, with its tray icon. The progress display is drawn at most
+// The program's only window on Windows: the dialog made from the resource template with its tray
+// icon, showing what the run tells it through UpdateView (the sorted server box's items carry
+// their places in the server list). The progress display is drawn at most
 // every kDisplayInterval however often it changes. Dialog's thread only.
 class UpdateDialogWindow : public UpdateView {
  public:
@@ -32,26 +35,23 @@ class UpdateDialogWindow : public UpdateView {
   HICON WindowIcon() const { return bigIcon_; }
 
   // UpdateView
-  int AddString(const std::string& text) override;
-  void SetItemData(int index, ServerEntry* entry) override;
-  void SetCurSel(int index) override;
-  bool DeleteString(int index) override;
-  int GetCurSel() override;
-  ServerEntry* GetItemData(int index) override;
-  void EnableComboBox(bool enable) override;
-  void EnableUpdateButton(bool enable) override;
-  void AppendLogLine(const std::string& line, uint32_t code) override;
-  void ClearLog() override;
-  void SetStatusLine(const std::string& text) override;
-  void SetFileProgress(int position) override;
-  void SetTotalProgress(int position) override;
-  void AddTrayIcon(int iconId, const std::string& tip) override;
-  void SetTrayIcon(int iconId) override;
-  void SetTrayTip(const std::string& tip) override;
-  void RemoveTrayIcon() override;
-  void StartTimer(unsigned id, unsigned periodMs) override;
-  void ShowMessageBox(const std::string& text) override;
-  void EndDialog() override;
+  void Started(unsigned periodMs) override;
+  void ServersListed(const std::vector<std::string>& names, size_t selected) override;
+  void ChoiceEnabled(bool enabled) override;
+  void LogLine(const std::string& line, uint32_t code) override;
+  void LogCleared() override;
+  void StatusChanged(const std::string& text) override;
+  void FileProgress(int percent) override;
+  void RunProgress(int percent) override;
+  void ChunksArrived(size_t copies, int64_t runPercent) override;
+  void ShowMessage(const std::string& text) override;
+  void Finished() override { EndDialog(); }
+
+  // Ends the modal dialog once the current message has been handled.
+  void EndDialog();
+  // The server list index of the server the box shows as selected; false when none is.
+  bool SelectedServer(size_t& index) const;
+  void RemoveTrayIcon();
 
   // Draws a throttled display when message is its timer; false for any other message.
   bool HandleMessage(UINT message, WPARAM wParam);
@@ -59,8 +59,6 @@ class UpdateDialogWindow : public UpdateView {
   void FlushDisplay();
   // Stops every timer: no OnTimer reaches the update logic any more.
   void StopTimers();
-  // True once EndDialog was called.
-  bool EndRequested() const { return endRequested_; }
 
  private:
   void CentreOnWorkArea();
@@ -75,6 +73,7 @@ class UpdateDialogWindow : public UpdateView {
   HICON smallIcon_ = nullptr;
   std::array<HICON, 3> trayFrames_{};
   bool trayIconAdded_ = false;
+  TrayAnimation tray_;
   UINT_PTR updateTimer_ = 0;
   bool displayTimerRunning_ = false;
   ThrottledDisplay display_{kDisplayInterval,
@@ -87,5 +86,4 @@ class UpdateDialogWindow : public UpdateView {
                              },
                              // Without a dialog nothing is drawn and no timer started.
                              [this] { return displayTimerRunning_ || dialog_ == nullptr; }}};
-  bool endRequested_ = false;
 };

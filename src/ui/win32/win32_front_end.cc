@@ -36,7 +36,7 @@ void EndSession(DialogSession& session) {
   session.target.Attach(nullptr);
   session.window.StopTimers();
   if (session.dialog != nullptr) {
-    session.dialog->DestroyWindow();
+    session.dialog->OnClose();
     session.dialog = nullptr;
   }
   session.window.Detach();
@@ -59,6 +59,14 @@ INT_PTR HandleCommand(DialogSession& session, WORD id, WORD code) {
         session.dialog->OnUpdateNow();
       }
       return TRUE;
+    case IDC_SERVER_COMBO: {
+      size_t index = 0;
+      if (code == CBN_SELCHANGE && session.dialog != nullptr &&
+          session.window.SelectedServer(index)) {
+        session.dialog->OnServerChosen(index);
+      }
+      return TRUE;
+    }
     case IDOK:      // Enter, through the hidden default button
     case IDCANCEL:  // Escape and the close box
       session.window.EndDialog();

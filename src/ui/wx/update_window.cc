@@ -32,10 +32,10 @@ struct Place {
 
 }  // namespace
 
-UpdateWindow::UpdateWindow(WindowEvents& events, wxWindow* parent)
+UpdateWindow::UpdateWindow(UpdateView::Listener& listener, wxWindow* parent)
     : wxDialog(parent, wxID_ANY, WxText("Varnholm自动更新客户端"), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
-      events_(events),
+      listener_(listener),
       displayTimer_(this, kDisplayTimerId) {
   wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
   font.SetPointSize(kFontPoints);
@@ -52,11 +52,20 @@ UpdateWindow::UpdateWindow(WindowEvents& events, wxWindow* parent)
     if (event.GetId() == kDisplayTimerId) {
       FlushDisplay();
     } else {
-      events_.OnTimer(static_cast<unsigned>(event.GetId()));
+      listener_.OnTimer(static_cast<unsigned>(event.GetId()));
     }
   });
   Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { events_.OnUpdateNow(); }, kIdUpdateNow);
+      wxEVT_BUTTON, [this](wxCommandEvent&) { listener_.OnUpdateNow(); }, kIdUpdateNow);
+  Bind(
+      wxEVT_COMBOBOX,
+      [this](wxCommandEvent&) {
+        const int item = serverCombo_->GetSelection();
+        if (item != wxNOT_FOUND) {
+          listener_.OnServerChosen(ListIndexOf(static_cast<unsigned>(item)));
+        }
+      },
+      kIdServerCombo);
   Bind(
       wxEVT_BUTTON, [](wxCommandEvent&) {}, kIdAutoSelect);
   Bind(
@@ -93,22 +102,29 @@ void UpdateWindow::CreateControls() {
   auto* closeButton = new wxButton(this, kIdClose, WxText("关闭"), at(close), size(close));
   closeButton->Hide();
 
-  const Place file{57, 173, 208, 12};
+  // The labels' column, as in the Windows template, where "当 前 进 度：" needs 52 units in SimSun
+  // (its spaces are half-width); 2 to spare. The server box and the bars start 3 units after it
+  // and end at 265.
+  constexpr int labelWidth = 54;
+  constexpr int fieldLeft = 12 + labelWidth + 3;
+  constexpr int fieldWidth = 265 - fieldLeft;
+
+  const Place file{fieldLeft, 173, fieldWidth, 12};
   fileProgress_ =
       new wxGauge(this, kIdFileProgress, 100, at(file), size(file), wxGA_HORIZONTAL | wxGA_SMOOTH);
-  const Place total{57, 155, 208, 12};
+  const Place total{fieldLeft, 155, fieldWidth, 12};
   totalProgress_ = new wxGauge(this, kIdTotalProgress, 100, at(total), size(total),
                                wxGA_HORIZONTAL | wxGA_SMOOTH);
 
-  label("更新总进度：", Place{12, 157, 42, 8});
-  label("当 前 进 度：", Place{12, 175, 42, 8});
-  const Place serverLabel{12, 23, 42, 8};
+  label("更新总进度：", Place{12, 157, labelWidth, 8});
+  label("当 前 进 度：", Place{12, 175, labelWidth, 8});
+  const Place serverLabel{12, 23, labelWidth, 8};
   label("选择服务器：", serverLabel);
 
   // The template's 190 units are the height of the dropped list. The closed box keeps the
   // toolkit's own height, which is taller than the template's row, so it is centred on the row
   // of its label rather than hung from the row's top, and clears the log below.
-  const Place combo{57, 21, 208, 190};
+  const Place combo{fieldLeft, 21, fieldWidth, 190};
   serverCombo_ = new wxComboBox(this, kIdServerCombo, wxString(), at(combo),
                                 wxSize(size(combo).GetWidth(), -1), 0, nullptr,
                                 wxCB_DROPDOWN | wxCB_READONLY | wxCB_SORT);
@@ -137,88 +153,72 @@ void UpdateWindow::CreateControls() {
                              wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
 }
 
-int UpdateWindow::AddString(const std::string& text) {
-  return serverCombo_->Append(WxText(text));
+void UpdateWindow::Started(unsigned periodMs) {
+  updateTimer_ = std::make_unique<wxTimer>(this, static_cast<int>(kTimerId));
+  updateTimer_->Start(static_cast<int>(periodMs));
+  if (!trayIcon_) {
+    trayIcon_ = std::make_unique<wxTaskBarIcon>();
+  }
+  trayIcon_->SetIcon(FrameIcon(tray_.Icon()), WxText(tray_.Tip()));
+  display_.SetTray(tray_.Icon(), tray_.Tip());
 }
 
-void UpdateWindow::SetItemData(int index, ServerEntry* entry) {
-  if (index >= 0 && static_cast<unsigned>(index) < serverCombo_->GetCount()) {
-    serverCombo_->SetClientData(static_cast<unsigned>(index), entry);
+void UpdateWindow::ServersListed(const std::vector<std::string>& names, size_t selected) {
+  // The box sorts what it is given; each item keeps its place in the list as its data.
+  serverCombo_->Clear();
+  for (size_t index = 0; index < names.size(); ++index) {
+    const int item = serverCombo_->Append(WxText(names[index]));
+    serverCombo_->SetClientData(static_cast<unsigned>(item),
+                                reinterpret_cast<void*>(static_cast<uintptr_t>(index)));
+  }
+  for (unsigned item = 0; item < serverCombo_->GetCount(); ++item) {
+    if (ListIndexOf(item) == selected) {
+      serverCombo_->SetSelection(static_cast<int>(item));
+    }
   }
 }
 
-void UpdateWindow::SetCurSel(int index) {
-  serverCombo_->SetSelection(index);
+size_t UpdateWindow::ListIndexOf(unsigned item) const {
+  return static_cast<size_t>(reinterpret_cast<uintptr_t>(serverCombo_->GetClientData(item)));
 }
 
-bool UpdateWindow::DeleteString(int index) {
-  if (index < 0 || static_cast<unsigned>(index) >= serverCombo_->GetCount()) {
-    return false;
-  }
-  serverCombo_->Delete(static_cast<unsigned>(index));
-  return true;
+void UpdateWindow::ChoiceEnabled(bool enabled) {
+  serverCombo_->Enable(enabled);
+  updateNow_->Enable(enabled);
 }
 
-int UpdateWindow::GetCurSel() {
-  return serverCombo_->GetSelection();
-}
-
-ServerEntry* UpdateWindow::GetItemData(int index) {
-  if (index < 0 || static_cast<unsigned>(index) >= serverCombo_->GetCount()) {
-    return nullptr;
-  }
-  return static_cast<ServerEntry*>(serverCombo_->GetClientData(static_cast<unsigned>(index)));
-}
-
-void UpdateWindow::EnableComboBox(bool enable) {
-  serverCombo_->Enable(enable);
-}
-
-void UpdateWindow::EnableUpdateButton(bool enable) {
-  updateNow_->Enable(enable);
-}
-
-void UpdateWindow::AppendLogLine(const std::string& line, uint32_t code) {
+void UpdateWindow::LogLine(const std::string& line, uint32_t code) {
   const int index =
       log_->Append(WxText(line), reinterpret_cast<void*>(static_cast<uintptr_t>(code)));
   log_->SetSelection(index);
   log_->EnsureVisible(index);
 }
 
-void UpdateWindow::ClearLog() {
+void UpdateWindow::LogCleared() {
   log_->Clear();
 }
 
-void UpdateWindow::SetStatusLine(const std::string& text) {
+void UpdateWindow::StatusChanged(const std::string& text) {
   // Shown as written: an "&" in a server or file name is no mnemonic.
   status_->SetLabelText(WxText(text));
 }
 
-void UpdateWindow::SetFileProgress(int position) {
-  display_.SetFileProgress(position);
+void UpdateWindow::FileProgress(int percent) {
+  display_.SetFileProgress(percent);
 }
 
-void UpdateWindow::SetTotalProgress(int position) {
-  display_.SetTotalProgress(position);
+void UpdateWindow::RunProgress(int percent) {
+  display_.SetTotalProgress(percent);
 }
 
-void UpdateWindow::AddTrayIcon(int iconId, const std::string& tip) {
+void UpdateWindow::ChunksArrived(size_t copies, int64_t runPercent) {
   if (!trayIcon_) {
-    trayIcon_ = std::make_unique<wxTaskBarIcon>();
+    return;
   }
-  trayIcon_->SetIcon(FrameIcon(iconId), WxText(tip));
-  display_.SetTray(iconId, tip);
-}
-
-void UpdateWindow::SetTrayIcon(int iconId) {
-  if (trayIcon_) {
-    display_.SetTrayIcon(iconId);
-  }
-}
-
-void UpdateWindow::SetTrayTip(const std::string& tip) {
-  if (trayIcon_) {
-    display_.SetTrayTip(tip);
+  const bool tipChanged = tray_.Advance(copies, runPercent);
+  display_.SetTrayIcon(tray_.Icon());
+  if (tipChanged) {
+    display_.SetTrayTip(tray_.Tip());
   }
 }
 
@@ -239,18 +239,12 @@ wxIcon UpdateWindow::FrameIcon(int iconId) const {
   return TrayIcon(iconId);
 }
 
-void UpdateWindow::StartTimer(unsigned id, unsigned periodMs) {
-  updateTimer_ = std::make_unique<wxTimer>(this, static_cast<int>(id));
-  updateTimer_->Start(static_cast<int>(periodMs));
-}
-
-void UpdateWindow::ShowMessageBox(const std::string& text) {
+void UpdateWindow::ShowMessage(const std::string& text) {
   const wxString caption = wxTheApp ? wxTheApp->GetAppDisplayName() : wxString("Lodestar");
   wxMessageBox(WxText(text), caption, wxOK, this);
 }
 
 void UpdateWindow::EndDialog() {
-  endRequested_ = true;
   if (IsModal()) {
     EndModal(wxID_CANCEL);
   }

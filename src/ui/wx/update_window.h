@@ -9,10 +9,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/display_throttle.h"
+#include "ui/tray_animation.h"
 #include "ui/update_view.h"
-#include "ui/wx/window_events.h"
 
 class wxButton;
 class wxComboBox;
@@ -34,39 +35,34 @@ enum UpdateWindowId : int {
   kIdStatus = 1010,
 };
 
-// The program's only window: the update dialog with its server box, log, status line, two bars
-// and tray icon, drawn for the update logic through UpdateView. The progress display is drawn at
-// most every kDisplayInterval however often it changes. Window's thread only.
+// The program's only window: the update dialog with its server box (sorted, each item knowing
+// its place in the server list), log, status line, two bars and tray icon, showing what the run
+// tells it through UpdateView and telling the run what the user does. The progress display is
+// drawn at most every kDisplayInterval however often it changes. Window's thread only.
 class UpdateWindow : public wxDialog, public UpdateView {
  public:
   static constexpr std::chrono::milliseconds kDisplayInterval{50};
 
-  // events must outlive the window.
-  explicit UpdateWindow(WindowEvents& events, wxWindow* parent = nullptr);
+  // listener must outlive the window.
+  explicit UpdateWindow(UpdateView::Listener& listener, wxWindow* parent = nullptr);
   ~UpdateWindow() override;
 
   // UpdateView
-  int AddString(const std::string& text) override;
-  void SetItemData(int index, ServerEntry* entry) override;
-  void SetCurSel(int index) override;
-  bool DeleteString(int index) override;
-  int GetCurSel() override;
-  ServerEntry* GetItemData(int index) override;
-  void EnableComboBox(bool enable) override;
-  void EnableUpdateButton(bool enable) override;
-  void AppendLogLine(const std::string& line, uint32_t code) override;
-  void ClearLog() override;
-  void SetStatusLine(const std::string& text) override;
-  void SetFileProgress(int position) override;
-  void SetTotalProgress(int position) override;
-  void AddTrayIcon(int iconId, const std::string& tip) override;
-  void SetTrayIcon(int iconId) override;
-  void SetTrayTip(const std::string& tip) override;
-  void RemoveTrayIcon() override;
-  void StartTimer(unsigned id, unsigned periodMs) override;
-  void ShowMessageBox(const std::string& text) override;
-  void EndDialog() override;
+  void Started(unsigned periodMs) override;
+  void ServersListed(const std::vector<std::string>& names, size_t selected) override;
+  void ChoiceEnabled(bool enabled) override;
+  void LogLine(const std::string& line, uint32_t code) override;
+  void LogCleared() override;
+  void StatusChanged(const std::string& text) override;
+  void FileProgress(int percent) override;
+  void RunProgress(int percent) override;
+  void ChunksArrived(size_t copies, int64_t runPercent) override;
+  void ShowMessage(const std::string& text) override;
+  void Finished() override { EndDialog(); }
 
+  // Ends the modal dialog once the current event has been handled.
+  void EndDialog();
+  void RemoveTrayIcon();
   // Draws whatever the progress display still owes, at once.
   void FlushDisplay();
   // Stops every timer: no OnTimer reaches the update logic any more.
@@ -76,16 +72,16 @@ class UpdateWindow : public wxDialog, public UpdateView {
   std::string ShownTrayTip() const { return display_.Shown().trayTip; }
   // How often the progress display has been drawn.
   uint64_t DisplayDraws() const { return displayDraws_; }
-  // True once EndDialog was called, modal or not.
-  bool EndRequested() const { return endRequested_; }
 
  private:
   void CreateControls();
   void DrawDisplay(const DisplayState& latest, const DisplayState& shown);
+  // The server list index of the box's item.
+  size_t ListIndexOf(unsigned item) const;
   wxIcon FrameIcon(int iconId) const;
   void OnCharHook(wxKeyEvent& event);
 
-  WindowEvents& events_;
+  UpdateView::Listener& listener_;
   wxComboBox* serverCombo_ = nullptr;
   wxListBox* log_ = nullptr;
   wxStaticText* status_ = nullptr;
@@ -94,6 +90,7 @@ class UpdateWindow : public wxDialog, public UpdateView {
   wxButton* updateNow_ = nullptr;
 
   std::unique_ptr<wxTaskBarIcon> trayIcon_;
+  TrayAnimation tray_;
   std::array<wxIcon, 3> trayFrames_;
   wxTimer displayTimer_;
   ThrottledDisplay display_{kDisplayInterval,
@@ -104,5 +101,4 @@ class UpdateWindow : public wxDialog, public UpdateView {
                              [this] { return displayTimer_.IsRunning(); }}};
   std::unique_ptr<wxTimer> updateTimer_;
   uint64_t displayDraws_ = 0;
-  bool endRequested_ = false;
 };

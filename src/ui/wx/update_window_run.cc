@@ -12,9 +12,8 @@
 
 namespace {
 
-// Hands the window's timer and button on to the update logic while it is attached.
-// Window's thread.
-class DriverEvents : public WindowEvents {
+// Hands what the window hears on to the update logic while it is attached. Window's thread.
+class DriverEvents : public UpdateView::Listener {
  public:
   void Attach(UpdateDialog* dialog) { dialog_ = dialog; }
   void OnTimer(unsigned id) override {
@@ -22,9 +21,19 @@ class DriverEvents : public WindowEvents {
       dialog_->OnTimer(id);
     }
   }
+  void OnServerChosen(size_t index) override {
+    if (dialog_) {
+      dialog_->OnServerChosen(index);
+    }
+  }
   void OnUpdateNow() override {
     if (dialog_) {
       dialog_->OnUpdateNow();
+    }
+  }
+  void OnClose() override {
+    if (dialog_) {
+      dialog_->OnClose();
     }
   }
 
@@ -83,13 +92,14 @@ int RunUpdateWindow(const UpdateSettings& settings, Launcher& launcher) {
     window->ShowModal();
   }
 
-  // Nothing may reach the update logic from here on; then its end removes the tray icon, and
-  // destroying it cancels and joins a running transfer before the window goes.
+  // Nothing may reach the update logic from here on; the tray icon goes, and destroying the
+  // logic cancels and joins a running transfer before the window goes.
   target.Close();
   window->StopTimers();
+  events.OnClose();
   events.Attach(nullptr);
   receiver = nullptr;
-  dialog->DestroyWindow();
+  window->RemoveTrayIcon();
   const bool finished = dialog->RunFinished();
   dialog.reset();
   window.reset();

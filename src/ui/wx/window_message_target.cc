@@ -23,9 +23,9 @@ void WindowMessageTarget::DeliverNow() {
         return true;
       },
       kDeliverySlice);
-  if (end == DeliveryEnd::More) {
+  if (end == DeliveryEnd::kMore) {
     CallAfter([this] { DeliverNow(); });
-  } else if (end == DeliveryEnd::Polling && !pollTimer_.IsRunning()) {
+  } else if (end == DeliveryEnd::kPolling && !pollTimer_.IsRunning()) {
     pollTimer_.StartOnce(static_cast<int>(kPollInterval.count()));
   }
 }

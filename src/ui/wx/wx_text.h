@@ -15,8 +15,3 @@ inline wxString WxText(const std::string& utf8) {
   }
   return text;
 }
-
-inline std::string Utf8Text(const wxString& text) {
-  const wxScopedCharBuffer buffer = text.utf8_str();
-  return std::string(buffer.data(), buffer.length());
-}
