@@ -66,9 +66,11 @@ struct HttpFailure {
 // redirects to http or https URLs are followed, but never from https back to http; a body that
 // comes gzip- or deflate-encoded is decoded in steps of a few dozen KiB, each written before the
 // next is made, another encoding refused. Certificates are always verified, host name included,
-// against the system's roots or those of SetTrustedRootsFile (transfer_library.h). Connections are
-// kept for later downloads to the same server (shared by every object). One Get at a time per
-// object.
+// against the system's roots or those of SetTrustedRootsFile (transfer_library.h). Revocation:
+// libcurl asks no list or responder; WinInet checks as Windows is set to with the system's roots,
+// and with a file's refuses a certificate that a list it names has revoked (one whose status can't
+// be learnt is taken). Connections are kept for later downloads to the same server (shared by
+// every object). One Get at a time per object.
 class HttpDownload {
  public:
   virtual ~HttpDownload() = default;

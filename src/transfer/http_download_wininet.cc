@@ -1,5 +1,7 @@
 #include <windows.h>
-// After windows.h, which it builds on.
+// After windows.h, which it builds on; with the chain parameters' time-out for fetching revocation
+// lists.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <wincrypt.h>
 #include <wininet.h>
 #include <zlib.h>
@@ -42,6 +44,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kConnectTimeoutMilliseconds = 30 * 1000;
+// How long checking a certificate of roots of our own may spend fetching revocation lists, in all.
+constexpr DWORD kRevocationTimeoutMilliseconds = 10 * 1000;
 constexpr int kMaxRedirects = 10;
 // The largest block a reader hands over, and how many may wait for the sink.
 constexpr DWORD kBlockSize = 64 * 1024;
@@ -260,6 +264,13 @@ std::string DescribeError(DWORD error) {
     case ERROR_INTERNET_SEC_CERT_REVOKED:
       words = "the server's certificate was revoked";
       break;
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+      // WinInet says this too of a chain that leads to no root it knows.
+      words =
+          "the server's certificate leads to no trusted root or could not be checked for "
+          "revocation";
+      break;
     default:
       if (IsTlsError(error)) {
         words = "the server's certificate was refused or the secure connection failed";
@@ -278,7 +289,9 @@ struct TrustedRoots {
 std::atomic<const TrustedRoots*> trustedRoots{nullptr};  // null: the system's
 
 // Whether the certificate the server of request presented leads to a root that engine trusts, is
-// valid now, is meant for a server and names host: "" when it does, else why not.
+// valid now, is meant for a server, names host and is not revoked: "" when it does, else why not.
+// A certificate whose revocation status can't be learnt (a private CA seldom publishes a list)
+// passes; one that a list it names has revoked does not.
 std::string CheckAgainst(HCERTCHAINENGINE engine, HINTERNET request, const std::string& host) {
   PCCERT_CHAIN_CONTEXT served = nullptr;
   DWORD size = sizeof served;
@@ -295,6 +308,7 @@ std::string CheckAgainst(HCERTCHAINENGINE engine, HINTERNET request, const std::
   para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
   para.RequestedUsage.Usage.cUsageIdentifier = 1;
   para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  para.dwUrlRetrievalTimeout = kRevocationTimeoutMilliseconds;
   // The certificates the server sent (its own and those in between) come with the first.
   PCCERT_CONTEXT leaf = served->cChain > 0 && served->rgpChain[0]->cElement > 0
                             ? served->rgpChain[0]->rgpElement[0]->pCertContext
@@ -327,6 +341,19 @@ std::string CheckAgainst(HCERTCHAINENGINE engine, HINTERNET request, const std::
   }
   if (chain) {
     CertFreeCertificateChain(chain);
+  }
+  // Asked last, of a certificate good in every other way, as it may wait for the network; on a
+  // chain of its own, as one built with revocation asked fails the SSL policy above when the
+  // status is unknown (Wine ignores the policy flag that would pass it).
+  PCCERT_CHAIN_CONTEXT checked = nullptr;
+  if (reason.empty() && CertGetCertificateChain(engine, leaf, nullptr, leaf->hCertStore, &para,
+                                                CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                                    CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                                nullptr, &checked)) {
+    if (checked->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) {
+      reason = "the server's certificate was revoked";
+    }
+    CertFreeCertificateChain(checked);
   }
   CertFreeCertificateChain(served);
   return reason;
@@ -613,17 +640,20 @@ class Reader {
     return false;
   }
 
-  // Sets what WinInet checks of the server's certificate: the certificate and its host name
-  // always; the root too unless we have roots of our own (CheckAgainst). Revocation is not
-  // checked, as libcurl does not: a private CA's certificates seldom name a place to ask, and a
-  // check that cannot be made would refuse them all.
+  // Sets what WinInet checks of the server's certificate. With the system's roots, everything, as
+  // the system is set to: revocation too where it asks for that. With roots of our own, WinInet
+  // can't build the chain to them; it reports such a chain as a failed revocation check (12057)
+  // before an unknown root, so both are left to CheckAgainst, which checks revocation itself.
   bool Secure(HINTERNET request) {
+    if (!roots_) {
+      return true;
+    }
     DWORD flags = 0;
     DWORD size = sizeof flags;
     if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) {
       return false;
     }
-    flags |= SECURITY_FLAG_IGNORE_REVOCATION | (roots_ ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0);
+    flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_REVOCATION;
     return InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
   }
 

@@ -13,7 +13,7 @@ TlsTestServers::TlsTestServers() {
   while (ready >> name >> port) {
     ports_[name] = static_cast<uint16_t>(port);
   }
-  if (ports_.size() != 5) {
+  if (ports_.size() != 7) {
     failure_ = "tls-test-servers wrote no ports";
   }
 }

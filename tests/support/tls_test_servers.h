@@ -21,9 +21,9 @@ class TlsTestServers {
   const std::string& failure() const { return failure_; }
 
   // "https://localhost:<port>" + path on the server with the certificate called name: "good"
-  // (localhost and 127.0.0.1, from the test CA), "other" (another host name), "expired" or
-  // "stranger" (from a CA nobody trusts). localhost, for Wine matches no address in a
-  // certificate.
+  // (localhost and 127.0.0.1, from the test CA), "other" (another host name), "expired",
+  // "stranger" (from a CA nobody trusts) or "revoked" (in the test CA's list of revoked
+  // certificates, which only it names). localhost, for Wine matches no address in a certificate.
   std::string Url(const std::string& name, const std::string& path) const;
   uint16_t Port(const std::string& name) const;
   // The test CA's certificate and the stranger CA's, as PEM files.
@@ -35,11 +35,13 @@ class TlsTestServers {
   std::string ProxyLog() const;
 
  private:
-  // Runs the script with command ("start" or "stop") and its folder; for start, waits until it
-  // has written "ready" or "failed" in it. "" when it ran, else why not. Per platform.
+  // Runs the script with command ("start" or "stop") and its folder, and waits until it has
+  // written "ready" or "failed" (start) or "stopped" (stop) there. "" when it ran, else why not.
+  // Per platform.
   std::string RunScript(const std::string& command);
 
   TempDir dir_;
+  void* owner_ = nullptr;  // Windows: a file held open while the servers are ours
   std::map<std::string, uint16_t> ports_;
   std::string failure_;
 };

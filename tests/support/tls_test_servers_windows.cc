@@ -32,42 +32,59 @@ std::string HostPath(const std::string& path) {
 }  // namespace
 
 // Wine starts a host program as any other, but hands back no handle to wait on: the script's
-// own files tell when it is done.
+// own files tell when it is done. Nor has a program under Wine a process id of the host's for the
+// script to watch: while the servers are ours, a file of their folder is held open instead.
 std::string TlsTestServers::RunScript(const std::string& command) {
   const std::string folder = HostPath(dir_.path());
   if (folder.empty()) {
     return "only Wine can start the host's servers";
   }
-  std::wstring line =
-      ToWide("Z:\\bin\\bash \"" LODESTAR_TLS_TEST_SERVERS "\" " + command + " \"" + folder + "\"");
+  std::string owner;
+  if (command == "start") {
+    owner_ = CreateFileW(ToWide(dir_.File("owner")).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (owner_ == INVALID_HANDLE_VALUE) {
+      owner_ = nullptr;
+      return "the servers' owner file could not be made";
+    }
+    owner = " \"" + folder + "/owner\"";
+  }
+  std::wstring line = ToWide("Z:\\bin\\bash \"" LODESTAR_TLS_TEST_SERVERS "\" " + command + " \"" +
+                             folder + "\"" + owner);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return "the host's bash could not be started";
-  }
+  const bool started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &process);
   if (process.hProcess) {
     CloseHandle(process.hProcess);
   }
   if (process.hThread) {
     CloseHandle(process.hThread);
   }
-  if (command != "start") {
-    return "";
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (FileExists(dir_.File("ready"))) {
-      return "";
+  // Stopping waits for nginx and squid to end: the script's five seconds at most, and some.
+  const std::string done = dir_.File(command == "start" ? "ready" : "stopped");
+  std::string why = started ? "tls-test-servers did not " + command + " in time"
+                            : "the host's bash could not be started";
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(command == "start" ? 60 : 20);
+  while (started && std::chrono::steady_clock::now() < deadline) {
+    if (FileExists(done)) {
+      why = "";
+      break;
     }
-    if (FileExists(dir_.File("failed"))) {
+    if (command == "start" && FileExists(dir_.File("failed"))) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it be written whole
-      return "tls-test-servers start failed: " + ReadFileBytes(dir_.File("failed"));
+      why = "tls-test-servers start failed: " + ReadFileBytes(dir_.File("failed"));
+      break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  return "tls-test-servers did not start within a minute";
+  if (command == "stop" && owner_) {
+    CloseHandle(owner_);
+    owner_ = nullptr;
+  }
+  return why;
 }
 
 // Wine's system roots are the host's, read into the machine's registry store when Wine starts;
