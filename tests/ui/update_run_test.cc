@@ -474,7 +474,12 @@ TEST_F(UpdateRun, ClosingWithSeveralTransfersRunningCancelsThemAll) {
   UpdateSettings settings = Settings();
   settings.automatic = true;
   ASSERT_TRUE(Open(settings));
-  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(3, std::chrono::milliseconds(0)); }));
+  // The server stalls once it has sent the first bytes; the client has them when it made the file.
+  ASSERT_TRUE(PumpUntil([this] {
+    return server_.WaitForStalls(3, std::chrono::milliseconds(0)) &&
+           FileExists(AppFile("one.txt.update")) && FileExists(AppFile("two.txt.update")) &&
+           FileExists(AppFile("three.txt.update"));
+  }));
   dialog_.reset();
   server_.ReleaseStalls();
   for (const char* name : {"one.txt.update", "two.txt.update", "three.txt.update"}) {
