@@ -4,7 +4,7 @@ namespace {
 
 const char* const kDefaultText = "连接服务器失败, 请选择其他服务器进行尝试";
 
-// Rows 1 to 10; index 0 is unused (success has no text of its own).
+// Rows 1 to 11; index 0 is unused (success has no text of its own).
 const char* const kTexts[] = {
     nullptr,
     "URL解析错误, 请选择其他服务器进行尝试",
@@ -17,12 +17,13 @@ const char* const kTexts[] = {
     "主动取消连接",
     "URL不正确",
     "文件校验失败",
+    "服务器证书无效, 请选择其他服务器进行尝试",
 };
 
 }  // namespace
 
 const char* ErrorTextFor(int code) {
-  if (code >= UrlParseFailed && code <= FileVerifyFailed) {
+  if (code >= UrlParseFailed && code <= TlsFailed) {
     return kTexts[code];
   }
   return kDefaultText;
