@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/configured_roots.h"
 #include "base/install_names.h"
 #include "catalogue/minisign.h"
 #include "catalogue/whole_number.h"
@@ -20,6 +21,7 @@ namespace {
 const char kPubkeyUnread[] = "未能读出 Lodestar.cfg 中的 pubkey, 不进行更新";
 const char kPubkeyInvalid[] = "Lodestar.cfg 中的 pubkey 不是有效的公钥, 不进行更新";
 const char kMaxAgeInvalid[] = "Lodestar.cfg 中的 maxage 不是 1 以上的整数, 不进行更新";
+const char kCacertUnread[] = "未能读出 Lodestar.cfg 中的 cacert, 不进行更新";
 
 std::string TextOrEmpty(const std::string* text) {
   return text != nullptr ? *text : std::string();
@@ -81,6 +83,10 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   automatic = mode == 1;
   exec = TextOrEmpty(document.getString("exec"));
   param = TextOrEmpty(document.getString("param"));
+  int standIn = 0;
+  document.getInt("failover", standIn);
+  failover = standIn == 1;
+  cacert = TextOrEmpty(document.getString("cacert"));
   pubkey = TextOrEmpty(document.getString("pubkey"));
   int wanted = kDefaultConnections;
   document.getInt("connections", wanted);
@@ -88,6 +94,11 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   connections = static_cast<unsigned>(std::clamp(wanted, kMinConnections, kMaxConnections));
   maxAgeDays = 0;
   configurationProblem = SignatureProblem(text, document);
+  // Roots lost that way would quietly widen the trust to the system's.
+  if (configurationProblem.empty() && cacert.empty() &&
+      KeySpellings(text).find("cacert") != std::string::npos) {
+    configurationProblem = kCacertUnread;
+  }
 }
 
 std::string UpdateApp::SignatureProblem(const std::string& text, const JsonObject& document) {
@@ -125,6 +136,9 @@ UpdateSettings UpdateApp::StartUp() {
   // a mix that only its journal can finish. One that cannot be finished stays; the run tells why.
   CompleteCommit(directory);
   ReadConfiguration(directory + "/" + kConfigurationName);
+  if (configurationProblem.empty()) {
+    configurationProblem = UseConfiguredRoots(cacert, directory);
+  }
   TidyApplicationFolder(directory);
   return Settings(directory);
 }
@@ -133,6 +147,7 @@ UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
   UpdateSettings settings;
   settings.serverlist = serverlist;
   settings.automatic = automatic;
+  settings.failover = failover;
   settings.exec = exec;
   settings.param = param;
   settings.pubkey = pubkey;

@@ -33,7 +33,8 @@ class UpdateApp {
   static void CompleteCommit(const std::string& moduleDirectory);
 
   // Start-up beside the executable: completes a commit left halfway, reads the configuration,
-  // tidies the application's folder and gives the values as the update run takes them.
+  // makes cacert's roots the ones https is verified against, tidies the application's folder and
+  // gives the values as the update run takes them. After InitializeTransfers.
   UpdateSettings StartUp();
 
   // The values as the update run takes them, with the application's directory.
@@ -43,7 +44,11 @@ class UpdateApp {
   bool automatic = false;  // the key "auto": on only when its value reads as the integer 1
   std::string exec;        // launched after a finished run, relative to the executable's directory
   std::string param;       // its parameters
-  std::string pubkey;      // the base64 line of the publisher's minisign key; empty: unsigned
+  bool failover = false;   // automatic mode tries the list's next server when one fails
+  // PEM file of the roots https servers are verified against instead of the system's; relative to
+  // the executable's directory unless absolute. Empty: the system's roots.
+  std::string cacert;
+  std::string pubkey;  // the base64 line of the publisher's minisign key; empty: unsigned
   unsigned connections = kDefaultConnections;  // transfers in flight at once
   int64_t maxAgeDays = 0;  // signatures older than this many days are refused; 0: no expiry
   // Why nothing may be installed, for the user; empty when the configuration is sound.

@@ -117,18 +117,29 @@ void UpdateRun::ServerListArrived(const CInetFile& list, uint32_t code) {
   Log(FormatText("获取服务器列表成功,共取得 %u 个可选服务器", taken), code);
   ListServers();
   if (settings_.automatic) {
+    if (settings_.failover) {
+      std::vector<std::string> urls;
+      for (size_t i = 0; i < servers_.Size(); ++i) {
+        urls.push_back(servers_.At(i).url);
+      }
+      standIns_ = ServerRotation(std::move(urls), selected_);
+    }
     StartManifestFetch();
   }
 }
 
 void UpdateRun::ListServers() {
+  // The last server of the list is the choice until the user makes another.
+  selected_ = servers_.Size() - 1;
+  ShowServers();
+}
+
+void UpdateRun::ShowServers() {
   std::vector<std::string> names;
   names.reserve(servers_.Size());
   for (size_t i = 0; i < servers_.Size(); ++i) {
     names.push_back(DisplayText(servers_.At(i).name));
   }
-  // The last server of the list is the choice until the user makes another.
-  selected_ = names.size() - 1;
   seams_.view.ServersListed(names, selected_);
 }
 
@@ -144,6 +155,7 @@ void UpdateRun::UpdateNow() {
   }
   Status("");
   fileFailed_ = false;
+  standIns_ = ServerRotation();  // the user's choice is the user's to change
   seams_.view.LogCleared();
   StartManifestFetch();
 }
@@ -175,6 +187,7 @@ void UpdateRun::ManifestArrived(const CInetFile& manifest, uint32_t code) {
   const std::string server = DisplayText(manifest.serverName);
   if (code != TransferOk) {
     Log(FormatText("%s：%s", manifest.GetErrorText().c_str(), server.c_str()), code);
+    ServerFailed();
     return;
   }
   Log(FormatText("获取更新文件列表成功：%s", server.c_str()), 0);
@@ -208,6 +221,7 @@ void UpdateRun::SignatureArrived(const CInetFile& signature, uint32_t code) {
   if (!fetched || !ParseMinisignPublicKey(settings_.pubkey, key) ||
       VerifyMinisignSignature(key, manifestText_, text, verified) != SignatureCheck::kValid) {
     Log(FormatText("更新文件列表签名无效, 请选择其他服务器进行尝试：%s", server.c_str()), code);
+    ServerFailed();
     return;
   }
   FileCatalogue local(settings_.moduleDirectory);
@@ -215,6 +229,7 @@ void UpdateRun::SignatureArrived(const CInetFile& signature, uint32_t code) {
   const char* refusal = SignatureRefusal(verified.timestamp, store_.Floor(local));
   if (refusal != nullptr) {
     Log(FormatText(refusal, server.c_str()), 0);
+    ServerFailed();
     return;
   }
   signatureText_ = std::move(text);
@@ -238,6 +253,7 @@ const char* UpdateRun::SignatureRefusal(int64_t timestamp, int64_t floor) const 
 void UpdateRun::Plan(const std::string& serverName, FileCatalogue& local) {
   if (!remoteCatalogue_.LoadText(manifestText_)) {
     seams_.view.ShowMessage("装载远程版本信息失败!");
+    ServerFailed();
     return;
   }
   const uint32_t fileCount = remoteCatalogue_.MarkChanged(local);
@@ -327,6 +343,16 @@ void UpdateRun::ReportCommitFailures(const std::vector<CommitFailure>& failures)
   if (failures.empty()) {
     Log("保存下载进度遇到异常!", 0);
   }
+}
+
+void UpdateRun::ServerFailed() {
+  size_t next = 0;
+  if (!standIns_.Next(next)) {
+    return;  // the run ends; the user may choose again
+  }
+  selected_ = next;
+  ShowServers();  // the server now fetched from is the one shown chosen
+  StartManifestFetch();
 }
 
 void UpdateRun::FinishRun() {

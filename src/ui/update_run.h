@@ -11,6 +11,7 @@
 #include "catalogue/catalogue_entry.h"
 #include "catalogue/file_catalogue.h"
 #include "transfer/server_list.h"
+#include "ui/server_rotation.h"
 #include "ui/task_scheduler.h"
 #include "ui/update_settings.h"
 #include "ui/update_view.h"
@@ -76,6 +77,11 @@ class UpdateRun : public TaskScheduler::Observer {
   void FetchServerList();
   void ServerListArrived(const CInetFile& list, uint32_t code);
   void ListServers();
+  // Shows the listed servers with selected_ chosen.
+  void ShowServers();
+  // The server the run was fetching from failed it: with failover, the run goes on from the
+  // next server; otherwise (or once every server has failed) it ends there.
+  void ServerFailed();
   void StartManifestFetch();
   void ManifestArrived(const CInetFile& manifest, uint32_t code);
   // With a pubkey the manifest is used only once its signature, fetched from beside it, holds.
@@ -113,7 +119,8 @@ class UpdateRun : public TaskScheduler::Observer {
   std::function<int64_t()> secondsClock_;  // seconds since 1970, for signatures' expiry
 
   ServerList servers_;
-  size_t selected_ = 0;  // in servers_, when it holds any
+  size_t selected_ = 0;      // in servers_, when it holds any
+  ServerRotation standIns_;  // who takes over when the selected server fails an automatic run
   FileCatalogue remoteCatalogue_;
   std::string manifestText_;   // the server's manifest as it arrived, saved at a clean end
   std::string signatureText_;  // the signature manifestText_ was accepted with, if any
