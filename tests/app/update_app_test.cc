@@ -61,10 +61,9 @@ TEST_F(UpdateAppConfig, ReadsTheFourValues) {
 
 TEST(ConfiguredRoots, RelativeToTheApplicationsFolderUnlessAbsolute) {
   const std::pair<const char*, const char*> paths[] = {
-      {"ca.pem", "/opt/app/ca.pem"},
       {"certs/ca.pem", "/opt/app/certs/ca.pem"},
       {"/etc/ca.pem", "/etc/ca.pem"},
-      {"C:\\certs\\ca.pem", "C:\\certs\\ca.pem"},
+      {"C:\\ca.pem", "C:\\ca.pem"},
       {"\\\\host\\ca.pem", "\\\\host\\ca.pem"},
       {"C:ca.pem", "/opt/app/C:ca.pem"},
   };
