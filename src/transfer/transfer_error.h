@@ -15,5 +15,6 @@ enum TransferError : int {
   FileVerifyFailed = 10,  // the body is not the content its manifest hash names
 };
 
-// The message text of a code; every code without a row of its own gives the default text.
+// The message text of a code in the process's language; every code without a row of its own
+// gives the default text.
 const char* ErrorTextFor(int code);

@@ -15,8 +15,11 @@ UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, Update
 
 UpdateDialog::~UpdateDialog() {
   scheduler_.DeleteAll();
-  // Closed in the middle of a run: what did arrive need not be fetched again.
-  store_.SaveProgress();
+  // Closed in the middle of a run: what did arrive need not be fetched again. A check wrote
+  // nothing and writes nothing.
+  if (!settings_.checkOnly) {
+    store_.SaveProgress();
+  }
 }
 
 bool UpdateDialog::OnInitDialog() {

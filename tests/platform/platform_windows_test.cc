@@ -63,15 +63,21 @@ TEST(SystemLauncher, ShellStartsAProgramWithItsParametersAsWritten) {
   ASSERT_TRUE(WriteFileBytes(dir.File("record.bat"), "@echo %*> \"" + out + ".tmp\"\r\n@move \"" +
                                                          out + ".tmp\" \"" + out + "\" > nul\r\n"));
   // A doubled separator as the update driver joins paths.
-  SystemLauncher().Launch(dir.path() + "//record.bat", "one \"two three\" $HOME");
+  std::string failure;
+  EXPECT_TRUE(
+      SystemLauncher().Launch(dir.path() + "//record.bat", "one \"two three\" $HOME", failure))
+      << failure;
   ASSERT_TRUE(WaitForFile(out));
   EXPECT_EQ(ReadFileBytes(out), "one \"two three\" $HOME\r\n");
 }
 
-TEST(SystemLauncher, MissingProgramIsIgnored) {
+TEST(SystemLauncher, MissingProgramIsReported) {
   TempDir dir;
-  SystemLauncher().Launch(dir.File("none/program.exe"), "a b");
-  SystemLauncher().Launch("no-such-tool-anywhere", "/s x");
+  for (const std::string& path : {dir.File("none/program.exe"), std::string("no-such-tool")}) {
+    std::string failure;
+    EXPECT_FALSE(SystemLauncher().Launch(path, "a b", failure)) << path;
+    EXPECT_FALSE(failure.empty()) << path;
+  }
 }
 
 }  // namespace

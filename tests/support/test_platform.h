@@ -1,13 +1,48 @@
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // What differs for tests between the platforms, one file per platform.
 
 // The test process's environment. Test thread only, before the threads that read it start.
 void SetEnvironmentValue(const std::string& name, const std::string& value);
 void UnsetEnvironmentValue(const std::string& name);
+
+// Sets environment variables for as long as it lives, then puts back what each held. Test thread
+// only, as above.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) {
+        SetEnvironmentValue(it->first, *it->second);
+      } else {
+        UnsetEnvironmentValue(it->first);
+      }
+    }
+  }
+  // value null unsets the variable.
+  void Set(const std::string& name, const char* value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+    if (value != nullptr) {
+      SetEnvironmentValue(name, value);
+    } else {
+      UnsetEnvironmentValue(name);
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 // The variable that names the folder for temporary files ("TMPDIR"; "TMP" on Windows).
 extern const char* const kTempFolderVariable;

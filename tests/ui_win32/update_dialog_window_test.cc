@@ -181,7 +181,10 @@ TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {
 
 class NoLauncher : public Launcher {
  public:
-  void Launch(const std::string&, const std::string&) override { ++launches; }
+  bool Launch(const std::string&, const std::string&, std::string&) override {
+    ++launches;
+    return true;
+  }
   int launches = 0;
 };
 
