@@ -488,6 +488,10 @@ const ServerEntry* UpdateRun::SelectedServer() const {
 }
 
 void UpdateRun::Log(const std::string& text, uint32_t code) {
+  if (settings_.checkOnly) {
+    seams_.view.LogLine(text, code);  // a report, whose lines need no time
+    return;
+  }
   const std::tm now = clock_();
   seams_.view.LogLine(FormatText("%.2u:%.2u:%.2u %s", static_cast<unsigned>(now.tm_hour),
                                  static_cast<unsigned>(now.tm_min),

@@ -119,6 +119,7 @@ class UpdateRun : public TaskScheduler::Observer {
                  TextStep step);
   void Queue(std::unique_ptr<ScheduledTask> job);
   const ServerEntry* SelectedServer() const;
+  // A line for the log, stamped with the local time (a check's are not).
   void Log(const std::string& text, uint32_t code);
   void Status(const std::string& text);
   void EnableChoice(bool enable);

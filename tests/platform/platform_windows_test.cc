@@ -6,6 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/install_file.h"
 #include "platform/launch.h"
+#include "platform/user_language.h"
 #include "platform_test_files.h"
 #include "support/temp_dir.h"
 
@@ -77,6 +78,15 @@ TEST(SystemLauncher, MissingProgramIsReported) {
     std::string failure;
     EXPECT_FALSE(SystemLauncher().Launch(path, "a b", failure)) << path;
     EXPECT_FALSE(failure.empty()) << path;
+  }
+}
+
+// The user's interface language by its ISO 639 name ("en", "zh"): two or three small letters.
+TEST(UserLanguage, IsTheInterfaceLanguagesIsoName) {
+  const std::string name = UserLanguage();
+  EXPECT_TRUE(name.size() == 2 || name.size() == 3) << name;
+  for (char c : name) {
+    EXPECT_TRUE(c >= 'a' && c <= 'z') << name;
   }
 }
 

@@ -106,8 +106,8 @@ void UpdateWindow::CreateControls() {
   closeButton->Hide();
 
   // The labels' column, as in the Windows template, where "当 前 进 度：" needs 52 units in SimSun
-  // (its spaces are half-width); 2 to spare. The server box and the bars start 3 units after it
-  // and end at 265.
+  // (its spaces are half-width) and "Total progress:" 51 in Tahoma; 2 to spare. The server box and
+  // the bars start 3 units after it and end at 265.
   constexpr int labelWidth = 54;
   constexpr int fieldLeft = 12 + labelWidth + 3;
   constexpr int fieldWidth = 265 - fieldLeft;
