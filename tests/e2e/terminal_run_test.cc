@@ -134,6 +134,7 @@ TEST_F(TerminalRun, InterruptCancelsTheRunningTransfer) {
   EXPECT_EQ(run.status, 1);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
   EXPECT_THAT(run.log, Not(::testing::Contains("更新完毕")));
+  EXPECT_THAT(run.err, HasSubstr("更新已取消, 下次运行时从中断处继续\n"));
   EXPECT_FALSE(FileExists(app_.File("version.txt")));
   server_.ReleaseStalls();
 }
