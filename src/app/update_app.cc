@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <vector>
 
 #include "base/install_names.h"
 #include "base/utf8.h"
@@ -12,7 +13,9 @@
 #include "platform/file_system.h"
 #include "platform/module_directory.h"
 #include "platform/user_language.h"
+#include "ui/disk_interface.h"
 #include "ui/format_text.h"
+#include "ui/installation_store.h"
 
 namespace {
 
@@ -237,13 +240,25 @@ std::string UpdateApp::SignatureProblem(const std::string& text, const JsonObjec
 }
 
 void UpdateApp::TidyApplicationFolder(const std::string& moduleDirectory) {
-  for (const char* record : {kManifestName, kProgressRecordName, kSignatureName}) {
+  for (const char* record :
+       {kManifestName, kProgressRecordName, kSignatureName, kCommitJournalName}) {
     RemoveReplacementLeftovers(moduleDirectory + "/" + record);
   }
 }
 
+void UpdateApp::CompleteCommit(const std::string& moduleDirectory) {
+  std::vector<CommitFailure> failures;
+  InstallationStore(moduleDirectory, RealDisk()).FinishCommit(failures);
+}
+
 UpdateSettings UpdateApp::StartUp(StartUpMode mode) {
   const std::string directory = ModuleDirectory();
+  // Before anything looks at the application: a run killed while it put its files in place left
+  // a mix that only its journal can finish. One that cannot be finished stays; the run tells why.
+  // A check only looks.
+  if (mode == StartUpMode::kRun) {
+    CompleteCommit(directory);
+  }
   ReadConfiguration(directory + "/" + kConfigurationName);
   CheckExec(directory);
   SetLanguage(language);

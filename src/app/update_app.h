@@ -39,9 +39,12 @@ class UpdateApp {
   // downloads (".update" files) stay: the next run overwrites them.
   static void TidyApplicationFolder(const std::string& moduleDirectory);
 
-  // Start-up beside the executable: reads the configuration, chooses the process's language,
-  // tidies the application's folder (a run only) and gives the values as the update run takes
-  // them.
+  // Completes the commit a run killed halfway left in the application's folder, if any.
+  static void CompleteCommit(const std::string& moduleDirectory);
+
+  // Start-up beside the executable: completes a commit left halfway (a run only), reads the
+  // configuration, chooses the process's language, tidies the application's folder (a run only)
+  // and gives the values as the update run takes them.
   UpdateSettings StartUp(StartUpMode mode = StartUpMode::kRun);
 
   // The values as the update run takes them, with the application's directory.

@@ -4,12 +4,14 @@
 
 // The names of the client's own files beside the application, shared by the client and the
 // publisher (which must never publish them): the configuration, the manifest (also its name on a
-// server), the record of what a failed run put in place, the signature accepted last, and the
-// suffix under which a file arrives before it is put in place.
+// server), the record older versions kept of what a failed run put in place, the signature
+// accepted last, the journal of a run putting its files in place, and the suffix under which a
+// file arrives before it is put in place.
 constexpr char kConfigurationName[] = "Lodestar.cfg";
 constexpr char kManifestName[] = "version.txt";
 constexpr char kProgressRecordName[] = "version.txt.progress";
 constexpr char kSignatureName[] = "version.txt.minisig";
+constexpr char kCommitJournalName[] = "version.txt.commit";
 // A manifest's signature lies beside it under its name with this suffix.
 constexpr char kSignatureSuffix[] = ".minisig";
 constexpr char kUpdateSuffix[] = ".update";

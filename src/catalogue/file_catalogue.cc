@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 
 #include "catalogue/local_entry_index.h"
@@ -88,9 +87,11 @@ bool FileCatalogue::LoadText(const std::string& text) {
   Clear();
 
   JsonObject document;
-  if (!document.parse(text, false)) {
-    return false;
-  }
+  return document.parse(text, false) && LoadDocument(document);
+}
+
+bool FileCatalogue::LoadDocument(const JsonObject& document) {
+  Clear();
   const JsonArray* paths = asArray(document.find("paths"));
   if (paths == nullptr) {
     return false;
@@ -180,20 +181,6 @@ uint32_t FileCatalogue::MarkChanged(FileCatalogue& local) {
     }
   }
   return count;
-}
-
-void FileCatalogue::Overlay(FileCatalogue& newer) {
-  if (&newer == this) {
-    return;
-  }
-  std::unordered_set<std::string_view, FoldedHash, FoldedEqual> paths;
-  for (const auto& entry : newer.entries_) {
-    paths.insert(entry->remotePath);
-  }
-  entries_.remove_if([&paths](const std::unique_ptr<CatalogueEntry>& entry) {
-    return paths.count(entry->remotePath) != 0;
-  });
-  entries_.splice(entries_.begin(), newer.entries_);
 }
 
 uint64_t FileCatalogue::TotalLength() {

@@ -27,12 +27,11 @@ class FileCatalogue {
   bool Load(const std::string& path);
   // The same for a manifest's text already in hand (one whose signature was checked, say).
   bool LoadText(const std::string& text);
+  // The same for a document already read; false when it has no "paths" array.
+  bool LoadDocument(const JsonObject& document);
   // Keeps only the entries that need a download (marked), consuming the local entries it matches;
   // returns how many stay.
   uint32_t MarkChanged(FileCatalogue& local);
-  // Takes every entry of newer, in its order, ahead of this catalogue's entries, and drops this
-  // catalogue's entries of the same paths (case-blind): newer knows better. newer is left empty.
-  void Overlay(FileCatalogue& newer);
   // Sum of the lengths of the marked entries, 64 bits wide so that large files add up.
   uint64_t TotalLength();
   // Removes and hands over the first entry; null when empty.

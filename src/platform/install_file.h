@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 // What became of one downloaded file that was to replace its target.
 enum class InstallResult {
@@ -15,22 +16,28 @@ enum class InstallResult {
 // Puts downloaded in the place of target in one step: the new file takes the old file's
 // permission bits (with execute bits wherever it may be read when executable; on Windows, which
 // runs files by their suffix, its read-only, hidden and system attributes) and is renamed over
-// the target. Its content must already be on the disk (FlushFileData when it was written), so
-// that the target's name never stands without a whole file; the rename lasts once the folder is
-// flushed (FolderFlushes). On failure the target and downloaded are as they were. Any thread.
+// the target. Its content must already be on the disk (FlushFiles), so that the target's name
+// never stands without a whole file; the rename lasts once the folder is flushed
+// (FolderFlushes). On failure the target and downloaded are as they were. Any thread.
 InstallResult InstallFile(const std::string& downloaded, const std::string& target,
                           bool executable);
+
+// What InstallFile can tell before it changes anything: kDeleteFailed for a folder standing at
+// target, kRenameFailed for a downloaded that is missing or no file, kInstalled otherwise (the
+// rename may still fail). Any thread.
+InstallResult CheckInstall(const std::string& downloaded, const std::string& target);
+
+// Puts the data of the files at paths on the disk, all at once rather than one flush per file as
+// each arrives: on Linux one syncfs per file system they lie on, on Windows each file's
+// FlushFileBuffers in turn. False when a file cannot be opened or a flush fails. Any thread.
+bool FlushFiles(const std::vector<std::string>& paths);
 
 // Flushes the folder that holds path, so that a rename in it survives a power cut; false on
 // failure.
 bool FlushFolderOf(const std::string& path);
 
-// Puts the data written to file so far on the disk (its metadata aside); false on failure.
-// Flushes the stream's buffer first.
-bool FlushFileData(std::FILE* file);
-
 // Starts writing the data written to file since offset `from` to the disk without waiting for it,
-// so that a final FlushFileData of a large file has little left to wait for. Flushes the stream's
+// so that the FlushFiles after a large file has little left to wait for. Flushes the stream's
 // buffer first. Only a hint: whatever fails shows in the final flush. Windows has no such call:
 // there it only flushes the buffer and leaves the rest to the system's lazy writer.
 void StartWriteBack(std::FILE* file, uint64_t from);

@@ -14,14 +14,30 @@ constexpr DWORD kKeptAttributes =
 
 }  // namespace
 
+InstallResult CheckInstall(const std::string& downloaded, const std::string& target) {
+  if (downloaded.find('\0') != std::string::npos || target.find('\0') != std::string::npos) {
+    return InstallResult::kRenameFailed;
+  }
+  const DWORD old = GetFileAttributesW(ToWide(target).c_str());
+  if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return InstallResult::kDeleteFailed;  // a folder in the way is never replaced
+  }
+  const DWORD arrived = GetFileAttributesW(ToWide(downloaded).c_str());
+  if (arrived == INVALID_FILE_ATTRIBUTES || (arrived & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return InstallResult::kRenameFailed;
+  }
+  return InstallResult::kInstalled;
+}
+
 // MoveFileExW rather than ReplaceFileW: one rename that also serves a target that does not exist
 // yet, and that either happens or leaves both files as they were, where ReplaceFileW takes several
 // steps and can fail halfway with the target moved away. MOVEFILE_WRITE_THROUGH returns only once
 // the rename is on the disk.
 InstallResult InstallFile(const std::string& downloaded, const std::string& target,
                           bool /*executable: Windows runs files by their suffix*/) {
-  if (downloaded.find('\0') != std::string::npos || target.find('\0') != std::string::npos) {
-    return InstallResult::kRenameFailed;
+  const InstallResult check = CheckInstall(downloaded, target);
+  if (check != InstallResult::kInstalled) {
+    return check;
   }
   const std::wstring source = ToWide(downloaded);
   const std::wstring destination = ToWide(target);
@@ -29,12 +45,8 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
   const bool replacing = old != INVALID_FILE_ATTRIBUTES;
   const InstallResult failure =
       replacing ? InstallResult::kDeleteFailed : InstallResult::kRenameFailed;
-  if (replacing && (old & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return failure;  // a folder in the way is never replaced
-  }
   const DWORD downloadedAttributes = GetFileAttributesW(source.c_str());
-  if (downloadedAttributes == INVALID_FILE_ATTRIBUTES ||
-      (downloadedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  if (downloadedAttributes == INVALID_FILE_ATTRIBUTES) {
     return InstallResult::kRenameFailed;
   }
   // A read-only file refuses to be replaced: it is made writable for the rename and its
@@ -59,12 +71,25 @@ InstallResult InstallFile(const std::string& downloaded, const std::string& targ
   return InstallResult::kInstalled;
 }
 
-bool FlushFileData(std::FILE* file) {
-  if (std::fflush(file) != 0) {
-    return false;
+bool FlushFiles(const std::vector<std::string>& paths) {
+  // Windows has no flush of a whole volume that an ordinary user may call: each file's own, but
+  // all of them together once every file has arrived.
+  for (const std::string& path : paths) {
+    if (path.find('\0') != std::string::npos) {
+      return false;
+    }
+    HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    const bool flushed = FlushFileBuffers(file) != 0;
+    if (!CloseHandle(file) || !flushed) {
+      return false;
+    }
   }
-  const intptr_t handle = _get_osfhandle(_fileno(file));
-  return handle != -1 && FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0;
+  return true;
 }
 
 void StartWriteBack(std::FILE* file, uint64_t /*from*/) {

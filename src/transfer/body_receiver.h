@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "transfer/http_download.h"
 #include "transfer/response_headers.h"
@@ -49,6 +50,16 @@ class BodyReceiver {
     return request_.deadlineSeconds > 0 &&
            Clock::now() - started_ >= std::chrono::seconds(request_.deadlineSeconds);
   }
+  // Notes why the Get fails (the first reason noted stays) and returns code.
+  int Fail(int code, const std::string& reason);
+  // The Get ends for a server silent for the stall time-out, or for the deadline: ServerRefused,
+  // with the reason noted.
+  int FailStalled();
+  int FailOverdue();
+  // The detail of a Get that ended with result at url: the status when it was the reason, and the
+  // HTTP layer's words when it had some, else the reason noted, else the code's own.
+  HttpFailure Describe(int result, const std::string& url, long status,
+                       const std::string& layerReason) const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -59,4 +70,5 @@ class BodyReceiver {
   const Clock::time_point started_;
   uint64_t received_ = 0;
   bool open_ = false;
+  std::string failure_;  // why the Get fails, when noted
 };

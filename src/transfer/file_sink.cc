@@ -193,9 +193,9 @@ bool FileSink::Close() {
   if (!file_) {
     return false;
   }
-  // On the disk before anything renames it into place; here on the downloading thread, where it
-  // overlaps with other transfers, not on the window's.
-  const bool flushed = FlushFileData(file_) && !std::ferror(file_);
+  // Only handed to the system here: the run puts the files of a whole update on the disk together
+  // (FlushFiles) before any of them is put in place, instead of waiting for the disk once per file.
+  const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   return flushed && closed;

@@ -24,7 +24,8 @@ class FileSink : public DownloadSink {
   // its own, or holds fewer than N bytes.
   bool Open(uint64_t startOffset) override;
   bool Write(const char* data, size_t length) override;
-  // Puts the data on the disk and closes: false when the disk did not take everything.
+  // Hands the data to the system and closes: false when it did not take everything. Putting it
+  // on the disk is the caller's (FlushFiles).
   bool Close() override;
   // The SHA-256 of the whole file as 64 lower-case hex digits, once it is closed; "" when the
   // sink is not hashed or was never opened.

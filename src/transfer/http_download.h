@@ -37,7 +37,7 @@ constexpr char kUserAgent[] = "Lodestar_Quorrin";
 
 // One GET as its caller wants it.
 struct HttpRequest {
-  std::string url;  // http scheme only
+  std::string url;  // http or https
   // The body must have at least this many bytes, or exactly this many with exactSize.
   uint64_t expectedSize = 0;
   bool exactSize = false;
@@ -54,21 +54,40 @@ struct HttpRequest {
   long deadlineSeconds = 0;
 };
 
-// One HTTP download: a GET of one http URL with our request headers into a sink, synchronous on
-// the caller's thread. Only a 200 is taken (and the 206 of a resumed request); redirects to http
-// URLs are followed; a body that comes gzip- or deflate-encoded is decoded in steps of a few
-// dozen KiB, each written before the next is made, another encoding refused. Connections are kept
-// for later downloads to the same server (shared by every object). One Get at a time per object.
+// What a Get that failed ran into, in plain English, for a line of detail under the failure.
+struct HttpFailure {
+  std::string url;      // the URL last asked for, redirects followed
+  long httpStatus = 0;  // the final status when it was the reason; 0 otherwise
+  std::string reason;   // what went wrong: the HTTP layer's words, or ours
+};
+
+// One HTTP download: a GET of one http or https URL with our request headers into a sink,
+// synchronous on the caller's thread. Only a 200 is taken (and the 206 of a resumed request);
+// redirects to http or https URLs are followed, but never from https back to http; a body that
+// comes gzip- or deflate-encoded is decoded in steps of a few dozen KiB, each written before the
+// next is made, another encoding refused. Certificates are always verified, host name included,
+// against the system's roots or those of SetTrustedRootsFile (transfer_library.h). Revocation:
+// libcurl asks no list or responder; WinInet checks as Windows is set to with the system's roots,
+// and with a file's refuses a certificate that a list it names has revoked (one whose status can't
+// be learnt is taken). Connections are kept for later downloads to the same server (shared by
+// every object). One Get at a time per object.
 class HttpDownload {
  public:
   virtual ~HttpDownload() = default;
-  // TransferOk, or UrlParseFailed (before any connection), ServerRefused (the HTTP layer failed,
-  // the body broke off, has another length than required or grew beyond maxBytes, came in an
-  // unknown encoding, or the deadline passed),
+  // TransferOk, or UrlParseFailed (not an http or https URL; before any connection),
+  // RedirectFailed (a redirect from https to http), TlsFailed (the certificate was refused, or TLS
+  // itself failed), ServerRefused (the HTTP layer failed, the body broke off, has another length
+  // than required or grew beyond maxBytes, came in an unknown encoding, or the deadline passed),
   // FileRequestFailed (a status other than 200, or a 206 that does not continue the kept part;
-  // the sink is not opened), LocalFileCreateFailed
-  // (the sink failed) or Cancelled (progress stopped it).
+  // the sink is not opened), LocalFileCreateFailed (the sink failed) or Cancelled (progress
+  // stopped it).
   virtual int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) = 0;
+
+  // What the last Get ran into when it did not end with TransferOk; empty after a success.
+  const HttpFailure& LastFailure() const { return failure_; }
+
+ protected:
+  HttpFailure failure_;
 };
 
 // The implementation this build was made with.

@@ -13,6 +13,7 @@
 #include "transfer/response_headers.h"
 #include "transfer/transfer_error.h"
 #include "transfer/transfer_timeouts.h"
+#include "transfer/trusted_roots.h"
 
 namespace {
 
@@ -44,10 +45,21 @@ using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 using ParsedUrl = std::unique_ptr<CURLU, UrlCleanup>;
 using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
 
-// The URL split into its parts when it is an http URL; null for any other scheme or text that
-// is no URL. Spaces and bytes outside ASCII are percent-encoded, as a browser would send them.
-ParsedUrl ParseHttpUrl(const std::string& text) {
-  ParsedUrl url(curl_url());
+// The scheme of a split URL in lower case; "" when it has none.
+std::string SchemeOf(CURLU* url) {
+  char* scheme = nullptr;
+  if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+    return "";
+  }
+  std::string text = scheme;
+  curl_free(scheme);
+  return text;
+}
+
+// text split into its parts, seen from base when it is relative (base may be null); null for text
+// that is no URL. Spaces and bytes outside ASCII are percent-encoded, as a browser sends them.
+ParsedUrl ParseUrl(const std::string& text, CURLU* base = nullptr) {
+  ParsedUrl url(base ? curl_url_dup(base) : curl_url());
   if (!url) {
     throw std::bad_alloc();
   }
@@ -55,16 +67,42 @@ ParsedUrl ParseHttpUrl(const std::string& text) {
       CURLUE_OK) {
     return nullptr;
   }
-  char* scheme = nullptr;
-  if (curl_url_get(url.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+  return url;
+}
+
+// The URL split into its parts when it is an http or https URL; null for any other scheme or
+// text that is no URL.
+ParsedUrl ParseHttpUrl(const std::string& text) {
+  ParsedUrl url = ParseUrl(text);
+  if (!url) {
     return nullptr;
   }
-  bool http = std::strcmp(scheme, "http") == 0;
-  curl_free(scheme);
-  if (!http) {
+  const std::string scheme = SchemeOf(url.get());
+  if (scheme != "http" && scheme != "https") {
     return nullptr;
   }
   return url;
+}
+
+// The codes by which libcurl says that the server's certificate was refused or TLS failed.
+bool IsTlsFailure(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // The value of a header line when it is the named header ("name:" in any case), trimmed.
@@ -158,18 +196,32 @@ SessionPool& Sessions() {
   return *pool;
 }
 
-// Sets a session's handle up for a single uncached GET of an http URL, with our headers,
-// time-outs and protocol limits. The handle is new or was reset when its last run ended.
+// Sets a session's handle up for a single uncached GET of an http or https URL, with our
+// headers, time-outs, protocol limits and trusted roots. The handle is new or was reset when its
+// last run ended.
 void Configure(Session& session) {
   CURL* easy = session.easy.get();
   Require(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+  // Redirects may go to either scheme; a step down from https is refused as it is seen (OnHeader).
 #if LIBCURL_VERSION_NUM >= 0x075500
-  Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http"));
-  Require(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http"));
+  Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
+  Require(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
 #else
-  Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP)));
-  Require(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP)));
+  const long schemes = CURLPROTO_HTTP | CURLPROTO_HTTPS;
+  Require(curl_easy_setopt(easy, CURLOPT_PROTOCOLS, schemes));
+  Require(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS, schemes));
 #endif
+  // libcurl's defaults, said once more: the certificate and the host name it names are checked.
+  Require(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
+  Require(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
+  const std::string& roots = TrustedRootsPath();
+  if (!roots.empty()) {
+    // Those roots alone: no folder of others beside them.
+    Require(curl_easy_setopt(easy, CURLOPT_CAINFO, roots.c_str()));
+    Require(curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr));
+  }
+  // A proxy's answer to CONNECT (https through it) is not the server's.
+  Require(curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
   Require(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
   Require(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, session.headers.get()));
   Require(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
@@ -193,14 +245,18 @@ class CurlGet {
   CurlGet(const CurlGet&) = delete;
   CurlGet& operator=(const CurlGet&) = delete;
 
-  int Perform() {
+  // The result code; failure gets the detail of any other outcome than TransferOk.
+  int Perform(HttpFailure& failure) {
     ParsedUrl url = ParseHttpUrl(request_.url);
     if (!url) {
+      failure = body_.Describe(UrlParseFailed, request_.url, 0, "");
       return UrlParseFailed;
     }
     Session session = Sessions().Take();
     Configure(session);
     easy_ = session.easy.get();
+    errorText_[0] = '\0';
+    Require(curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorText_));
     Require(curl_easy_setopt(easy_, CURLOPT_CURLU, url.get()));
     Require(curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlGet::OnHeader));
     Require(curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this));
@@ -218,20 +274,33 @@ class CurlGet {
 
     CURLcode performed = curl_easy_perform(easy_);
     int result = result_;
+    std::string layerReason = reason_;
     if (result == TransferOk && performed != CURLE_OK) {
-      result = performed == CURLE_ABORTED_BY_CALLBACK ? Cancelled : ServerRefused;
+      result = performed == CURLE_ABORTED_BY_CALLBACK ? Cancelled
+               : IsTlsFailure(performed)              ? TlsFailed
+                                                      : ServerRefused;
+      layerReason = errorText_[0] != '\0' ? errorText_ : curl_easy_strerror(performed);
     }
     // Normally the end of the final headers settled the status; if it didn't, settle it now so a
     // 200 without body still opens its sink and nothing else does.
     if (result == TransferOk && !Accept()) {
       result = result_;
     }
+    char* lastUrl = nullptr;
+    const std::string askedFor =
+        curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &lastUrl) == CURLE_OK && lastUrl
+            ? lastUrl
+            : request_.url;
     easy_ = nullptr;
     // Handed on with its connection (libcurl keeps one only when it can be reused), and without
     // the options that point at this run's objects.
     curl_easy_reset(session.easy.get());
     Sessions().Keep(std::move(session));
-    return body_.Finish(result);
+    result = body_.Finish(result);
+    if (result != TransferOk) {
+      failure = body_.Describe(result, askedFor, head_.status, layerReason);
+    }
+    return result;
   }
 
  private:
@@ -267,6 +336,7 @@ class CurlGet {
       self->redirecting_ = false;
       self->chunked_ = false;
       self->head_ = ResponseHead();
+      self->location_.clear();
     } else if (HeaderValue(data, length, "content-range:", value)) {
       self->head_.contentRange = value;
     } else if (HeaderValue(data, length, "content-encoding:", value)) {
@@ -289,7 +359,7 @@ class CurlGet {
         return length;
       }
       if (status >= 300 && status < 400 && self->redirecting_) {
-        return length;
+        return self->FollowsSafely() ? length : 0;
       }
       // Opening the sink may throw (no memory for a kept part's hashing); never across libcurl.
       try {
@@ -299,11 +369,34 @@ class CurlGet {
         return 0;
       }
     } else if (HeaderValue(data, length, "location:", value)) {
+      self->location_ = value;
       if (!value.empty()) {
         self->redirecting_ = true;
       }
     }
     return length;
+  }
+
+  // Whether the redirect about to be followed keeps to https when it came from https; sets the
+  // result when it does not. libcurl goes only where its protocols allow, so a step down
+  // is the one redirect it would follow that we must not.
+  bool FollowsSafely() {
+    char* current = nullptr;
+    if (curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &current) != CURLE_OK || !current) {
+      return true;
+    }
+    ParsedUrl from = ParseUrl(current);
+    ParsedUrl to = from ? ParseUrl(location_, from.get()) : nullptr;
+    if (!from || !to || SchemeOf(from.get()) != "https" || SchemeOf(to.get()) != "http") {
+      return true;
+    }
+    result_ = RedirectFailed;
+    char* target = nullptr;
+    if (curl_url_get(to.get(), CURLUPART_URL, &target, 0) == CURLUE_OK) {
+      reason_ = std::string("a redirect from https to ") + target + " was refused";
+      curl_free(target);
+    }
+    return false;
   }
 
   // Body bytes as libcurl hands them over (up to its buffer size at once), decoded (libcurl
@@ -367,7 +460,7 @@ class CurlGet {
       return false;
     }
     if (result_ == TransferOk) {
-      result_ = ServerRefused;
+      result_ = body_.FailStalled();
     }
     return true;
   }
@@ -379,7 +472,7 @@ class CurlGet {
       return false;
     }
     if (result_ == TransferOk) {
-      result_ = ServerRefused;
+      result_ = body_.FailOverdue();
     }
     return true;
   }
@@ -389,7 +482,10 @@ class CurlGet {
   BodyReceiver body_;
   CURL* easy_ = nullptr;
   std::chrono::steady_clock::time_point lastArrival_ = std::chrono::steady_clock::now();
-  bool redirecting_ = false;  // the current response names a Location to follow
+  bool redirecting_ = false;         // the current response names a Location to follow
+  std::string location_;             // the current response's Location
+  std::string reason_;               // why result_ was set, when libcurl's words would not say it
+  char errorText_[CURL_ERROR_SIZE];  // libcurl's words for its failure
   // What the current response's headers said about its body.
   ResponseHead head_;
   bool chunked_ = false;
@@ -400,10 +496,18 @@ class CurlGet {
 class CurlHttpDownload final : public HttpDownload {
  public:
   int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) override {
+    failure_ = HttpFailure();
     try {
-      return CurlGet(request, sink, progress).Perform();
+      return CurlGet(request, sink, progress).Perform(failure_);
+    } catch (const std::exception& error) {
+      // An option libcurl refused, or no memory.
+      failure_.url = request.url;
+      failure_.reason = error.what();
+      return ServerRefused;
     } catch (...) {
-      return ServerRefused;  // an option libcurl refused, or no memory
+      failure_.url = request.url;
+      failure_.reason = "the download could not be set up";
+      return ServerRefused;
     }
   }
 };

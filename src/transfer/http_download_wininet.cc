@@ -1,10 +1,16 @@
 #include <windows.h>
+// After windows.h, which it builds on; with the chain parameters' time-out for fetching revocation
+// lists.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+#include <wincrypt.h>
 #include <wininet.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -12,6 +18,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/wide_text.h"
 #include "transfer/body_receiver.h"
@@ -19,6 +26,7 @@
 #include "transfer/response_headers.h"
 #include "transfer/transfer_error.h"
 #include "transfer/transfer_timeouts.h"
+#include "transfer/trusted_roots.h"
 #include "transfer/wininet_session.h"
 
 // Why the blocking WinInet calls run on a reader thread of their own: a blocked InternetReadFile
@@ -36,6 +44,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kConnectTimeoutMilliseconds = 30 * 1000;
+// How long checking a certificate of roots of our own may spend fetching revocation lists, in all.
+constexpr DWORD kRevocationTimeoutMilliseconds = 10 * 1000;
 constexpr int kMaxRedirects = 10;
 // The largest block a reader hands over, and how many may wait for the sink.
 constexpr DWORD kBlockSize = 64 * 1024;
@@ -60,14 +70,18 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                                 INTERNET_FLAG_NO_AUTH;
 
-// An http URL in the parts a request needs. The object (path and query, no fragment) has spaces,
-// controls and bytes outside ASCII percent-encoded, as a browser sends them; what was encoded
-// already goes out as it is.
+// An http or https URL in the parts a request needs. The object (path and query, no fragment) has
+// spaces, controls and bytes outside ASCII percent-encoded, as a browser sends them; what was
+// encoded already goes out as it is.
 struct HttpUrl {
+  bool secure = false;    // https
   std::string authority;  // host[:port] as written
   std::string host;
   INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
   std::string object;
+
+  std::string Scheme() const { return secure ? "https" : "http"; }
+  std::string Text() const { return Scheme() + "://" + authority + object; }
 };
 
 bool HostCharacter(char c) {
@@ -119,12 +133,19 @@ bool SplitHost(const std::string& authority, HttpUrl& url) {
   return true;
 }
 
-// False for any scheme but http (in any case), credentials in the URL, or text that is no URL.
+// False for any scheme but http and https (in any case), credentials in the URL, or text that is
+// no URL.
 bool SplitHttpUrl(const std::string& text, HttpUrl& url) {
   const size_t separator = text.find("://");
-  if (separator == std::string::npos || !EqualsIgnoringCase(text.substr(0, separator), "http")) {
+  if (separator == std::string::npos) {
     return false;
   }
+  const std::string scheme = text.substr(0, separator);
+  url.secure = EqualsIgnoringCase(scheme, "https");
+  if (!url.secure && !EqualsIgnoringCase(scheme, "http")) {
+    return false;
+  }
+  url.port = url.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
   const size_t begin = separator + 3;
   const size_t end = std::min(text.find_first_of("/?#", begin), text.size());
   url.authority = text.substr(begin, end - begin);
@@ -159,9 +180,9 @@ std::string ResolveLocation(const HttpUrl& base, const std::string& location) {
     return location;
   }
   if (location.compare(0, 2, "//") == 0) {
-    return "http:" + location;
+    return base.Scheme() + ":" + location;
   }
-  const std::string origin = "http://" + base.authority;
+  const std::string origin = base.Scheme() + "://" + base.authority;
   if (!location.empty() && location[0] == '/') {
     return origin + location;
   }
@@ -192,6 +213,151 @@ class InternetHandle {
  private:
   HINTERNET handle_;
 };
+
+// WinInet's errors that say the server's certificate was refused or TLS itself failed.
+bool IsTlsError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case INTERNET_ERROR_BASE + 175:  // ERROR_INTERNET_SECURE_FAILURE
+    case INTERNET_ERROR_BASE + 180:  // ERROR_INTERNET_SEC_CERT_WEAK_SIGNATURE
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A WinInet failure in plain words, with its number.
+std::string DescribeError(DWORD error) {
+  const char* words = "the connection failed";
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:
+      words = "the connection timed out";
+      break;
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      words = "the host name could not be resolved";
+      break;
+    case ERROR_INTERNET_CANNOT_CONNECT:
+      words = "the connection was refused";
+      break;
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+      words = "the server closed the connection";
+      break;
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      words = "the server's certificate has expired or is not yet valid";
+      break;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      words = "the server's certificate is for another host name";
+      break;
+    case ERROR_INTERNET_INVALID_CA:
+      words = "the server's certificate is not signed by a trusted root";
+      break;
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+      words = "the server's certificate was revoked";
+      break;
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+      // WinInet says this too of a chain that leads to no root it knows.
+      words =
+          "the server's certificate leads to no trusted root or could not be checked for "
+          "revocation";
+      break;
+    default:
+      if (IsTlsError(error)) {
+        words = "the server's certificate was refused or the secure connection failed";
+      }
+      break;
+  }
+  return std::string(words) + " (WinInet error " + std::to_string(error) + ")";
+}
+
+// The roots of SetTrustedRootsFile: a store of them and a chain engine that trusts them alone.
+// Made at start-up, never released: a reader given up on may still use them.
+struct TrustedRoots {
+  HCERTSTORE store = nullptr;
+  HCERTCHAINENGINE engine = nullptr;
+};
+std::atomic<const TrustedRoots*> trustedRoots{nullptr};  // null: the system's
+
+// Whether the certificate the server of request presented leads to a root that engine trusts, is
+// valid now, is meant for a server, names host and is not revoked: "" when it does, else why not.
+// A certificate whose revocation status can't be learnt (a private CA seldom publishes a list)
+// passes; one that a list it names has revoked does not.
+std::string CheckAgainst(HCERTCHAINENGINE engine, HINTERNET request, const std::string& host) {
+  PCCERT_CHAIN_CONTEXT served = nullptr;
+  DWORD size = sizeof served;
+  if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &served, &size) ||
+      !served) {
+    return "the server's certificate could not be read";
+  }
+  std::string reason;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+  char* usages[] = {serverAuth};
+  CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
+  para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  para.RequestedUsage.Usage.cUsageIdentifier = 1;
+  para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  para.dwUrlRetrievalTimeout = kRevocationTimeoutMilliseconds;
+  // The certificates the server sent (its own and those in between) come with the first.
+  PCCERT_CONTEXT leaf = served->cChain > 0 && served->rgpChain[0]->cElement > 0
+                            ? served->rgpChain[0]->rgpElement[0]->pCertContext
+                            : nullptr;
+  if (!leaf || !CertGetCertificateChain(engine, leaf, nullptr, leaf->hCertStore, &para, 0, nullptr,
+                                        &chain)) {
+    reason = "the server's certificate could not be checked";
+  } else if (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID) {
+    reason = "the server's certificate has expired or is not yet valid";
+  } else if (chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
+    reason = "the server's certificate is not signed by a trusted root";
+  } else {
+    const std::wstring name = ToWide(host);
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = const_cast<wchar_t*>(name.c_str());
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+      reason = "the server's certificate could not be checked";
+    } else if (status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
+      reason = "the server's certificate is for another host name";
+    } else if (status.dwError != 0) {
+      reason = "the server's certificate is not valid for a server";
+    }
+  }
+  if (chain) {
+    CertFreeCertificateChain(chain);
+  }
+  // Asked last, of a certificate good in every other way, as it may wait for the network; on a
+  // chain of its own, as one built with revocation asked fails the SSL policy above when the
+  // status is unknown (Wine ignores the policy flag that would pass it).
+  PCCERT_CHAIN_CONTEXT checked = nullptr;
+  if (reason.empty() && CertGetCertificateChain(engine, leaf, nullptr, leaf->hCertStore, &para,
+                                                CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                                    CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                                nullptr, &checked)) {
+    if (checked->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) {
+      reason = "the server's certificate was revoked";
+    }
+    CertFreeCertificateChain(checked);
+  }
+  CertFreeCertificateChain(served);
+  return reason;
+}
 
 // One header's value (the index-th of that name); false when there is none.
 bool QueryHeader(HINTERNET request, DWORD info, std::string& value, DWORD index = 0) {
@@ -330,8 +496,10 @@ struct Exchange {
   bool answered = false;   // head is in, or failed is set
   WinInetHead head;
   std::deque<std::string> blocks;
-  bool ended = false;   // the body is all in blocks and the handles are released
-  bool failed = false;  // WinInet failed
+  bool ended = false;           // the body is all in blocks and the handles are released
+  bool failed = false;          // WinInet failed, or the certificate was refused
+  int failure = ServerRefused;  // the result code for a failure
+  std::string reason;           // why it failed
   // From the downloading thread.
   bool readBody = false;   // the head is accepted
   bool abandoned = false;  // nobody waits for anything more
@@ -356,7 +524,10 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
 class Reader {
  public:
   Reader(std::shared_ptr<Exchange> exchange, HttpUrl url, std::string headers)
-      : exchange_(std::move(exchange)), url_(std::move(url)), headers_(std::move(headers)) {}
+      : exchange_(std::move(exchange)),
+        url_(std::move(url)),
+        headers_(std::move(headers)),
+        roots_(trustedRoots.load()) {}
 
   void operator()() {
     HINTERNET session = SessionKeeper::Instance().Enter();
@@ -370,6 +541,8 @@ class Reader {
       exchange_->answered = true;
       exchange_->ended = ended;
       exchange_->failed = !ended;
+      exchange_->failure = failure_;
+      exchange_->reason = reason_;
     }
     exchange_->changed.notify_all();
   }
@@ -383,19 +556,32 @@ class Reader {
     InternetHandle connection(InternetConnectW(session, ToWide(url_.host).c_str(), url_.port,
                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection.get()) {
-      return false;
+      return Failed();
     }
-    InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", ToWide(url_.object).c_str(),
-                                            nullptr, nullptr, nullptr, kRequestFlags,
-                                            reinterpret_cast<DWORD_PTR>(exchange_.get())));
+    InternetHandle request(
+        HttpOpenRequestW(connection.get(), L"GET", ToWide(url_.object).c_str(), nullptr, nullptr,
+                         nullptr, kRequestFlags | (url_.secure ? INTERNET_FLAG_SECURE : 0),
+                         reinterpret_cast<DWORD_PTR>(exchange_.get())));
     const std::wstring headers = ToWide(headers_);
     WinInetHead head;
     if (!request.get() ||
         !HttpAddRequestHeadersW(request.get(), headers.c_str(), static_cast<DWORD>(-1),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) ||
-        !HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) ||
-        !QueryHead(request.get(), head)) {
-      return false;
+        (url_.secure && !Secure(request.get())) ||
+        !HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+      return Failed();
+    }
+    // With roots of our own, WinInet left the root to us: nothing of the answer is taken before
+    // the certificate is found to lead to one of them.
+    if (url_.secure && roots_) {
+      reason_ = CheckAgainst(roots_->engine, request.get(), url_.host);
+      if (!reason_.empty()) {
+        failure_ = TlsFailed;
+        return false;
+      }
+    }
+    if (!QueryHead(request.get(), head)) {
+      return Failed();
     }
     {
       std::unique_lock<std::mutex> lock(exchange_->mutex);
@@ -412,14 +598,14 @@ class Reader {
       // what has arrived (waiting only while nothing has) and read just that.
       DWORD available = 0;
       if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
-        return false;
+        return Failed();
       }
       if (available == 0) {
         return true;  // the end of the body
       }
       DWORD got = 0;
       if (!InternetReadFile(request.get(), &buffer_[0], std::min(available, kBlockSize), &got)) {
-        return false;
+        return Failed();
       }
       if (got == 0) {
         return true;
@@ -446,9 +632,37 @@ class Reader {
     return exchange_->abandoned;
   }
 
+  // Notes the WinInet failure just seen; false.
+  bool Failed() {
+    const DWORD error = GetLastError();
+    failure_ = IsTlsError(error) ? TlsFailed : ServerRefused;
+    reason_ = DescribeError(error);
+    return false;
+  }
+
+  // Sets what WinInet checks of the server's certificate. With the system's roots, everything, as
+  // the system is set to: revocation too where it asks for that. With roots of our own, WinInet
+  // can't build the chain to them; it reports such a chain as a failed revocation check (12057)
+  // before an unknown root, so both are left to CheckAgainst, which checks revocation itself.
+  bool Secure(HINTERNET request) {
+    if (!roots_) {
+      return true;
+    }
+    DWORD flags = 0;
+    DWORD size = sizeof flags;
+    if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) {
+      return false;
+    }
+    flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_REVOCATION;
+    return InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  }
+
   std::shared_ptr<Exchange> exchange_;
   HttpUrl url_;
   std::string headers_;
+  const TrustedRoots* roots_;  // null: the system's
+  int failure_ = ServerRefused;
+  std::string reason_;
   std::string buffer_ = std::string(kBlockSize, '\0');  // what each read fills
 };
 
@@ -528,14 +742,26 @@ class WinInetGet {
   WinInetGet& operator=(const WinInetGet&) = delete;
   ~WinInetGet() { Abandon(); }
 
-  int Perform() {
+  // The result code; failure gets the detail of any other outcome than TransferOk.
+  int Perform(HttpFailure& failure) {
     HttpUrl url;
     if (!SplitHttpUrl(request_.url, url)) {
+      failure = body_.Describe(UrlParseFailed, request_.url, 0, "");
       return UrlParseFailed;
     }
+    WinInetHead head;
+    const int result = Follow(url, head);
+    if (result != TransferOk) {
+      failure = body_.Describe(result, url.Text(), head.status, reason_);
+    }
+    return result;
+  }
+
+ private:
+  // The Get from url on, redirects followed (url is the last one asked for at the end).
+  int Follow(HttpUrl& url, WinInetHead& head) {
     for (int redirects = 0;; ++redirects) {
       Start(url);
-      WinInetHead head;
       int result = AwaitHead(head);
       if (result != TransferOk) {
         return body_.Finish(result);
@@ -544,9 +770,17 @@ class WinInetGet {
                             head.status == 307 || head.status == 308;
       if (redirect && !head.location.empty()) {
         Abandon();
-        // Only to http, and not round and round.
-        if (redirects == kMaxRedirects || !SplitHttpUrl(ResolveLocation(url, head.location), url)) {
+        // Only to http or https, never from https back to http, and not round and round.
+        const std::string target = ResolveLocation(url, head.location);
+        const bool wasSecure = url.secure;
+        if (redirects == kMaxRedirects || !SplitHttpUrl(target, url)) {
+          reason_ = redirects == kMaxRedirects ? "too many redirects"
+                                               : "a redirect to " + target + " was refused";
           return body_.Finish(ServerRefused);
+        }
+        if (wasSecure && !url.secure) {
+          reason_ = "a redirect from https to " + target + " was refused";
+          return body_.Finish(RedirectFailed);
         }
         continue;
       }
@@ -559,7 +793,6 @@ class WinInetGet {
     }
   }
 
- private:
   void Start(const HttpUrl& url) {
     exchange_ = std::make_shared<Exchange>();
     std::string headers = RequestHeaders();
@@ -596,7 +829,8 @@ class WinInetGet {
         });
         if (exchange_->answered) {
           if (exchange_->failed) {
-            return ServerRefused;
+            reason_ = exchange_->reason;
+            return exchange_->failure;
           }
           head = exchange_->head;
           return TransferOk;
@@ -609,8 +843,12 @@ class WinInetGet {
       if (progress_.StopRequested()) {
         return Cancelled;
       }
-      if (Clock::now() >= deadline || body_.Overdue()) {
-        return ServerRefused;
+      if (body_.Overdue()) {
+        return body_.FailOverdue();
+      }
+      if (Clock::now() >= deadline) {
+        return connected ? body_.FailStalled()
+                         : body_.Fail(ServerRefused, "the connection timed out");
       }
     }
   }
@@ -639,6 +877,7 @@ class WinInetGet {
       std::deque<std::string> blocks;
       bool ended = false;
       bool failed = false;
+      std::string reason;
       {
         std::unique_lock<std::mutex> lock(exchange_->mutex);
         const auto over = [this] { return exchange_->ended || exchange_->failed; };
@@ -651,6 +890,7 @@ class WinInetGet {
         blocks.swap(exchange_->blocks);
         ended = exchange_->ended;
         failed = exchange_->failed;
+        reason = exchange_->reason;
       }
       if (!blocks.empty()) {
         exchange_->changed.notify_all();  // room for the reader again
@@ -669,25 +909,31 @@ class WinInetGet {
         return result;
       }
       if (failed) {
+        reason_ = reason;
         return ServerRefused;
       }
       if (ended) {
         // WinInet ends a body cut short as quietly as a whole one.
         if (head.lengthAnnounced && arrived != head.length) {
-          return ServerRefused;
+          return body_.Fail(ServerRefused, "the body ended after " + std::to_string(arrived) +
+                                               " of the announced " + std::to_string(head.length) +
+                                               " bytes");
         }
-        return decoder_ && !decoder_->finished() ? ServerRefused : TransferOk;
+        if (decoder_ && !decoder_->finished()) {
+          return body_.Fail(ServerRefused, "the encoded body ended early");
+        }
+        return TransferOk;
       }
       if (blocks.empty()) {
         if (progress_.StopRequested()) {
           return Cancelled;
         }
         if (Clock::now() - lastArrival >= stall) {
-          return ServerRefused;
+          return body_.FailStalled();
         }
       }
       if (body_.Overdue()) {
-        return ServerRefused;  // a trickle that never stalls ends here
+        return body_.FailOverdue();  // a trickle that never stalls ends here
       }
     }
   }
@@ -724,17 +970,21 @@ class WinInetGet {
   BodyReceiver body_;
   std::shared_ptr<Exchange> exchange_;  // the current reader's
   std::unique_ptr<BodyDecoder> decoder_;
-  std::string held_;  // decoded bytes not yet handed on
+  std::string held_;    // decoded bytes not yet handed on
+  std::string reason_;  // WinInet's failure, or a redirect refused, in words
 };
 
 // HTTP downloads over WinInet, in the process's one session.
 class WinInetHttpDownload final : public HttpDownload {
  public:
   int Get(const HttpRequest& request, DownloadSink& sink, DownloadProgress& progress) override {
+    failure_ = HttpFailure();
     try {
-      return WinInetGet(request, sink, progress).Perform();
+      return WinInetGet(request, sink, progress).Perform(failure_);
     } catch (...) {
-      return ServerRefused;  // no memory, or no thread for the reader
+      failure_.url = request.url;
+      failure_.reason = "the download could not be set up";  // no memory, or no reader thread
+      return ServerRefused;
     }
   }
 };
@@ -751,4 +1001,45 @@ void CloseKeptConnections() {
 
 bool OpenInternetSession() {
   return SessionKeeper::Instance().Open();
+}
+
+bool UseTrustedRoots(const std::vector<std::string>& pemBlocks) {
+  if (pemBlocks.empty()) {
+    trustedRoots.store(nullptr);
+    return true;
+  }
+  auto* roots = new TrustedRoots;
+  roots->store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+  bool loaded = roots->store != nullptr;
+  for (const std::string& block : pemBlocks) {
+    DWORD size = 0;
+    std::vector<BYTE> der;
+    loaded =
+        loaded && CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()),
+                                       CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr);
+    der.resize(size);
+    loaded = loaded &&
+             CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()),
+                                  CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr) &&
+             CertAddEncodedCertificateToStore(roots->store, X509_ASN_ENCODING, der.data(), size,
+                                              CERT_STORE_ADD_USE_EXISTING, nullptr);
+  }
+  if (loaded) {
+    // Windows 7's layout, which every later Windows and Wine take: up to hExclusiveRoot's pair.
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    config.cbSize =
+        offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveTrustedPeople) + sizeof(HCERTSTORE);
+    config.hExclusiveRoot = roots->store;
+    loaded = CertCreateCertificateChainEngine(&config, &roots->engine);
+  }
+  if (!loaded) {
+    if (roots->store) {
+      CertCloseStore(roots->store, 0);
+    }
+    delete roots;
+    return false;
+  }
+  // The roots before, if any, stay: a reader given up on may still check against them.
+  trustedRoots.store(roots);
+  return true;
 }

@@ -13,23 +13,49 @@
 
 namespace {
 
-// A run's progress as the window hears it: one message per chunk; the cancel flag stops it.
+// A run's progress as the window hears it: one message per chunk; the cancel flag stops it. Bytes
+// an earlier run kept count as arrived: a file's share of the run is all of it once it is whole.
 class TaskProgress final : public DownloadProgress {
  public:
   explicit TaskProgress(CInetFile& task) : task_(task) {}
 
   void OnChunks(uint32_t chunkBytes, size_t copies, uint64_t received) override {
     task_.bytesReceived.store(received, std::memory_order_relaxed);
-    if (task_.notifyWindow) {
-      task_.notifyWindow->Post(WM_TRANSFER_PROGRESS, MakeTransferWParam(task_.kind, chunkBytes),
-                               &task_, copies);
+    const uint64_t body = static_cast<uint64_t>(chunkBytes) * copies;
+    // A continued body's first chunks arrive on top of the kept part, which was never posted.
+    if (received > posted_ + body) {
+      Post(received - body - posted_);
     }
+    PostChunks(chunkBytes, copies);
+    posted_ = received;
+  }
+
+  // A kept file or part of bytes counts as arrived.
+  void Kept(uint64_t bytes) {
+    task_.bytesReceived.store(bytes, std::memory_order_relaxed);
+    Post(bytes);
+    posted_ = bytes;
   }
 
   bool StopRequested() override { return task_.cancel.load(std::memory_order_relaxed); }
 
  private:
+  // bytes as the chunks of at most kChunk bytes they would have arrived in.
+  void Post(uint64_t bytes) {
+    PostChunks(kChunk, static_cast<size_t>(bytes / kChunk));
+    PostChunks(static_cast<uint32_t>(bytes % kChunk), 1);
+  }
+
+  void PostChunks(uint32_t chunkBytes, size_t copies) {
+    if (task_.notifyWindow && chunkBytes > 0 && copies > 0) {
+      task_.notifyWindow->Post(WM_TRANSFER_PROGRESS, MakeTransferWParam(task_.kind, chunkBytes),
+                               &task_, copies);
+    }
+  }
+
+  static constexpr uint32_t kChunk = 1024;
   CInetFile& task_;
+  uint64_t posted_ = 0;  // of what this fetch received, the bytes posted
 };
 
 // The codes whose text the window shows from errorText.
@@ -38,15 +64,20 @@ bool SetsErrorText(int code) {
          code == FileVerifyFailed;
 }
 
-// The length of what an earlier run left at path when it can be continued towards a file of
-// length bytes: a regular file standing there itself (no link to one), not empty and shorter; 0
-// otherwise (a longer one cannot be the start of the file, one of the full length would be asked
-// for past its end).
-uint64_t ContinuableLength(const std::string& path, uint64_t length) {
-  int64_t kept = 0;
-  return ProbeKeptFileSize(path, kept) && static_cast<uint64_t>(kept) < length
-             ? static_cast<uint64_t>(kept)
-             : 0;
+// The length of the regular file an earlier run left at path itself (no link to one), -1 for
+// none.
+int64_t KeptLength(const std::string& path) {
+  int64_t kept = -1;
+  return ProbeKeptFileSize(path, kept) ? kept : -1;
+}
+
+// True when the file at path is whole: hash is the SHA-256 of its first length bytes.
+bool AlreadyWhole(const std::string& path, uint64_t length, const std::string& hash) {
+  FileSink sink(path, true);
+  if (!sink.Open(length)) {
+    return false;
+  }
+  return sink.Close() && sink.Digest() == hash;
 }
 
 }  // namespace
@@ -78,10 +109,20 @@ int CInetFile::Download() {
   }
   const std::string target = kind == KindFile ? UpdatePathOf(localPath) : localPath;
   // Without the hash a kept part of another version could not be told from one of this.
-  uint64_t kept = verified && terms.exactSize ? ContinuableLength(target, expectedSize) : 0;
+  const int64_t kept = verified && terms.exactSize ? KeptLength(target) : -1;
+  // What a failed or cancelled run fetched whole is this run's without a request.
+  if (kept > 0 && static_cast<uint64_t>(kept) == expectedSize &&
+      AlreadyWhole(target, expectedSize, terms.sha256)) {
+    TaskProgress(*this).Kept(expectedSize);
+    return TransferOk;
+  }
+  // A longer one cannot be the start of the file, and one of the full length that is not it is
+  // fetched anew.
+  uint64_t resumeFrom =
+      kept > 0 && static_cast<uint64_t>(kept) < expectedSize ? static_cast<uint64_t>(kept) : 0;
   for (;;) {
     FileSink sink(target, verified);
-    const int result = Fetch(kept, sink);
+    const int result = Fetch(resumeFrom, sink);
     if (result != TransferOk || !verified || sink.Digest() == terms.sha256) {
       return result;
     }
@@ -89,7 +130,7 @@ int CInetFile::Download() {
     if (!sink.Continued()) {
       return FileVerifyFailed;
     }
-    kept = 0;  // the kept part was not this file's start: once more, whole
+    resumeFrom = 0;  // the kept part was not this file's start: once more, whole
   }
 }
 
@@ -107,7 +148,10 @@ int CInetFile::Fetch(uint64_t keptBytes, FileSink& sink) {
   request.maxBytes = terms.maxBytes;
   request.deadlineSeconds = FetchDeadlineSeconds(terms.deadlineSeconds);
   TaskProgress progress(*this);
-  return NewHttpDownload()->Get(request, sink, progress);
+  const std::unique_ptr<HttpDownload> download = NewHttpDownload();
+  const int result = download->Get(request, sink, progress);
+  failure = download->LastFailure();
+  return result;
 }
 
 void CInetFile::Run() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "transfer/http_download.h"
 #include "transfer/messages.h"
 #include "transfer/worker_thread.h"
 
@@ -22,8 +23,9 @@ struct DownloadTerms {
   bool exactSize = false;  // the body must be exactly expectedSize bytes, not merely as long
   // KindFile: SHA-256 of the content as 64 lower-case hex digits, "" when unknown. With it the
   // body is hashed as it is written, a mismatch fails the run with FileVerifyFailed (the
-  // ".update" file deleted), and a ".update" file shorter than expectedSize left by an earlier
-  // run is continued rather than fetched again.
+  // ".update" file deleted), and a ".update" file left by an earlier run is used: one of exactly
+  // expectedSize bytes that matches counts as arrived without a request (its bytes posted as
+  // progress), a shorter one is continued.
   std::string sha256;
   // KindFile without sha256 fails with FileVerifyFailed, unfetched.
   bool hashRequired = false;
@@ -61,6 +63,9 @@ class CInetFile : public WorkerThread {
   std::atomic<uint64_t> bytesReceived{0};
   uint64_t expectedSize = 0;  // 0: none announced
   DownloadTerms terms;
+  // What the last GET ran into when it failed, for the line of detail. The worker's until it posts
+  // its end.
+  HttpFailure failure;
 
  protected:
   void Run() override;

@@ -4,7 +4,7 @@
 
 namespace {
 
-// Rows 1 to 10; index 0 is unused (success has no text of its own).
+// Rows 1 to 11; index 0 is unused (success has no text of its own).
 const TextId kTexts[] = {
     TextId::kTransferDefault,
     TextId::kTransferUrlParseFailed,
@@ -17,12 +17,13 @@ const TextId kTexts[] = {
     TextId::kTransferCancelled,
     TextId::kTransferBadUrl,
     TextId::kTransferFileVerifyFailed,
+    TextId::kTransferTlsFailed,
 };
 
 }  // namespace
 
 const char* ErrorTextFor(int code) {
-  if (code >= UrlParseFailed && code <= FileVerifyFailed) {
+  if (code >= UrlParseFailed && code <= TlsFailed) {
     return Text(kTexts[code]);
   }
   return Text(TextId::kTransferDefault);

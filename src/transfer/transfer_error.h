@@ -13,6 +13,7 @@ enum TransferError : int {
   Cancelled = 8,
   BadUrl = 9,
   FileVerifyFailed = 10,  // the body is not the content its manifest hash names
+  TlsFailed = 11,         // the server's certificate was refused, or TLS itself failed
 };
 
 // The message text of a code in the process's language; every code without a row of its own

@@ -1,7 +1,9 @@
 #include <winsock2.h>
 
+#include "platform/file_system.h"
 #include "transfer/http_download.h"
 #include "transfer/transfer_library.h"
+#include "transfer/trusted_roots.h"
 #include "transfer/wininet_session.h"
 
 bool InitializeTransfers() {
@@ -19,4 +21,25 @@ bool InitializeTransfers() {
 void ShutdownTransfers() {
   CloseKeptConnections();
   WSACleanup();
+}
+
+bool SetTrustedRootsFile(const std::string& path) {
+  std::string text;
+  std::vector<std::string> blocks;
+  if (!path.empty()) {
+    if (!ReadWholeFile(path, text)) {
+      return false;
+    }
+    blocks = PemCertificateBlocks(text);
+    if (blocks.empty()) {
+      return false;
+    }
+  }
+  if (!UseTrustedRoots(blocks)) {
+    return false;
+  }
+  // A kept connection was verified against the roots it was made with.
+  CloseKeptConnections();
+  SetTrustedRootsPath(path);
+  return true;
 }

@@ -18,6 +18,10 @@ class PlatformDisk final : public DiskInterface {
                         bool executable) override {
     return InstallFile(downloaded, target, executable);
   }
+  InstallResult CheckInstall(const std::string& downloaded, const std::string& target) override {
+    return ::CheckInstall(downloaded, target);
+  }
+  bool FlushFiles(const std::vector<std::string>& paths) override { return ::FlushFiles(paths); }
 };
 
 }  // namespace

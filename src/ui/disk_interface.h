@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/install_file.h"
 
@@ -23,6 +24,10 @@ class DiskInterface {
   // Puts downloaded in the place of target (see InstallFile).
   virtual InstallResult Install(const std::string& downloaded, const std::string& target,
                                 bool executable) = 0;
+  // What Install can tell before it changes anything (see CheckInstall).
+  virtual InstallResult CheckInstall(const std::string& downloaded, const std::string& target) = 0;
+  // Puts the files' data on the disk together (see FlushFiles).
+  virtual bool FlushFiles(const std::vector<std::string>& paths) = 0;
 };
 
 // The platform's file system.

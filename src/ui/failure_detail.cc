@@ -44,8 +44,18 @@ std::string TransferDetail(const CInetFile& transfer, uint32_t code) {
                                  : TextId::kDetailVerify),
                         url.c_str());
     default:
-      return FormatText(Text(TextId::kDetailTransfer), url.c_str(), ErrorTextFor(code));
+      break;
   }
+  // The HTTP layer's own account when it has one: the URL it last asked for (redirects
+  // followed), the status or its words.
+  const HttpFailure& failure = transfer.failure;
+  const std::string asked = failure.url.empty() ? url : DisplayText(failure.url);
+  if (failure.httpStatus != 0) {
+    return FormatText(Text(TextId::kDetailHttpStatus), asked.c_str(), failure.httpStatus);
+  }
+  const std::string reason = failure.reason.empty() ? ErrorTextFor(code) : failure.reason;
+  return FormatText(Text(code == TlsFailed ? TextId::kDetailTls : TextId::kDetailTransfer),
+                    asked.c_str(), reason.c_str());
 }
 
 std::string UnusableListDetail(const std::string& url) {
@@ -55,7 +65,8 @@ std::string UnusableListDetail(const std::string& url) {
 std::string SignatureDetail(const CInetFile& signature, uint32_t code, SignatureCheck check,
                             const MinisignPublicKey& key, const std::string& signatureText) {
   if (code == FileRequestFailed) {
-    return FormatText(Text(TextId::kDetailNoSignature), DisplayText(signature.url).c_str(), 0L);
+    return FormatText(Text(TextId::kDetailNoSignature), DisplayText(signature.url).c_str(),
+                      signature.failure.httpStatus);
   }
   if (code != TransferOk) {
     return TransferDetail(signature, code);

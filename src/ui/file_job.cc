@@ -2,10 +2,8 @@
 
 #include <utility>
 
-#include "base/install_names.h"
 #include "transfer/inet_file.h"
 #include "transfer/url_path.h"
-#include "ui/disk_interface.h"
 
 namespace {
 
@@ -33,7 +31,3 @@ FileJob::FileJob(CatalogueEntry entry, const std::string& serverUrl, const std::
                  bool hashRequired, MessageTarget& notifyWindow, TransferStarter& starter)
     : TransferJob(FileTransfer(entry, serverUrl, serverName, hashRequired, notifyWindow), starter),
       entry_(std::move(entry)) {}
-
-InstallResult FileJob::Install(DiskInterface& disk) const {
-  return disk.Install(UpdatePathOf(entry_.localPath), entry_.localPath, entry_.executable);
-}

@@ -1,13 +1,15 @@
 #include "ui/installation_store.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/install_names.h"
 #include "catalogue/minisign.h"
+#include "platform/crash_point.h"
 #include "ui/disk_interface.h"
 
 InstallationStore::InstallationStore(std::string moduleDirectory, DiskInterface& disk)
-    : moduleDirectory_(std::move(moduleDirectory)), disk_(disk), record_(moduleDirectory_) {}
+    : moduleDirectory_(std::move(moduleDirectory)), disk_(disk) {}
 
 std::string InstallationStore::PathOf(const std::string& name) const {
   return moduleDirectory_ + "/" + name;
@@ -42,41 +44,82 @@ int64_t InstallationStore::AcceptedTimestamp() {
   return seconds;
 }
 
-void InstallationStore::BeginRecord(FileCatalogue& local) {
-  std::string text;
-  if (!disk_.Read(PathOf(kProgressRecordName), text)) {
-    text.clear();
+CommitResult InstallationStore::Commit(CommitJournal journal,
+                                       std::vector<CommitFailure>& failures) {
+  // What can be told beforehand fails the run with nothing put in place: once the journal is
+  // written, the renames can only go forward.
+  std::vector<std::string> arrived;
+  arrived.reserve(journal.files.size());
+  for (const CatalogueEntry& file : journal.files) {
+    arrived.push_back(UpdatePathOf(file.localPath));
+    const InstallResult check = disk_.CheckInstall(arrived.back(), file.localPath);
+    if (check != InstallResult::kInstalled) {
+      failures.push_back(CommitFailure{file.name, check});
+    }
   }
-  record_.Begin(local, text);
+  if (!failures.empty()) {
+    return CommitResult::kNotStarted;
+  }
+  // The journal must never name a file whose data a power cut could still take.
+  if (!disk_.FlushFiles(arrived)) {
+    return CommitResult::kNotStarted;
+  }
+  CrashPoint();
+  if (!disk_.Replace(PathOf(kCommitJournalName), CommitJournalText(journal))) {
+    return CommitResult::kNotStarted;
+  }
+  return Apply(journal, failures);
 }
 
-void InstallationStore::Installed(const CatalogueEntry& entry) {
-  flushes_.Note(entry.localPath);
-  record_.Installed(entry);
+bool InstallationStore::CommitPending() {
+  return disk_.Exists(PathOf(kCommitJournalName));
 }
 
-bool InstallationStore::RecordPresent() {
-  return disk_.Exists(PathOf(kProgressRecordName));
+CommitResult InstallationStore::FinishCommit(std::vector<CommitFailure>& failures) {
+  std::string text;
+  if (!CommitPending()) {
+    return CommitResult::kDone;
+  }
+  CommitJournal journal;
+  if (!disk_.Read(PathOf(kCommitJournalName), text) ||
+      !ReadCommitJournal(moduleDirectory_, text, journal)) {
+    return CommitResult::kUnfinished;  // written whole or not at all: not ours, or unreadable
+  }
+  return Apply(journal, failures);
 }
 
-bool InstallationStore::SaveProgress() {
-  flushes_.FlushAll();  // the renames the record claims last first
-  return !record_.HasNews() || disk_.Replace(PathOf(kProgressRecordName), record_.Merged());
-}
-
-bool InstallationStore::SaveServerManifest(const std::string& manifestText,
-                                           const std::string& signatureText) {
-  // The signature goes first: a crash after it leaves the old manifest under a floor raised to a
-  // release whose files are all in place, which refuses only older releases; the other way round
-  // the new files would stand under the old floor, open to a replay of the release they replaced.
-  // The record goes next: a crash before the manifest is saved then leaves the old manifest
-  // alone, which has files fetched again but never skips one wrongly. A record that cannot be
-  // deleted would outlive the manifest it completes, so the manifest is not saved either.
-  // Replaced whole or not at all: a full disk must not leave a cut manifest behind. The renames
-  // it claims last before it does.
-  flushes_.FlushAll();
-  return SaveAcceptedSignature(signatureText) && DropRecord() &&
-         disk_.Replace(PathOf(kManifestName), manifestText);
+CommitResult InstallationStore::Apply(const CommitJournal& journal,
+                                      std::vector<CommitFailure>& failures) {
+  FolderFlushes flushes;
+  for (const CatalogueEntry& file : journal.files) {
+    const std::string arrived = UpdatePathOf(file.localPath);
+    flushes.Note(file.localPath);
+    const InstallResult result = disk_.Install(arrived, file.localPath, file.executable);
+    // Its ".update" gone while the file stands: renamed before a kill. Without either, the file
+    // is lost and the journal stays.
+    const bool renamedBefore = result == InstallResult::kRenameFailed && !disk_.Exists(arrived) &&
+                               disk_.Exists(file.localPath);
+    if (result != InstallResult::kInstalled && !renamedBefore) {
+      failures.push_back(CommitFailure{file.name, result});
+    }
+  }
+  // The renames last before the manifest claims them. The signature goes before the manifest: a
+  // crash between the two leaves the old manifest under a floor raised to a release whose files
+  // are all in place, which refuses only older releases; the other way round the new files would
+  // stand under the old floor, open to a replay of the release they replaced. Each is replaced
+  // whole or not at all.
+  flushes.FlushAll();
+  if (!failures.empty() || !SaveAcceptedSignature(journal.signatureText) ||
+      !disk_.Replace(PathOf(kManifestName), journal.manifestText)) {
+    return CommitResult::kUnfinished;
+  }
+  // What an older version recorded of its failed runs describes files this manifest now covers.
+  disk_.Remove(PathOf(kProgressRecordName));
+  if (!disk_.Remove(PathOf(kCommitJournalName))) {
+    return CommitResult::kUnfinished;
+  }
+  CrashPoint();
+  return CommitResult::kDone;
 }
 
 bool InstallationStore::SaveAcceptedSignature(const std::string& signatureText) {
@@ -86,10 +129,4 @@ bool InstallationStore::SaveAcceptedSignature(const std::string& signatureText) 
   const std::string path = PathOf(kSignatureName);
   std::string kept;
   return (disk_.Read(path, kept) && kept == signatureText) || disk_.Replace(path, signatureText);
-}
-
-bool InstallationStore::DropRecord() {
-  record_.Clear();
-  const std::string path = PathOf(kProgressRecordName);
-  return disk_.Remove(path) || !disk_.Exists(path);
 }

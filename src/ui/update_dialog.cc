@@ -14,12 +14,8 @@ UpdateDialog::UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, Update
       scheduler_(settings_.connections, ServerRefused, run_) {}
 
 UpdateDialog::~UpdateDialog() {
+  // Closed in the middle of a run: nothing is put in place, what did arrive stays for the next.
   scheduler_.DeleteAll();
-  // Closed in the middle of a run: what did arrive need not be fetched again. A check wrote
-  // nothing and writes nothing.
-  if (!settings_.checkOnly) {
-    store_.SaveProgress();
-  }
 }
 
 bool UpdateDialog::OnInitDialog() {

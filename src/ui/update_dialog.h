@@ -32,8 +32,8 @@ class UpdateDialog : public UpdateView::Listener {
   UpdateDialog(UpdateView& view, MessageTarget& notifyWindow, UpdateSettings settings,
                Launcher& launcher, TransferStarter& starter = RealStarter(),
                DiskInterface& disk = RealDisk());
-  // Deletes every task (the running ones are cancelled and joined, temporary files removed),
-  // then keeps what a run that did not finish put in place.
+  // Deletes every task (the running ones are cancelled and joined, temporary files removed); what
+  // arrived stays under its ".update" name.
   ~UpdateDialog() override;
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;

@@ -1,5 +1,6 @@
 #include "ui/update_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <utility>
@@ -26,6 +27,7 @@
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
+constexpr uint64_t kWholeRun = 100;  // percent
 
 int64_t SecondsSince1970() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -186,6 +188,15 @@ void UpdateRun::StartManifestFetch() {
   if (server == nullptr) {
     return;
   }
+  // A run stopped while it put its files in place is completed first (start-up tried already): a
+  // new run over a mix could leave one for good.
+  std::vector<CommitFailure> failures;
+  if (store_.CommitPending() && store_.FinishCommit(failures) != CommitResult::kDone) {
+    ReportCommitFailures(failures);
+    Status(Text(TextId::kUpdateFinishedWithErrors));
+    Log(Text(TextId::kUpdateFinishedWithErrors), 0);
+    return;
+  }
   remoteCatalogue_.Clear();
   seams_.view.FileProgress(0);
   seams_.view.RunProgress(0);
@@ -272,7 +283,6 @@ const char* UpdateRun::SignatureRefusal(int64_t timestamp, int64_t floor) const 
 }
 
 void UpdateRun::Plan(const std::string& serverName, FileCatalogue& local) {
-  store_.BeginRecord(local);
   if (!remoteCatalogue_.LoadText(manifestText_)) {
     seams_.view.ShowMessage(Text(TextId::kManifestUnloadable));
     if (const ServerEntry* server = SelectedServer()) {
@@ -296,12 +306,7 @@ void UpdateRun::Plan(const std::string& serverName, FileCatalogue& local) {
   }
   if (fileCount == 0) {
     Log(Text(TextId::kUpToDate), 0);
-    // Earlier runs' files complete the installation: the server's manifest now describes it.
-    // Nothing was put in place by this run, so a failure here keeps a true picture.
-    const bool saved = store_.RecordPresent()
-                           ? store_.SaveServerManifest(manifestText_, signatureText_)
-                           : store_.SaveAcceptedSignature(signatureText_);
-    if (!saved) {
+    if (!store_.SaveAcceptedSignature(signatureText_)) {
       Log(Text(TextId::kSaveFailed), 0);
     }
     FinishRun();
@@ -332,63 +337,68 @@ void UpdateRun::QueueFiles(const std::string& serverName) {
 
 void UpdateRun::FileArrived(FileJob& job, uint32_t code) {
   --filesLeft_;
+  const std::string name = DisplayText(job.entry().name);
   if (code != TransferOk) {
     fileFailed_ = true;
-    Log(FormatText(Text(TextId::kFileFailed), DisplayText(job.entry().name).c_str(), code), code);
+    Log(FormatText(Text(TextId::kFileFailed), name.c_str(), code), code);
     Log(TransferDetail(job.transfer(), code), 0);
   } else {
-    CrashPoint();  // crash tests: the download is whole, the old file still in place
-    FinishFile(job);
+    CrashPoint();  // crash tests: the download is whole, nothing is in place yet
+    arrived_.push_back(job.entry());
+    Status(FormatText(Text(TextId::kFileDownloaded), name.c_str()));
   }
   if (filesLeft_ == 0) {
     FilesDone();
   }
 }
 
-void UpdateRun::FinishFile(FileJob& job) {
-  const char* failure = nullptr;
-  switch (job.Install(seams_.disk)) {
-    case InstallResult::kInstalled:
-      break;
-    case InstallResult::kDeleteFailed:
-      failure = Text(TextId::kDeleteFailed);
-      break;
-    case InstallResult::kRenameFailed:
-      failure = Text(TextId::kRenameFailed);
-      break;
-  }
-  const std::string name = DisplayText(job.entry().name);
-  if (failure != nullptr) {
-    // The old file (or none) stays and the download keeps its ".update" name: the installation
-    // is not what the server's manifest says, so the run must not end as if it were.
-    fileFailed_ = true;
-    Log(FormatText(failure, name.c_str()), 0);
+void UpdateRun::FilesDone() {
+  CommitJournal journal;
+  journal.files.swap(arrived_);
+  // A failed run puts nothing in place: what arrived stays verified under its ".update" name, and
+  // the next run takes it without fetching it again.
+  if (fileFailed_) {
+    Status(Text(TextId::kUpdateFinishedWithErrors));
+    Log(Text(TextId::kUpdateFinishedWithErrors), 0);
     return;
   }
-  store_.Installed(job.entry());
-  Status(FormatText(Text(TextId::kFileDownloaded), name.c_str()));
+  journal.manifestText = manifestText_;
+  journal.signatureText = signatureText_;
+  std::vector<CommitFailure> failures;
+  const CommitResult result = store_.Commit(std::move(journal), failures);
+  if (result == CommitResult::kNotStarted || !failures.empty()) {
+    ReportCommitFailures(failures);
+    Status(Text(TextId::kUpdateFinishedWithErrors));
+    Log(Text(TextId::kUpdateFinishedWithErrors), 0);
+    return;
+  }
+  Status(Text(TextId::kUpdateFinished));
+  Log(Text(TextId::kUpdateFinished), 0);
+  if (result == CommitResult::kDone) {
+    FinishRun();
+  } else {
+    Log(Text(TextId::kSaveFailed), 0);  // every file is in place; the next start saves the rest
+  }
 }
 
-void UpdateRun::FilesDone() {
-  if (!fileFailed_) {
-    Status(Text(TextId::kUpdateFinished));
-    Log(Text(TextId::kUpdateFinished), 0);
-    if (store_.SaveServerManifest(manifestText_, signatureText_)) {
-      FinishRun();
-    } else {
-      Log(Text(TextId::kSaveFailed), 0);
-    }
-    return;
+void UpdateRun::ReportCommitFailures(const std::vector<CommitFailure>& failures) {
+  for (const CommitFailure& failure : failures) {
+    const char* format =
+        Text(failure.result == InstallResult::kDeleteFailed ? TextId::kDeleteFailed
+                                                            : TextId::kRenameFailed);
+    Log(FormatText(format, DisplayText(failure.name).c_str()), 0);
   }
-  // The next run fetches only what is still missing.
-  if (!store_.SaveProgress()) {
+  if (failures.empty()) {
     Log(Text(TextId::kSaveFailed), 0);
   }
-  Status(Text(TextId::kUpdateFinishedWithErrors));
-  Log(Text(TextId::kUpdateFinishedWithErrors), 0);
 }
 
 void UpdateRun::FinishRun() {
+  // Whatever was counted on the way, a finished run is whole.
+  seams_.view.RunProgress(static_cast<int>(kWholeRun));
+  if (totalBytes_ > 0) {
+    seams_.view.ChunksArrived(0, static_cast<int64_t>(kWholeRun));
+  }
   seams_.view.Finished();
   finished_ = true;
   if (!settings_.exec.empty()) {
@@ -453,9 +463,10 @@ void UpdateRun::ChunksArrived(const CInetFile& transfer, uint32_t wParam, size_t
   if (static_cast<int>(HighWord(wParam)) == KindFile) {
     bytesDone_ += static_cast<uint64_t>(LowWord(wParam)) * copies;
     if (totalBytes_ > 0) {
-      const uint64_t percent = Percent(bytesDone_, totalBytes_);
+      // A continued file fetched whole once more after all counts twice: never past the whole.
+      const uint64_t percent = std::min(Percent(bytesDone_, totalBytes_), kWholeRun);
       seams_.view.RunProgress(BarPosition(percent));
-      runPercent = static_cast<int64_t>(percent > INT64_MAX ? INT64_MAX : percent);
+      runPercent = static_cast<int64_t>(percent);
     }
   }
   seams_.view.ChunksArrived(copies, runPercent);

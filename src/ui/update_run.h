@@ -6,7 +6,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "catalogue/catalogue_entry.h"
 #include "catalogue/file_catalogue.h"
 #include "transfer/server_list.h"
 #include "ui/task_scheduler.h"
@@ -17,6 +19,7 @@ class CInetFile;
 class DiskInterface;
 class FileJob;
 class InstallationStore;
+struct CommitFailure;
 class Launcher;
 class MessageTarget;
 class TransferStarter;
@@ -35,7 +38,9 @@ class RunCatalogue : public FileCatalogue {
 };
 
 // An update run's steps in the order they happen: the server list, the user's (or the automatic)
-// choice, the manifest, its signature, the plan, one job per file, the run's end. Each transfer
+// choice, the manifest, its signature, the plan, one job per file, the run's end, which puts every
+// file in place at once or none (a commit that could not be completed is completed before another
+// run starts). Each transfer
 // it starts carries the step that takes its end; the scheduler decides when that is. It tells the
 // view what happened and keeps what lives beside the application in the store. A check
 // (settings.checkOnly) takes every server of the list in turn up to its plan and ends. Window's
@@ -105,10 +110,10 @@ class UpdateRun : public TaskScheduler::Observer {
   // One job per file of the plan, in the plan's order.
   void QueueFiles(const std::string& serverName);
   void FileArrived(FileJob& job, uint32_t code);
-  // Puts one arrived file in place; a file that cannot be is a failed file.
-  void FinishFile(FileJob& job);
-  // The last file has been acted on.
+  // The last file has been acted on: all of them go in place, or none.
   void FilesDone();
+  // Tells the files a commit could not put in place, or that it could not save, when none.
+  void ReportCommitFailures(const std::vector<CommitFailure>& failures);
   void FinishRun();
   // A server's manifest was taken as far as its plan (works) or failed before: a check moves on
   // to the next server, or ends after the last; a run waits for the user.
@@ -137,7 +142,8 @@ class UpdateRun : public TaskScheduler::Observer {
   std::string manifestText_;   // the server's manifest as it arrived, saved at a clean end
   std::string signatureText_;  // the signature manifestText_ was accepted with, if any
   uint32_t filesLeft_ = 0;     // file jobs queued and not yet acted on
-  uint64_t totalBytes_ = 0;    // 64-bit: runs of 4 GiB and more count right
+  std::vector<CatalogueEntry> arrived_;  // files of this run whole under their ".update" names
+  uint64_t totalBytes_ = 0;              // 64-bit: runs of 4 GiB and more count right
   uint64_t bytesDone_ = 0;
   bool fileFailed_ = false;
   bool choiceEnabled_ = true;

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "catalogue/file_catalogue.h"
-#include "catalogue/progress_record.h"
 #include "catalogue_fixture.h"
 
 namespace {
@@ -186,39 +185,5 @@ INSTANTIATE_TEST_SUITE_P(Cases, MarkChangedTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<CompareCase>& info) {
                            return std::string(info.param.what);
                          });
-
-// The progress record's entries stand in for the local manifest's entries of the same paths.
-TEST_F(CatalogueTest, RecordedEntriesTakeTheLocalManifestsPlace) {
-  FileCatalogue server(App());
-  FileCatalogue local(App());
-  // clang-format off
-  ASSERT_TRUE(LoadText(server, ManifestText({{"d/same", 3, 2}, {"d/resized", 3, 2}, {"d/higher", 3, 2},
-      {"d/lower", 3, 2}, {"/Lodestar._exe", 900, 13}, {"d/twice", 3, 2}, {"d/twice", 3, 2},
-      Hashed("d/rebuilt", 'a'), Hashed("d/kept", 'a')}), "s"));
-  ASSERT_TRUE(LoadText(local, ManifestText({{"d/same", 5, 1}, {"d/higher", 3, 2}, {"d/twice", 3, 2},
-      {"/Lodestar._exe", 900, 12}, Hashed("d/rebuilt", 'a'), Hashed("d/kept", 'b')}), "l"));
-  // The record's entries are written as a failed run saves them.
-  FileCatalogue installed(App());
-  ASSERT_TRUE(LoadText(installed, ManifestText({{"D/SAME", 3, 2}, {"d/resized", 3, 2},
-      {"d/higher", 3, 3}, {"d/lower", 3, 1}, {"/lodestar._EXE", 900, 13}, {"d/twice", 3, 2},
-      Hashed("d/rebuilt", 'b'), Hashed("d/kept", 'a')}), "r"));
-  // clang-format on
-  ProgressRecord failedRun(App());
-  for (const CatalogueEntry& entry : installed.Entries()) {
-    failedRun.Installed(entry);
-  }
-  const std::string recordText = failedRun.Merged();
-  for (std::string name : {"same", "resized", "higher", "lower", "twice", "rebuilt", "kept"}) {
-    MakeFileOfSize(App() + "d/" + name, name == "resized" ? 4 : 3);
-  }
-  ProgressRecord(App()).Begin(local, recordText);
-  server.MarkChanged(local);
-  std::vector<std::string> planned;
-  for (const CatalogueEntry& entry : server.Entries()) {
-    planned.push_back(entry.remotePath);
-  }
-  EXPECT_EQ(planned, (std::vector<std::string>{"d/resized.txt", "d/higher.txt", "d/lower.txt",
-                                               "d/twice.txt", "d/rebuilt.txt"}));
-}
 
 }  // namespace

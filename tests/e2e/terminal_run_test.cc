@@ -15,6 +15,7 @@
 #include "terminal_run.h"
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -58,11 +59,12 @@ TEST_F(TerminalRun, FailedFileKeepsTheOldManifestAndARerunCompletes) {
 
   RunResult failed = Run();
   EXPECT_EQ(failed.status, 1);
-  EXPECT_THAT(failed.log,
-              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
-                          "正在连接：Main", "获取更新文件列表成功：Main",
-                          "需更新文件总数: 3, 文件总长度: 3 KB",
-                          "下载文件失败 [readme.txt], 错误代码 [6]", kFailedRun));
+  EXPECT_THAT(
+      failed.log,
+      ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
+                  "正在连接：Main", "获取更新文件列表成功：Main",
+                  "需更新文件总数: 3, 文件总长度: 3 KB", "下载文件失败 [readme.txt], 错误代码 [6]",
+                  EndsWith("/readme.txt.txt：服务器返回 HTTP 404"), kFailedRun));
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), "\"paths\":[]\n");
   EXPECT_FALSE(FileExists(app_.File("launched.txt")));
 

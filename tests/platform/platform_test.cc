@@ -106,6 +106,13 @@ TEST_F(FileSystem, FoldersAndExecutablesThatAreNot) {
   EXPECT_TRUE(FlushFolder(dir_.path()));
   EXPECT_TRUE(FlushFolderOf(dir_.File("any")));
   EXPECT_FALSE(FlushFolder(dir_.File("missing")));
+  EXPECT_FALSE(FlushFiles({dir_.File("missing")}));
+  // What an install can tell before it changes anything.
+  WriteFileBytes(dir_.File("arrived"), "x");
+  EXPECT_EQ(CheckInstall(dir_.File("arrived"), dir_.File("new")), InstallResult::kInstalled);
+  EXPECT_EQ(CheckInstall(dir_.File("arrived"), dir_.path()), InstallResult::kDeleteFailed);
+  EXPECT_EQ(CheckInstall(dir_.File("missing"), dir_.File("new")), InstallResult::kRenameFailed);
+  EXPECT_EQ(CheckInstall(dir_.path(), dir_.File("new")), InstallResult::kRenameFailed);
   EXPECT_FALSE(IsExecutableFile(dir_.path()));
   EXPECT_FALSE(IsExecutableFile(dir_.File("missing")));
 }
@@ -141,8 +148,8 @@ TEST_F(FileSystem, NamesBeyondAsciiRoundTripAndTargetsAreReplaced) {
     std::FILE* file = OpenFile(downloaded, "wb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(std::fwrite("new file", 1, 8, file), 8u);
-    EXPECT_TRUE(FlushFileData(file));
     std::fclose(file);
+    EXPECT_TRUE(FlushFiles({downloaded, target}));
     ASSERT_TRUE(ResizeFile(downloaded, 3));
     file = OpenFile(downloaded, "r+b");
     ASSERT_NE(file, nullptr);

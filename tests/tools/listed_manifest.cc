@@ -1,6 +1,7 @@
 #include "listed_manifest.h"
 
 #include <gtest/gtest.h>
+#include <zstd.h>
 
 #include "json/json_value.h"
 #include "support/temp_dir.h"
@@ -40,8 +41,33 @@ std::map<std::string, ListedFile> ReadManifest(const std::string& path, std::str
         return value != nullptr ? *value : std::string();
       };
       std::string name = folder.key.empty() ? member.key : folder.key + "/" + member.key;
-      files[name] = ListedFile{text("l"), text("v"), text("d"), text("x"), text("h")};
+      ListedFile& file = files[name];
+      file = ListedFile{text("l"), text("v"), text("d"), text("x"), text("h"), text("z"), {}};
+      if (const JsonArray* patches = asArray(object->find("p"))) {
+        for (JsonCursor patch = patches->members(); patch.hasNext();) {
+          JsonMember member = patch.next();
+          const JsonString* length = member.value != nullptr && member.value->kind() == kJsonString
+                                         ? static_cast<const JsonString*>(member.value)
+                                         : nullptr;
+          file.p.emplace_back(member.key, length != nullptr ? length->text : "");
+        }
+      }
     }
   }
   return files;
+}
+
+std::string Unzstd(const std::string& frame, const std::string& reference) {
+  const unsigned long long size = ZSTD_getFrameContentSize(frame.data(), frame.size());
+  if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN) {
+    return "(not a frame)";
+  }
+  ZSTD_DCtx* context = ZSTD_createDCtx();
+  ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, 31);
+  ZSTD_DCtx_refPrefix(context, reference.data(), reference.size());
+  std::string content(size, '\0');
+  size_t got =
+      ZSTD_decompressDCtx(context, content.data(), content.size(), frame.data(), frame.size());
+  ZSTD_freeDCtx(context);
+  return ZSTD_isError(got) || got != size ? "(not a frame)" : content;
 }

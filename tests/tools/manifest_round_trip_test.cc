@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 #include <string>
 
 #include "catalogue/file_catalogue.h"
@@ -63,6 +64,61 @@ TEST(ManifestRoundTrip, ClientsLoadExactlyThePublishedFiles) {
   EXPECT_EQ(loaded, release);
   // Loading creates the folders the manifest names below the client.
   EXPECT_TRUE(FileExists(scratch.File("client/plugins/net/deeper:still")));
+}
+
+// Compressed copies and patches add keys that clients before them ignore: the catalogue and its
+// comparison make of a manifest with them exactly what they make of it without.
+TEST(ManifestRoundTrip, TheKeysOfCompressedCopiesAndPatchesChangeNothingForClients) {
+  TempDir scratch;
+  PublishOptions options;
+  options.appDir = scratch.File("app");
+  options.outDir = scratch.File("out");
+  const std::string text = "line of text\n";
+  std::string big;
+  for (int i = 0; i < 2000; ++i) {
+    big += text + std::to_string(i);
+  }
+  WriteTestFile(scratch.File("app/same.txt"), big);
+  WriteTestFile(scratch.File("app/lib/grows.txt"), big);
+  WriteTestFile(scratch.File("app/run.sh"), big, 0755);
+  Publish(options);
+  const std::string first = ReadFileBytes(scratch.File("out/version.txt"));
+  WriteTestFile(scratch.File("app/lib/grows.txt"), big + "more");
+  WriteTestFile(scratch.File("app/run.sh"), "#!/bin/sh\n" + big, 0755);
+  Publish(options);
+  const std::string served = ReadFileBytes(scratch.File("out/version.txt"));
+  ASSERT_THAT(served, ::testing::HasSubstr("\"z\":\""));
+  ASSERT_THAT(served, ::testing::HasSubstr("\"p\":[\""));
+  ASSERT_THAT(served, ::testing::HasSubstr("\"earlier\":\""));
+  std::string plain =
+      std::regex_replace(served, std::regex(",\"(p\":\\[[^\\]]*\\]|z\":\"[0-9]+\")"), "");
+  plain = std::regex_replace(plain, std::regex(",\"earlier\":\"[0-9a-f]+\""), "");
+  ASSERT_NE(plain, served);
+  ASSERT_THAT(plain, ::testing::Not(::testing::HasSubstr("\"z\"")));
+
+  auto describe = [&](const std::string& manifest) {
+    // The release's folder stands for an installation of it: its files on disk are the new ones.
+    FileCatalogue catalogue(scratch.File("app/"));
+    FileCatalogue local(scratch.File("app/"));
+    EXPECT_TRUE(catalogue.LoadText(manifest));
+    EXPECT_TRUE(local.LoadText(first));
+    std::string listed;
+    for (const CatalogueEntry& e : catalogue.Entries()) {
+      listed += e.name + "|" + std::to_string(e.length) + "|" + std::to_string(e.version) + "|" +
+                e.localPath + "|" + e.remotePath + "|" + e.hash + "|" +
+                std::to_string(e.executable) + "\n";
+    }
+    listed += "timestamp " + std::to_string(catalogue.HeadTimestamp()) + "\n";
+    uint32_t changed = catalogue.MarkChanged(local);
+    listed += "changed " + std::to_string(changed) + ", " +
+              std::to_string(catalogue.TotalLength()) + " bytes\n";
+    for (const CatalogueEntry& e : catalogue.Entries()) {
+      listed += e.remotePath + (e.needsDownload ? " fetched\n" : " kept\n");
+    }
+    return listed;
+  };
+  EXPECT_EQ(describe(served), describe(plain));
+  EXPECT_THAT(describe(served), ::testing::HasSubstr("changed 2"));
 }
 
 // The client's reader gives back exactly the values an installation's Lodestar.cfg was written

@@ -10,10 +10,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <random>
+#include <set>
 #include <stdexcept>
 
 #include "catalogue/minisign.h"
 #include "listed_manifest.h"
+#include "platform/crypto.h"
 #include "publish/previous_release.h"
 #include "publish/publish_error.h"
 #include "publish/signing/minisign_signing.h"
@@ -55,9 +58,35 @@ class PublisherTest : public ::testing::Test {
     return found == files.end() ? "(absent)" : found->second.v;
   }
 
+  // The names below _lodestar/ in the output folder.
+  std::set<std::string> DeltaObjects() const {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(Out("_lodestar"), error)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
   TempDir scratch_;
   std::string log_;
 };
+
+std::string Sha256Of(const std::string& content) {
+  Sha256 digest;
+  digest.Update(content.data(), content.size());
+  return digest.HexDigest();
+}
+
+// Bytes that do not compress, the same for the same seed.
+std::string Noise(size_t length, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(length, '\0');
+  for (char& byte : bytes) {
+    byte = static_cast<char>(random());
+  }
+  return bytes;
+}
 
 TEST_F(PublisherTest, VersionsCarryOnAcrossPublishes) {
   WriteTestFile(App("keep.txt"), "same");
@@ -232,6 +261,16 @@ TEST_F(PublisherTest, RefusesReleasesItCannotPublishFaithfully) {
   EXPECT_THAT(failure(), HasSubstr("also a folder"));
   std::filesystem::remove_all(App("a.txt"));
 
+  // Compressed copies and patches live in _lodestar/ at the top, which clients and many servers
+  // match in any case.
+  WriteTestFile(App("sub/_lodestar/deeper"), "fine below the top");
+  for (const std::string& clash :
+       std::vector<std::string>{"_lodestar/x", "_LodeStar/y/z", "_lodestar"}) {
+    WriteTestFile(App(clash), "clash");
+    EXPECT_THAT(failure(), HasSubstr("keeps (in any case) for compressed copies")) << clash;
+    std::filesystem::remove_all(App(clash.substr(0, clash.find('/'))));
+  }
+
   WriteTestFile(App("back\\slash"), "x");
   EXPECT_THAT(failure(), HasSubstr("backslash"));
   std::filesystem::remove(App("back\\slash"));
@@ -280,6 +319,96 @@ TEST_F(PublisherTest, FailingBeforeTheFlipKeepsTheOldReleaseWhole) {
   EXPECT_FALSE(retry.recovered);
   EXPECT_EQ(Version("sub/change.txt"), "2");
   EXPECT_EQ(ReadFileBytes(Out("sub/change.txt.txt")), "version two!");
+}
+
+TEST_F(PublisherTest, CompressedCopiesAreListedWhereTheySaveFivePercent) {
+  const std::string text(20000, 'a');
+  struct Case {
+    std::string path;
+    std::string content;
+    bool listed;
+  };
+  const Case cases[] = {
+      {"text.txt", text, true},
+      {"noise.bin", Noise(20000, 1), false},
+      {"tenth.bin", Noise(18000, 2) + text.substr(0, 2000), true},
+      {"fiftieth.bin", Noise(19600, 3) + text.substr(0, 400), false},
+      {"empty", "", false},
+  };
+  for (const Case& c : cases) {
+    WriteTestFile(App(c.path), c.content);
+  }
+  Run();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    ListedFile file = Listed()[c.path];
+    // Kept either way, for patches to start from later.
+    std::string frame = ReadFileBytes(Out("_lodestar/" + file.h + ".zst.txt"));
+    EXPECT_EQ(Unzstd(frame), c.content);
+    EXPECT_EQ(file.z, c.listed ? std::to_string(frame.size()) : "");
+    if (c.listed) {
+      EXPECT_LE(frame.size() * 20, c.content.size() * 19);
+    }
+  }
+}
+
+TEST_F(PublisherTest, PatchesStartFromEachOfTheLastReleasesAndWhatNoneNamesIsPruned) {
+  // A file with an edit per version, which patches well, and one that never does.
+  auto data = [](int version) {
+    std::string content = Noise(40000, 7) + std::string(40000, 't');
+    content.replace(static_cast<size_t>(1000 * version), 9, "version " + std::to_string(version));
+    return content + std::string(static_cast<size_t>(version), '+');
+  };
+  for (size_t releases : {0, 1, 3}) {
+    SCOPED_TRACE("--patches " + std::to_string(releases));
+    std::filesystem::remove_all(Out(""));
+    std::vector<std::string> hashes;  // of data.bin, by version - 1
+    for (int version = 1; version <= 5; ++version) {
+      SCOPED_TRACE(version);
+      WriteTestFile(App("lib/data.bin"), data(version));
+      WriteTestFile(App("noise.bin"), Noise(30000, static_cast<unsigned>(version)));
+      PublishOptions options = Options();
+      options.deltas.patchReleases = releases;
+      Publish(options);
+      hashes.push_back(Sha256Of(data(version)));
+
+      ListedFile file = Listed()["lib/data.bin"];
+      std::vector<std::string> sources;
+      for (int earlier = version - 1; earlier >= 1 && version - earlier <= int(releases);
+           --earlier) {
+        sources.push_back(hashes[static_cast<size_t>(earlier - 1)]);
+      }
+      ASSERT_EQ(file.p.size(), sources.size());
+      for (size_t i = 0; i < sources.size(); ++i) {
+        EXPECT_EQ(file.p[i].first, sources[i]);
+        std::string patch =
+            ReadFileBytes(Out("_lodestar/" + sources[i] + "-" + file.h + ".zst.txt"));
+        EXPECT_EQ(file.p[i].second, std::to_string(patch.size()));
+        EXPECT_LT(patch.size(), std::stoul(file.z));
+        int from = version - 1 - static_cast<int>(i);
+        EXPECT_EQ(Sha256Of(Unzstd(patch, data(from))), file.h);
+      }
+      // A patch that saves nothing against the compressed copy or the file is not served.
+      EXPECT_TRUE(Listed()["noise.bin"].p.empty());
+
+      // Within reach: this release and the `releases` before it, with their kept manifests.
+      std::set<std::string> objects = DeltaObjects();
+      int oldest = std::max(1, version - static_cast<int>(releases));
+      for (int kept = 1; kept <= version; ++kept) {
+        EXPECT_EQ(objects.count(hashes[static_cast<size_t>(kept - 1)] + ".zst.txt"),
+                  kept >= oldest ? 1u : 0u)
+            << kept;
+      }
+      size_t manifests = std::count_if(objects.begin(), objects.end(), [](const std::string& n) {
+        return n.find(".version.txt") != std::string::npos;
+      });
+      EXPECT_EQ(manifests, std::min<size_t>(releases, static_cast<size_t>(version - 1)));
+    }
+  }
+  // Publishing again without a change keeps every earlier release within reach.
+  std::set<std::string> before = DeltaObjects();
+  Run();
+  EXPECT_EQ(DeltaObjects(), before);
 }
 
 TEST_F(PublisherTest, ListsTheSha256OfEveryFileNewOrUnchanged) {
@@ -402,9 +531,11 @@ TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
   Run();
   std::string manifest = ReadFileBytes(Out("version.txt"));
 
+  std::set<std::string> objects = DeltaObjects();
   WriteTestFile(App("data.txt"), "bbbb");
   WriteTestFile(App("fresh.txt"), "fresh");
   PublishAndDie(Options(), true);
+  EXPECT_NE(DeltaObjects(), objects);
   EXPECT_EQ(ReadFileBytes(Out("data.txt.txt")), "bbbb");  // the crash left the new copy served
   EXPECT_EQ(ReadFileBytes(Out("version.txt")), manifest);
 
@@ -413,6 +544,7 @@ TEST_F(PublisherTest, TheNextPublishRepairsOneThatDiedBeforeTheFlip) {
   EXPECT_EQ(ReadFileBytes(Out("data.txt.txt")), "aaaa");
   EXPECT_FALSE(FileExists(Out("fresh.txt.txt")));
   EXPECT_EQ(ReadFileBytes(Out("stay.txt.txt")), "stay");
+  EXPECT_EQ(DeltaObjects(), objects);
   EXPECT_FALSE(FileExists(Out(StagingArea::kFolderName)));
 
   // Had the copy stayed, the content comparison would have kept v1 for new content.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "publish/bucket_upload.h"
 #include "publish/publish_error.h"
 #include "publish/signing/minisign_signing.h"
@@ -150,7 +151,7 @@ TEST_F(UploadToStore, ClientsInstallFromTheStoreAndUnusedObjectsGoOneReleaseLate
   EXPECT_TRUE(Installed(v1));
   struct stat status {};
   EXPECT_TRUE(stat(Client("run.sh").c_str(), &status) == 0 && (status.st_mode & S_IXUSR) != 0);
-  EXPECT_TRUE(FileExists(Client("ran.txt")));
+  EXPECT_TRUE(WaitForFile(Client("ran.txt")));  // the client starts it and does not wait
 
   // v2: lib/old leaves, lib/x changes, lib/new comes. Clients in the middle of v1 still find
   // lib/old, also after a rerun.
@@ -184,6 +185,42 @@ TEST_F(UploadToStore, ClientsInstallFromTheStoreAndUnusedObjectsGoOneReleaseLate
                           "app/lib/new.txt", "app/version.txt", "app/version.txt.previous"));
   ASSERT_EQ(RunClient().status, 0);
   EXPECT_TRUE(Installed(v3));
+}
+
+// Compressed copies and patches go up with the copies, before the manifest; what only the
+// publisher needs stays local, and clients that fetch plain copies install as before.
+TEST_F(UploadToStore, CompressedCopiesAndPatchesGoUpBeforeTheManifest) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) {
+    text += "line " + std::to_string(i) + "\n";
+  }
+  Release v1 = {{"run.sh", "#!/bin/sh\n"}, {"lib/data.txt", text}};
+  Publish(v1);
+  ASSERT_EQ(Upload().status, 0);
+  Install();
+  Release v2 = v1;
+  v2["lib/data.txt"] = text + "more\n";
+  Publish(v2);
+  ChildResult second = Upload();
+  ASSERT_EQ(second.status, 0) << second.out;
+
+  auto hash = [](const std::string& content) {
+    Sha256 digest;
+    digest.Update(content.data(), content.size());
+    return digest.HexDigest();
+  };
+  const std::string copy = "_lodestar/" + hash(v2["lib/data.txt"]) + ".zst.txt";
+  const std::string patch = "_lodestar/" + hash(text) + "-" + hash(v2["lib/data.txt"]) + ".zst.txt";
+  std::map<std::string, std::string> objects = store_->Objects();
+  EXPECT_EQ(objects["app/" + copy], ReadFileBytes(Out() + "/" + copy));
+  EXPECT_EQ(objects["app/" + patch], ReadFileBytes(Out() + "/" + patch));
+  EXPECT_LT(second.out.find("sent     " + patch), second.out.find("sent     version.txt"));
+  for (const auto& [key, content] : objects) {
+    EXPECT_EQ(key.find(".version.txt"), std::string::npos) << key;
+  }
+  ChildResult updated = RunClient();
+  ASSERT_EQ(updated.status, 0) << updated.out;
+  EXPECT_TRUE(Installed(v2));
 }
 
 // SIGKILL at a random request of each upload of a chain of signed releases: a client that holds

@@ -193,7 +193,8 @@ TEST(ErrorTextFor, EachCodeHasItsTextAndOthersTheDefault) {
   EXPECT_STREQ(ErrorTextFor(Cancelled), "主动取消连接");
   EXPECT_STREQ(ErrorTextFor(BadUrl), "URL不正确");
   EXPECT_STREQ(ErrorTextFor(FileVerifyFailed), "文件校验失败");
-  for (int code : {0, 11, -1, 65535}) {
+  EXPECT_STREQ(ErrorTextFor(TlsFailed), "服务器证书无效, 请选择其他服务器进行尝试");
+  for (int code : {0, 12, -1, 65535}) {
     EXPECT_STREQ(ErrorTextFor(code), kDefault) << code;
   }
 }

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "ui/disk_interface.h"
 
-// The real disk, but for the calls a test makes fail: replacing or removing a file of a given
-// name. Test thread.
+// The real disk, but for the calls a test makes fail: replacing, removing or installing over a
+// file of a given name. Test thread.
 class FaultyDisk : public DiskInterface {
  public:
   std::string MakeTempFile() override { return RealDisk().MakeTempFile(); }
@@ -22,11 +23,19 @@ class FaultyDisk : public DiskInterface {
   bool Exists(const std::string& path) override { return RealDisk().Exists(path); }
   InstallResult Install(const std::string& downloaded, const std::string& target,
                         bool executable) override {
-    return RealDisk().Install(downloaded, target, executable);
+    return Named(target, failInstall) ? InstallResult::kDeleteFailed
+                                      : RealDisk().Install(downloaded, target, executable);
+  }
+  InstallResult CheckInstall(const std::string& downloaded, const std::string& target) override {
+    return RealDisk().CheckInstall(downloaded, target);
+  }
+  bool FlushFiles(const std::vector<std::string>& paths) override {
+    return RealDisk().FlushFiles(paths);
   }
 
   std::string failReplace;  // a file name; "" fails nothing
   std::string failRemove;
+  std::string failInstall;
 
  private:
   static bool Named(const std::string& path, const std::string& name) {

@@ -4,11 +4,18 @@
 #include <algorithm>
 
 #include "dialog_harness.h"
+#include "platform/crypto.h"
 #include "transfer/inet_file.h"
 
 using ::testing::ElementsAre;
 
 namespace {
+
+std::string Sha256Hex(const std::string& content) {
+  Sha256 hash;
+  hash.Update(content.data(), content.size());
+  return hash.HexDigest();
+}
 
 class Progress : public DialogHarness {};
 
@@ -83,6 +90,42 @@ TEST_F(Progress, PercentagesAreExactForLargeCounts) {
   size_t frames = view_.trayIcons.size();
   dialog_->OnTransferProgress(MakeTransferWParam(KindFile, 1024), nullptr);
   EXPECT_EQ(view_.trayIcons.size(), frames);
+}
+
+// What earlier runs left counts as arrived: a part continued with a Range request and a whole
+// verified ".update" taken without a request. The total bar and the tip reach 100% by the last
+// file's end, and never pass it.
+TEST_F(Progress, KeptPartsAndWholeKeptFilesCountTowardsTheTotal) {
+  PublishedFile a{"", "a.bin", std::string(40000, 'a')}, b{"", "b.bin", std::string(20000, 'b')};
+  a.hash = Sha256Hex(a.content);
+  b.hash = Sha256Hex(b.content);
+  Publish("/s1", {a, b});
+  SetServerList("S1|" + server_.Url("/s1") + "\n");
+  WriteFileBytes(AppFile("a.bin.update"), a.content.substr(0, 30000));
+  WriteFileBytes(AppFile("b.bin.update"), b.content);
+  int atLastEnd = -1;
+  beforeDispatch_ = [&](const PostedMessage& message, size_t) {
+    if (message.message == WM_TRANSFER_DONE && HighWord(message.wParam) == KindFile) {
+      atLastEnd = view_.totalBar.empty() ? -1 : view_.totalBar.back();
+    }
+  };
+  UpdateSettings settings = Settings();
+  settings.automatic = true;
+  ASSERT_TRUE(Open(settings));
+  ASSERT_TRUE(PumpUntilIdle());
+  ASSERT_TRUE(view_.ended);
+  EXPECT_EQ(ReadFileBytes(AppFile("a.bin")), a.content);
+  std::vector<std::string> fileRequests;
+  for (const LoopbackHttpServer::Request& request : server_.Requests()) {
+    if (request.path.find(".bin") != std::string::npos) {
+      fileRequests.push_back(request.path + " " + request.Header("Range"));
+    }
+  }
+  EXPECT_THAT(fileRequests, ElementsAre("/s1//a.bin.txt bytes=30000-"));
+  EXPECT_EQ(atLastEnd, 100);
+  EXPECT_EQ(view_.totalBar.back(), 100);
+  EXPECT_LE(*std::max_element(view_.totalBar.begin(), view_.totalBar.end()), 100);
+  EXPECT_EQ(view_.tips.back(), "100%");
 }
 
 // A file that outgrows its manifest is refused (code 2) before it passes its length, so no bar

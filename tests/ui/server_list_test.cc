@@ -4,6 +4,7 @@
 #include "dialog_harness.h"
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::IsEmpty;
 
 namespace {
@@ -131,7 +132,8 @@ TEST_F(ServerListStep, MissingListGivesNoServers) {
   server_.SetStatus("/servers.txt", 404, "A|http://a\n");
   ASSERT_TRUE(Open(Settings()));
   ASSERT_TRUE(PumpUntilIdle());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败",
+                                            EndsWith("/servers.txt：服务器返回 HTTP 404")));
   EXPECT_EQ(TempFilesLeft(), 0u);
 }
 

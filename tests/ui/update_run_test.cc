@@ -15,6 +15,8 @@
 #include "transfer/inet_file.h"
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Pair;
 
@@ -73,21 +75,26 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   std::string hidden = published + ".hidden";
   ASSERT_EQ(std::rename(published.c_str(), hidden.c_str()), 0);  // the server answers 404
   WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
+  WriteFileBytes(AppFile("one.txt"), "old one");
 
   OpenAndUpdate(Settings());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 3, 文件总长度: 0 KB",
-                                            "下载文件失败 [two.txt], 错误代码 [6]", kFailedRun));
+  EXPECT_THAT(
+      view_.LogTexts(),
+      ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", "需更新文件总数: 3, 文件总长度: 0 KB",
+                  "下载文件失败 [two.txt], 错误代码 [6]", HasSubstr("/two.txt.txt："), kFailedRun));
   EXPECT_EQ(view_.log[3].code, 6u);
   EXPECT_THAT(
       view_.statusHistory,
       ElementsAre("", "正在更新文件：one.txt", "下载文件成功 [one.txt]", "正在更新文件：two.txt",
                   "正在更新文件：three.txt", "下载文件成功 [three.txt]", kFailedRun));
-  EXPECT_EQ(ReadFileBytes(AppFile("one.txt")), "first");
-  EXPECT_EQ(ReadFileBytes(AppFile("three.txt")), "third");
+  // Nothing is put in place: the old files stay, what arrived waits under its ".update" name.
+  EXPECT_EQ(ReadFileBytes(AppFile("one.txt")), "old one");
+  EXPECT_FALSE(FileExists(AppFile("three.txt")));
+  EXPECT_EQ(ReadFileBytes(AppFile("one.txt.update")), "first");
+  EXPECT_EQ(ReadFileBytes(AppFile("three.txt.update")), "third");
   EXPECT_FALSE(FileExists(AppFile("two.txt")));
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
-  EXPECT_TRUE(FileExists(AppFile("version.txt.progress")));
+  EXPECT_FALSE(FileExists(AppFile("version.txt.commit")));
   EXPECT_FALSE(view_.ended);
   EXPECT_THAT(launcher_.launches, IsEmpty());
   EXPECT_TRUE(view_.choiceEnabled);
@@ -99,13 +106,17 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   EXPECT_EQ(view_.logClears, clears + 1);
   EXPECT_EQ(view_.status, "");
   ASSERT_TRUE(PumpUntilIdle());
-  // The files that the failed run put in place are recorded: only the missing one is fetched.
+  // The real transfer takes a whole verified ".update" without asking (the fake fetches it).
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 1, 文件总长度: 0 KB", "更新完毕"));
+                                            "需更新文件总数: 3, 文件总长度: 0 KB", "更新完毕"));
   EXPECT_EQ(view_.status, "更新完毕");
-  EXPECT_EQ(ReadFileBytes(AppFile("two.txt")), "second");
+  for (const auto& [name, content] :
+       {std::pair{"one.txt", "first"}, {"two.txt", "second"}, {"three.txt", "third"}}) {
+    EXPECT_EQ(ReadFileBytes(AppFile(name)), content);
+    EXPECT_FALSE(FileExists(AppFile(std::string(name) + ".update")));
+  }
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
-  EXPECT_FALSE(FileExists(AppFile("version.txt.progress")));
+  EXPECT_FALSE(FileExists(AppFile("version.txt.commit")));
   EXPECT_TRUE(view_.ended);
   EXPECT_EQ(launcher_.launches.size(), 1u);
 }
@@ -174,30 +185,55 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_pair(Fault::kDownloadGone, "重命名文件失败 [a.txt]")),
     FaultName);
 
-// Earlier runs' recorded files complete the installation: the server's manifest is saved.
-TEST_F(UpdateRun, UpToDateThroughTheRecordSavesTheManifestAndDropsTheRecord) {
+// A rename that fails once the journal is written cannot be undone: the journal stays, the run
+// fails, and the next "立即更新" completes it before anything else (start-up does the same).
+TEST_F(UpdateRun, CommitThatCannotRenameIsCompletedBeforeTheNextRun) {
   fake_ = true;
-  std::string manifest = SetUpServer({{"", "a.txt", "new", 2}});
-  WriteFileBytes(AppFile("version.txt"), ManifestText({{"", "a.txt", "old", 1}}));
-  WriteFileBytes(AppFile("version.txt.progress"), manifest);
-  WriteFileBytes(AppFile("a.txt"), "new");
+  std::string manifest = SetUpServer({{"", "a.txt", "new a"}, {"", "b.txt", "new b"}});
+  WriteFileBytes(AppFile("version.txt"), "\"paths\":[]\n");
+  WriteFileBytes(AppFile("b.txt"), "old b");
+  disk_.failInstall = "b.txt";
   OpenAndUpdate(Settings());
-  EXPECT_EQ(view_.LogTexts().back(), "你当前的版本是最新的");
-  EXPECT_TRUE(view_.ended);
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 2, 文件总长度: 0 KB",
+                                            "删除文件失败 [b.txt]", kFailedRun));
+  EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "new a");
+  EXPECT_EQ(ReadFileBytes(AppFile("b.txt.update")), "new b");
+  EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), "\"paths\":[]\n");
+  EXPECT_TRUE(FileExists(AppFile("version.txt.commit")));
+  EXPECT_TRUE(dialog_->WaitingForUser());
+
+  // Still failing: no new run starts over the mix.
+  const size_t requests = server_.RequestCount();
+  dialog_->OnUpdateNow();
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("删除文件失败 [b.txt]", kFailedRun));
+  EXPECT_EQ(server_.RequestCount(), requests);
+
+  disk_.failInstall = "";
+  dialog_->OnUpdateNow();
+  ASSERT_TRUE(PumpUntilIdle());
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", "你当前的版本是最新的"));
+  EXPECT_EQ(ReadFileBytes(AppFile("b.txt")), "new b");
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), manifest);
-  EXPECT_FALSE(FileExists(AppFile("version.txt.progress")));
+  EXPECT_FALSE(FileExists(AppFile("version.txt.commit")));
+  EXPECT_TRUE(view_.ended);
 }
 
-// A record that cannot be deleted would outlive the manifest it completes: nothing is saved.
-TEST_F(UpdateRun, RecordThatCannotBeDeletedKeepsTheOldManifest) {
+// A journal that cannot be written puts nothing in place.
+TEST_F(UpdateRun, CommitThatCannotBeginLeavesEveryOldFile) {
   fake_ = true;
-  SetUpServer({{"", "a.txt", "new"}});
-  std::filesystem::create_directory(AppFile("version.txt.progress"));
-  WriteFileBytes(AppFile("version.txt.progress/inside"), "x");
+  SetUpServer({{"", "a.txt", "new a"}, {"", "b.txt", "new b"}});
+  WriteFileBytes(AppFile("a.txt"), "old a");
+  disk_.failReplace = "version.txt.commit";
   OpenAndUpdate(Settings());
-  EXPECT_EQ(view_.LogTexts().back(), "保存下载进度遇到异常!");
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                                            "需更新文件总数: 2, 文件总长度: 0 KB",
+                                            "保存下载进度遇到异常!", kFailedRun));
+  EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "old a");
+  EXPECT_FALSE(FileExists(AppFile("b.txt")));
   EXPECT_FALSE(FileExists(AppFile("version.txt")));
-  EXPECT_FALSE(view_.ended);
 }
 
 TEST_F(UpdateRun, UnwritableLocalManifestLeavesTheWindowOpen) {
@@ -242,14 +278,16 @@ TEST_F(UpdateRun, FailedManifestFetchesNameTheServerAndLeaveNoTemporaryFile) {
   dialog_->OnUpdateNow();
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_THAT(view_.LogTexts(),
-              ElementsAre("正在连接：Gone", "取得服务器文件失败, 请选择其他服务器进行尝试：Gone"));
+              ElementsAre("正在连接：Gone", "取得服务器文件失败, 请选择其他服务器进行尝试：Gone",
+                          EndsWith("/nothing/version.txt：服务器返回 HTTP 404")));
   EXPECT_EQ(view_.log[1].code, 6u);
 
   dialog_->OnServerChosen(1);  // "Refused"
   dialog_->OnUpdateNow();
   ASSERT_TRUE(PumpUntilIdle());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：Refused",
-                                            "连接服务器失败, 请选择其他服务器进行尝试：Refused"));
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接：Refused", "连接服务器失败, 请选择其他服务器进行尝试：Refused",
+                          HasSubstr("/version.txt：传输失败 (")));
   EXPECT_EQ(view_.log[1].code, 2u);
   EXPECT_TRUE(dialog_->WaitingForUser());
   EXPECT_EQ(TempFilesLeft(), 0u);
@@ -366,8 +404,9 @@ TEST_F(UpdateRun, TaskThatCannotStartFailsWithCodeTwoAndTheQueueMovesOn) {
 
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
                                             "需更新文件总数: 3, 文件总长度: 0 KB",
-                                            "下载文件失败 [two.txt], 错误代码 [2]", kFailedRun));
-  EXPECT_EQ(ReadFileBytes(AppFile("three.txt")), "3");
+                                            "下载文件失败 [two.txt], 错误代码 [2]",
+                                            HasSubstr("/two.txt.txt：传输失败 ("), kFailedRun));
+  EXPECT_EQ(ReadFileBytes(AppFile("three.txt.update")), "3");
   EXPECT_TRUE(dialog_->WaitingForUser());
 }
 
@@ -441,16 +480,18 @@ TEST_F(UpdateRun, TransfersEndingOutOfOrderAreActedOnInQueueOrder) {
     const size_t connectionsBefore = server_.ConnectionCount();
 
     OpenAndUpdate(settings);
-    EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                              "需更新文件总数: 4, 文件总长度: 0 KB",
-                                              "下载文件失败 [two.txt], 错误代码 [6]", kFailedRun));
+    EXPECT_THAT(
+        view_.LogTexts(),
+        ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                    "需更新文件总数: 4, 文件总长度: 0 KB", "下载文件失败 [two.txt], 错误代码 [6]",
+                    EndsWith("/two.txt.txt：服务器返回 HTTP 404"), kFailedRun));
     EXPECT_THAT(
         view_.statusHistory,
         ElementsAre("", "正在更新文件：one.txt", "下载文件成功 [one.txt]", "正在更新文件：two.txt",
                     "正在更新文件：three.txt", "下载文件成功 [three.txt]", "正在更新文件：four.txt",
                     "下载文件成功 [four.txt]", kFailedRun));
-    EXPECT_EQ(ReadFileBytes(AppFile("one.txt")), "1");
-    EXPECT_EQ(ReadFileBytes(AppFile("four.txt")), "4");
+    EXPECT_EQ(ReadFileBytes(AppFile("one.txt.update")), "1");
+    EXPECT_EQ(ReadFileBytes(AppFile("four.txt.update")), "4");
     EXPECT_LE(most.load(), static_cast<int>(connections));
     EXPECT_EQ(most.load() > 1, connections > 1);
     // Kept connections are reused; no more are opened than may be in use at once, and one more
@@ -458,7 +499,7 @@ TEST_F(UpdateRun, TransfersEndingOutOfOrderAreActedOnInQueueOrder) {
     EXPECT_LE(server_.ConnectionCount() - connectionsBefore, connections + 1);
     dialog_.reset();
     server_.ClearRoutes();
-    for (const char* name : {"one.txt", "three.txt", "four.txt", "version.txt.progress"}) {
+    for (const char* name : {"one.txt.update", "three.txt.update", "four.txt.update"}) {
       std::remove(AppFile(name).c_str());
     }
   }
@@ -476,7 +517,12 @@ TEST_F(UpdateRun, ClosingWithSeveralTransfersRunningCancelsThemAll) {
   UpdateSettings settings = Settings();
   settings.automatic = true;
   ASSERT_TRUE(Open(settings));
-  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(3, std::chrono::milliseconds(0)); }));
+  // The server stalls once it has sent the first bytes; the client has them when it made the file.
+  ASSERT_TRUE(PumpUntil([this] {
+    return server_.WaitForStalls(3, std::chrono::milliseconds(0)) &&
+           FileExists(AppFile("one.txt.update")) && FileExists(AppFile("two.txt.update")) &&
+           FileExists(AppFile("three.txt.update"));
+  }));
   dialog_.reset();
   server_.ReleaseStalls();
   for (const char* name : {"one.txt.update", "two.txt.update", "three.txt.update"}) {
@@ -650,30 +696,37 @@ TEST_F(SignedRun, TimestampsBelowTheFloorOrPastTheMaximumAgeAreRefused) {
   }
 }
 
-// A clean run's bookkeeping goes signature, record, manifest: at the first that fails it stops, so
-// the floor never stands below files in place, and no record outlives the manifest it completes.
+// A clean run's saves go signature, manifest, journal: at the first that fails it stops, so the
+// floor never stands below files in place; the journal stays, and the next "立即更新" saves the
+// rest.
 TEST_F(SignedRun, SavingStopsAtTheFirstFileThatCannotBeWritten) {
   const struct {
     std::string* call;
     const char* name;
-    bool signatureKept, recordKept;
-  } cases[] = {{&disk_.failReplace, "version.txt.minisig", false, true},
-               {&disk_.failRemove, "version.txt.progress", true, true},
-               {&disk_.failReplace, "version.txt", true, false}};
+    bool signatureKept, manifestSaved;
+  } cases[] = {{&disk_.failReplace, "version.txt.minisig", false, false},
+               {&disk_.failReplace, "version.txt", true, false},
+               {&disk_.failRemove, "version.txt.commit", true, true}};
   fake_ = true;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Prepare(true, [&](const std::string& m) { return Sign(key_, m); });
     std::remove(AppFile("version.txt.minisig").c_str());
-    WriteFileBytes(AppFile("version.txt.progress"), local_);
     *c.call = c.name;
     OpenAndUpdate(settings_);
     *c.call = "";
     EXPECT_EQ(view_.LogTexts().back(), "保存下载进度遇到异常!");
     EXPECT_FALSE(view_.ended);
-    EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local_);
+    EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "new");
+    EXPECT_EQ(ReadFileBytes(AppFile("version.txt")) != local_, c.manifestSaved);
     EXPECT_EQ(FileExists(AppFile("version.txt.minisig")), c.signatureKept);
-    EXPECT_EQ(FileExists(AppFile("version.txt.progress")), c.recordKept);
+    EXPECT_TRUE(FileExists(AppFile("version.txt.commit")));
+    dialog_->OnUpdateNow();
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_TRUE(view_.ended);
+    EXPECT_NE(ReadFileBytes(AppFile("version.txt")), local_);
+    EXPECT_TRUE(FileExists(AppFile("version.txt.minisig")));
+    EXPECT_FALSE(FileExists(AppFile("version.txt.commit")));
     dialog_.reset();
     view_ = RecordingView();
   }

@@ -13,9 +13,12 @@
 #include "base/install_names.h"
 #include "catalogue/fetch_limits.h"
 #include "catalogue/file_catalogue.h"
+#include "publish/delta_layout.h"
 #include "publish/output_folder.h"
 #include "publish/posix_files.h"
+#include "publish/previous_release.h"
 #include "publish/publish_error.h"
+#include "publish/release_history.h"
 #include "publish/s3_client.h"
 #include "publish/staging_area.h"
 
@@ -24,6 +27,16 @@ namespace {
 // The manifest the store served before this upload's, once this upload's is in place.
 constexpr char kPreviousManifestName[] = "version.txt.previous";
 constexpr uint64_t kMaxParts = 10000;
+// Copies keep their names when their content changes; compressed copies and patches never do.
+constexpr char kRevalidate[] = "no-cache";
+constexpr char kImmutable[] = "public, max-age=31536000, immutable";
+
+// One object the release serves: a copy, or a compressed copy or patch named after its content.
+struct ServedObject {
+  std::string relative;  // below the output folder, as clients ask for it
+  uint64_t length = 0;   // what the manifest lists
+  std::string hash;      // a copy's content as the manifest lists it; "" for the others
+};
 
 // A manifest's files as clients read them, without creating anything on disk. Publishing thread.
 class ListedRelease : public FileCatalogue {
@@ -39,7 +52,8 @@ struct LocalRelease {
   std::string manifest;
   std::optional<std::string> signature;
   std::vector<CatalogueEntry> entries;
-  int64_t timestamp = -1;  // the signed head's; -1 when unsigned
+  std::vector<ServedObject> objects;  // the copies, then the compressed copies and patches
+  int64_t timestamp = -1;             // the signed head's; -1 when unsigned
 };
 
 // What the store holds under the prefix when the upload begins.
@@ -90,6 +104,23 @@ LocalRelease ReadLocalRelease(const std::string& outDir) {
       throw PublishError("'" + manifestPath + "' lists '" + DisplayPath(entry.remotePath) +
                          "' without its hash; publish the release again");
     }
+    local.objects.push_back(
+        ServedObject{entry.remotePath, static_cast<uint64_t>(entry.length), entry.hash});
+  }
+  std::set<std::string> listed;
+  const PreviousRelease listedFiles = PreviousRelease::Parse(local.manifest, manifestPath);
+  for (const PublishedFile& file : listedFiles.files()) {
+    auto add = [&](const std::string& relative, int64_t length) {
+      if (listed.insert(relative).second) {
+        local.objects.push_back(ServedObject{relative, static_cast<uint64_t>(length), ""});
+      }
+    };
+    if (file.compressedLength >= 0) {
+      add(CompressedCopyPath(file.hash), file.compressedLength);
+    }
+    for (const auto& [source, length] : file.patches) {
+      add(PatchPath(source, file.hash), length);
+    }
   }
   return local;
 }
@@ -124,9 +155,10 @@ StoreState ReadStoreState(S3Client& store, const LocalRelease& local) {
 
 // Stores body as key, marked with its hash and not to be cached without asking the store, then
 // checks what the store holds.
-void PutChecked(S3Client& store, const std::string& key, const RequestBody& body) {
+void PutChecked(S3Client& store, const std::string& key, const RequestBody& body,
+                const char* cacheControl = kRevalidate) {
   const S3Client::Headers headers = {{"x-amz-meta-sha256", body.sha256},
-                                     {"Cache-Control", "no-cache"}};
+                                     {"Cache-Control", cacheControl}};
   store.Put(key, body, headers);
   const uint64_t length = body.fd >= 0 ? body.length : body.text.size();
   std::optional<ObjectFacts> facts = store.Head(key);
@@ -140,11 +172,11 @@ void PutChecked(S3Client& store, const std::string& key, const RequestBody& body
 // Sends a large copy in parts; a failure aborts the multipart upload, so that no part stays
 // stored (and billed) without an object.
 void PutInParts(const UploadOptions& options, S3Client& store, const std::string& key,
-                const RequestBody& whole, const std::string& path) {
+                const RequestBody& whole, const std::string& path, const char* cacheControl) {
   const uint64_t partSize = std::max(options.partSize, (whole.length + kMaxParts - 1) / kMaxParts);
   const uint64_t parts = (whole.length + partSize - 1) / partSize;
   const std::string id = store.StartMultipart(
-      key, {{"x-amz-meta-sha256", whole.sha256}, {"Cache-Control", "no-cache"}});
+      key, {{"x-amz-meta-sha256", whole.sha256}, {"Cache-Control", cacheControl}});
   try {
     std::vector<std::string> etags;
     for (uint64_t part = 0; part < parts; ++part) {
@@ -172,26 +204,28 @@ void PutInParts(const UploadOptions& options, S3Client& store, const std::string
   }
 }
 
-// Sends one copy unless the store holds it already; refuses a copy that the manifest does not
-// describe, before any of it goes.
-void UploadCopy(const UploadOptions& options, const std::string& outDir, const StoreState& state,
-                const CatalogueEntry& entry, S3Client& store, UploadSummary& summary) {
-  const std::string key = store.location().Key(entry.remotePath);
-  const std::string path = JoinPath(outDir, entry.remotePath);
+// Sends one object unless the store holds it already; refuses a copy that the manifest does not
+// describe, before any of it goes. An object named after its content is there when the store
+// holds its name with its length.
+void UploadObject(const UploadOptions& options, const std::string& outDir, const StoreState& state,
+                  const ServedObject& object, S3Client& store, UploadSummary& summary) {
+  const std::string key = store.location().Key(object.relative);
+  const std::string path = JoinPath(outDir, object.relative);
   UniqueFd fd = OpenForReading(path);
   struct stat status {};
   if (fstat(fd.get(), &status) != 0) {
     throw PublishError(SystemErrorText("examine", path, errno));
   }
-  const uint64_t length = static_cast<uint64_t>(entry.length);
+  const uint64_t length = object.length;
   if (static_cast<uint64_t>(status.st_size) != length) {
     ChangedSincePublishing(path, "is " + std::to_string(status.st_size) +
                                      " bytes long, the manifest says " + std::to_string(length));
   }
+  const bool immutable = object.hash.empty();
   auto listed = state.objects.find(key);
   if (listed != state.objects.end() && listed->second == length) {
-    std::optional<ObjectFacts> facts = store.Head(key);
-    if (facts && facts->length == length && facts->sha256 == entry.hash) {
+    std::optional<ObjectFacts> facts = immutable ? ObjectFacts{length, ""} : store.Head(key);
+    if (facts && facts->length == length && (immutable || facts->sha256 == object.hash)) {
       ++summary.present;
       return;
     }
@@ -200,20 +234,20 @@ void UploadCopy(const UploadOptions& options, const std::string& outDir, const S
   body.fd = fd.get();
   body.length = length;
   body.sha256 = HashFileRange(fd.get(), 0, length, path);
-  if (body.sha256 != entry.hash) {
+  if (!immutable && body.sha256 != object.hash) {
     ChangedSincePublishing(path, "does not have the content the manifest lists");
   }
+  const char* cacheControl = immutable ? kImmutable : kRevalidate;
+  const std::string shown = immutable ? object.relative : DisplayPath(object.relative);
   if (length >= options.multipartThreshold && length > 0) {
-    Log(options, "sending  " + DisplayPath(entry.remotePath) + " (" + std::to_string(length) +
-                     " bytes, in parts)");
-    PutInParts(options, store, key, body, path);
+    Log(options, "sending  " + shown + " (" + std::to_string(length) + " bytes, in parts)");
+    PutInParts(options, store, key, body, path, cacheControl);
   } else {
-    PutChecked(store, key, body);
+    PutChecked(store, key, body, cacheControl);
   }
   ++summary.sent;
   summary.sentBytes += length;
-  Log(options,
-      "sent     " + DisplayPath(entry.remotePath) + " (" + std::to_string(length) + " bytes)");
+  Log(options, "sent     " + shown + " (" + std::to_string(length) + " bytes)");
 }
 
 // Puts the manifest in place, keeping the one it replaces, then its signature (or removes a
@@ -244,13 +278,13 @@ void PlaceManifest(const UploadOptions& options, S3Client& store, const LocalRel
 
 // Removes the objects under the prefix that neither release names. Failures only warn: the
 // release is in place, and the next upload removes what is left.
-void RemoveUnused(const UploadOptions& options, S3Client& store, const LocalRelease& local,
-                  const StoreState& state, UploadSummary& summary) {
+void RemoveUnused(const UploadOptions& options, const std::string& outDir, S3Client& store,
+                  const LocalRelease& local, const StoreState& state, UploadSummary& summary) {
   const S3Location& at = store.location();
   std::set<std::string> keep = {at.Key(kManifestName), at.Key(kSignatureName),
                                 at.Key(kPreviousManifestName)};
-  for (const CatalogueEntry& entry : local.entries) {
-    keep.insert(at.Key(entry.remotePath));
+  for (const ServedObject& object : local.objects) {
+    keep.insert(at.Key(object.relative));
   }
   const std::optional<std::string>& before =
       state.manifest && *state.manifest == local.manifest ? state.previous : state.manifest;
@@ -259,10 +293,20 @@ void RemoveUnused(const UploadOptions& options, S3Client& store, const LocalRele
     for (const CatalogueEntry& entry : previous.Entries()) {
       keep.insert(at.Key(entry.remotePath));
     }
+    for (const std::string& relative : NamedObjects(PreviousRelease::Parse(*before, "before"))) {
+      keep.insert(at.Key(relative));
+    }
   }
+  // Compressed copies and patches stay while the output folder keeps them for its releases
+  // within reach.
+  const std::string deltas = at.Key(std::string(kDeltaFolder) + "/");
   std::vector<std::string> unused;
   for (const auto& [key, size] : state.objects) {
-    if (keep.count(key) == 0) {
+    struct stat status {};
+    bool keptHere =
+        key.compare(0, deltas.size(), deltas) == 0 &&
+        LinkStatus(JoinPath(JoinPath(outDir, kDeltaFolder), key.substr(deltas.size())), status);
+    if (keep.count(key) == 0 && !keptHere) {
       unused.push_back(key);
     }
   }
@@ -321,13 +365,15 @@ UploadSummary Upload(const UploadOptions& options) {
 
   S3Client store(std::move(location));
   StoreState state = ReadStoreState(store, local);
+  for (const ServedObject& object : local.objects) {
+    UploadObject(options, outDir, state, object, store, summary);
+  }
   for (const CatalogueEntry& entry : local.entries) {
-    UploadCopy(options, outDir, state, entry, store, summary);
     ++summary.files;
     summary.bytes += static_cast<uint64_t>(entry.length);
   }
   PlaceManifest(options, store, local, state, summary);
-  RemoveUnused(options, store, local, state, summary);
+  RemoveUnused(options, outDir, store, local, state, summary);
   AbortUnfinishedParts(options, store);
   return summary;
 }

@@ -21,16 +21,29 @@ std::unique_ptr<JsonValue> FileObject(const ReleaseFile& file) {
   if (file.executable) {
     object->add("x", Text("1"));
   }
+  if (file.compressedLength >= 0) {
+    object->add("z", Text(std::to_string(file.compressedLength)));
+  }
+  if (!file.patches.empty()) {
+    auto patches = std::make_unique<JsonArray>();
+    for (const auto& [source, length] : file.patches) {
+      patches->add(source, Text(std::to_string(length)));
+    }
+    object->add("p", std::move(patches));
+  }
   return object;
 }
 
 }  // namespace
 
 std::string ManifestText(const ReleaseTree& release, const std::string& date,
-                         const std::map<std::string, int>& retired,
-                         std::optional<int64_t> signedAt) {
+                         const std::map<std::string, int>& retired, std::optional<int64_t> signedAt,
+                         const std::string& earlier) {
   auto head = std::make_unique<JsonObject>();
   head->add("date", Text(date));
+  if (!earlier.empty()) {
+    head->add("earlier", Text(earlier));
+  }
   if (!retired.empty()) {
     auto list = std::make_unique<JsonArray>();
     for (const auto& [path, version] : retired) {

@@ -36,6 +36,13 @@ ssize_t ReadFull(int fd, char* buffer, size_t count, off_t offset) {
   return static_cast<ssize_t>(done);
 }
 
+void WriteThrough(UniqueFd fd, const std::string& data, const std::string& path) {
+  WriteAll(fd.get(), data.data(), data.size(), path);
+  FinishWriting(std::move(fd), path);
+}
+
+}  // namespace
+
 void WriteAll(int fd, const char* data, size_t count, const std::string& path) {
   while (count > 0) {
     ssize_t put = write(fd, data, count);
@@ -67,13 +74,6 @@ void FinishWriting(UniqueFd fd, const std::string& path) {
     throw PublishError(SystemErrorText("close", path, errno));
   }
 }
-
-void WriteThrough(UniqueFd fd, const std::string& data, const std::string& path) {
-  WriteAll(fd.get(), data.data(), data.size(), path);
-  FinishWriting(std::move(fd), path);
-}
-
-}  // namespace
 
 std::string SystemErrorText(const std::string& action, const std::string& path, int err) {
   return "cannot " + action + " '" + path + "': " + std::strerror(err);

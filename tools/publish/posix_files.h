@@ -54,6 +54,15 @@ bool SameContent(int a, int b, uint64_t length, Sha256* hashA = nullptr);
 // holds fewer.
 std::string HashFileRange(int fd, uint64_t offset, uint64_t length, const std::string& path);
 
+// write(2) until every byte is written.
+void WriteAll(int fd, const char* data, size_t count, const std::string& path);
+
+// Creates or empties path for writing.
+UniqueFd CreateForWriting(const std::string& path);
+
+// fsync and close, reporting either failure: a copy that did not reach the disk is no copy.
+void FinishWriting(UniqueFd fd, const std::string& path);
+
 // Creates or empties path, writes data and flushes it to disk.
 void WriteFileDurably(const std::string& path, const std::string& data);
 

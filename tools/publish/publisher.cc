@@ -15,12 +15,14 @@
 
 #include "base/install_names.h"
 #include "platform/file_system.h"
+#include "publish/delta_layout.h"
 #include "publish/file_time.h"
 #include "publish/manifest_document.h"
 #include "publish/output_folder.h"
 #include "publish/posix_files.h"
 #include "publish/previous_release.h"
 #include "publish/publish_error.h"
+#include "publish/release_history.h"
 #include "publish/release_signature.h"
 #include "publish/staging_area.h"
 
@@ -71,7 +73,20 @@ void CheckLayout(const ReleaseTree& release) {
       key = slash == std::string::npos ? std::string() : key.substr(0, slash);
     }
   }
+  auto reserved = [](const std::string& name) {
+    if (ClashesWithDeltaFolder(name)) {
+      throw PublishError("the release holds '" + name + "' at the top, a name the publisher " +
+                         "keeps (in any case) for compressed copies and patches; rename or " +
+                         "exclude it");
+    }
+  };
+  for (const ReleaseFile& file : release.directories.front().files) {
+    reserved(file.name);
+  }
   for (const std::string& folder : folders) {
+    if (folder.find('/') == std::string::npos) {
+      reserved(folder);
+    }
     if (folder == kSignatureName) {
       throw PublishError(
           std::string("the release holds a folder named '") + kSignatureName +
@@ -233,6 +248,7 @@ std::set<std::string> StageChanges(const PublishOptions& options, const std::str
             SameContent(source.get(), served.get(), file.length, &servedHash)) {
           file.version = before->version;
           file.hash = servedHash.HexDigest();
+          file.contentPath = JoinPath(outDir, copy);
           ++summary.unchanged;
           continue;
         }
@@ -245,6 +261,7 @@ std::set<std::string> StageChanges(const PublishOptions& options, const std::str
       Sha256 copyHash;
       staging.StageFile(copy, source.get(), file.length, &copyHash);
       file.hash = copyHash.HexDigest();
+      file.contentPath = staging.PathForNew(copy);
       if (before != nullptr) {
         ++summary.changed;
         Log(options, "changed  " + path + " (v" + std::to_string(file.version) + ")");
@@ -316,6 +333,50 @@ void CheckManifestSize(const std::string& manifest, uint64_t limit) {
   }
 }
 
+// The manifest the new release names as the one before it, kept (staged now) for later patches;
+// "" when none is kept. A publish that changes nothing takes over the served release's link, so
+// that republishing never pushes real releases out of reach.
+std::string StageEarlierManifest(const PublishOptions& options, const std::string& outDir,
+                                 const PreviousRelease& previous, const PublishSummary& summary,
+                                 StagingArea& staging) {
+  if (options.deltas.patchReleases == 0 || previous.manifestHash().empty()) {
+    return "";
+  }
+  if (summary.changed + summary.added + summary.removed == 0) {
+    return previous.earlier();
+  }
+  std::string kept = KeptManifestPath(previous.manifestHash());
+  struct stat status {};
+  if (!LinkStatus(JoinPath(outDir, kept), status)) {
+    std::string text;
+    ReadFileIfPresent(JoinPath(outDir, kManifestName), text);
+    WriteFileDurably(staging.PathForNew(kept), text);
+    staging.StageWritten(kept);
+  }
+  return previous.manifestHash();
+}
+
+// Records for removal after the flip everything below _lodestar/ that neither the new release
+// nor the releases it keeps within reach name.
+size_t StagePrune(const PublishOptions& options, const std::string& outDir,
+                  const ReleaseHistory& history, const std::string& earlier,
+                  const std::string& manifest, StagingArea& staging) {
+  std::set<std::string> keep = history.KeptBy(earlier, options.deltas.patchReleases);
+  std::set<std::string> named = NamedObjects(PreviousRelease::Parse(manifest, kManifestName));
+  keep.insert(named.begin(), named.end());
+  size_t pruned = 0;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(JoinPath(outDir, kDeltaFolder), error)) {
+    std::string relative = std::string(kDeltaFolder) + "/" + entry.path().filename().string();
+    if (entry.is_regular_file(error) && keep.count(relative) == 0) {
+      staging.StageRemoval(relative);
+      ++pruned;
+    }
+  }
+  return pruned;
+}
+
 }  // namespace
 
 PublishSummary Publish(const PublishOptions& options) {
@@ -348,10 +409,16 @@ PublishSummary Publish(const PublishOptions& options) {
       StageChanges(options, outDir, previous, release, staging, summary);
   std::map<std::string, int> retired = RetiredVersions(previous, current);
   StageLeftovers(options, previous, current, staging, summary);
+  ReleaseHistory history =
+      ReleaseHistory::Read(outDir, previous, options.deltas.patchReleases + 1, options.log);
+  std::string earlier = StageEarlierManifest(options, outDir, previous, summary, staging);
+  summary.deltas =
+      BuildDeltas(outDir, history, earlier, options.deltas, release, staging, options.log);
   std::time_t when = options.publishTime != 0 ? options.publishTime : std::time(nullptr);
   std::optional<int64_t> signedAt = SigningTimestamp(options, outDir, when);
-  std::string manifest = ManifestText(release, FormatLocalDate(when), retired, signedAt);
+  std::string manifest = ManifestText(release, FormatLocalDate(when), retired, signedAt, earlier);
   CheckManifestSize(manifest, options.manifestMaxBytes);
+  summary.pruned = StagePrune(options, outDir, history, earlier, manifest, staging);
   staging.StageManifest(manifest);
   if (signedAt) {
     staging.StageSignature(SignManifest(*options.signingKey, manifest, *signedAt));

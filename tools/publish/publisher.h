@@ -9,6 +9,7 @@
 
 #include "catalogue/fetch_limits.h"
 #include "catalogue/minisign.h"
+#include "publish/delta_builder.h"
 #include "publish/release_scanner.h"
 #include "publish/signing/minisign_signing.h"
 
@@ -23,6 +24,9 @@ struct PublishOptions {
   std::optional<MinisignSecretKey> signingKey;
   // Without a key, publishes over a signed release too, removing its signature with the flip.
   bool allowUnsigned = false;
+  // Compressed copies and patches: how many releases back patches start, and from what size on
+  // files get none.
+  DeltaOptions deltas;
   // The largest manifest to write: clients refuse a longer one (tests make it small).
   uint64_t manifestMaxBytes = kManifestMaxBytes;
   // Called after the new copies are in place and before the manifest flips (tests inject
@@ -42,11 +46,15 @@ struct PublishSummary {
   size_t removed = 0;      // left the release; their copies are gone
   bool recovered = false;  // an interrupted earlier publish was rolled back first
   int64_t signedAt = 0;    // the signature's timestamp; 0 when unsigned
+  DeltaSummary deltas;     // compressed copies and patches made and reused
+  size_t pruned = 0;       // of them, removed: no release within reach names them
 };
 
-// Publishes the release in appDir into outDir: a copy of every file as <key>/<name>.txt and the
-// manifest version.txt (and its signature version.txt.minisig), put in place last. Every file is
-// listed with the SHA-256 of its content. Versions carry on from the manifest already there:
+// Publishes the release in appDir into outDir: a copy of every file as <key>/<name>.txt, its
+// compressed copy and its patches from the contents its path had in the last releases (below
+// _lodestar/), and the manifest version.txt (and its signature version.txt.minisig), put in place
+// last; then removes what no release within reach names. Every file is listed with the SHA-256 of
+// its content. Versions carry on from the manifest already there:
 // same content keeps the version, other content gets the next one, a new path starts at 1.
 // Names that Windows cannot hold are published with a warning. Throws PublishError; after a
 // failure the release served before is still served whole. Publishing thread.

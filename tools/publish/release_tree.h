@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One file of a release as it will be published.
@@ -13,7 +14,10 @@ struct ReleaseFile {
   // Filled while publishing:
   uint64_t length = 0;
   int version = 0;
-  std::string hash;  // SHA-256 of the content, 64 lower-case hex digits
+  std::string hash;               // SHA-256 of the content, 64 lower-case hex digits
+  std::string contentPath;        // where those bytes lie now: the served or the staged copy
+  int64_t compressedLength = -1;  // of the listed compressed copy; -1 when none is listed
+  std::vector<std::pair<std::string, uint64_t>> patches;  // listed: source content, patch length
 };
 
 // One folder of a release that the manifest lists.

@@ -80,13 +80,21 @@ std::string StagingArea::Staged(const char* part, const std::string& relative) c
 
 void StagingArea::StageFile(const std::string& relative, int source, uint64_t length,
                             Sha256* hash) {
+  CopyToFile(source, length, PathForNew(relative), hash);
+  StageWritten(relative);
+}
+
+std::string StagingArea::PathForNew(const std::string& relative) {
   created_ = true;
-  std::string target = JoinPath(outDir_, relative);
   std::string copy = Staged(kNew, relative);
   MakeDirectories(ParentOf(copy));
-  MakeDirectories(ParentOf(target));  // a new folder alone changes nothing that is served
-  CopyToFile(source, length, copy, hash);
+  return copy;
+}
 
+void StagingArea::StageWritten(const std::string& relative) {
+  created_ = true;
+  std::string target = JoinPath(outDir_, relative);
+  MakeDirectories(ParentOf(target));  // a new folder alone changes nothing that is served
   struct stat status {};
   if (LinkStatus(target, status)) {
     if (S_ISDIR(status.st_mode)) {

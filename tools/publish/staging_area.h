@@ -35,6 +35,11 @@ class StagingArea {
   // Stages the copy of `relative` (a path below the output folder) from source, and keeps a way
   // back to what is served there now. The copied bytes go through hash when one is given.
   void StageFile(const std::string& relative, int source, uint64_t length, Sha256* hash = nullptr);
+  // Where the caller writes (from any thread) a new file for `relative`, to stage it with
+  // StageWritten or drop it; its folder exists.
+  std::string PathForNew(const std::string& relative);
+  // Stages the file written at PathForNew(relative) as StageFile stages a copy.
+  void StageWritten(const std::string& relative);
   // Records that the copy at `relative` leaves once the new manifest is served.
   void StageRemoval(const std::string& relative);
   void StageManifest(const std::string& text);
