@@ -126,6 +126,9 @@ TEST_F(UpdateAppConfig, LanguageIsChineseUnlessAskedOtherwise) {
       {"language:fr", "en_US.UTF-8", Language::kChinese},
   };
   for (const auto& c : cases) {
+    if (!kUserLanguageFromEnvironment && std::string(c.text) == "language:auto") {
+      continue;  // the interface language of the test's session decides
+    }
     environment.Set("LANG", c.locale);
     EXPECT_EQ(Read(c.text).language, c.language) << c.text << " " << c.locale;
   }

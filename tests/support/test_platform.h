@@ -53,6 +53,9 @@ extern const bool kHttpLayerSeesBrokenChunking;
 // Whether the HTTP layer takes its proxy from http_proxy at each transfer (WinInet takes the
 // system's settings once, when its session opens).
 extern const bool kHttpLayerTakesProxyFromEnvironment;
+// Whether the user's language comes from the locale variables at each call (Windows asks for the
+// user's interface language, which a process's environment does not change).
+extern const bool kUserLanguageFromEnvironment;
 
 // A path as the program's own file calls take it: its bytes here; on Windows the UTF-16 text that
 // the platform makes of it (GB18030 where it is not UTF-8).
