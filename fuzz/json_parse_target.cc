@@ -34,10 +34,12 @@ template <typename Root>
 bool ParseFresh(Root& root, const std::string& text) {
   int line = -1;
   int column = -1;
-  const bool ok = root.parse(text, false, &line, &column);
+  size_t stoppedAt = text.size() + 1;
+  const bool ok = root.parse(text, false, &line, &column, &stoppedAt);
   if (!ok) {
     FUZZ_CHECK(line >= 1);
     FUZZ_CHECK(column >= 0);
+    FUZZ_CHECK(stoppedAt <= text.size());
   }
   return ok;
 }

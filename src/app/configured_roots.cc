@@ -1,6 +1,7 @@
 #include "app/configured_roots.h"
 
 #include "platform/file_system.h"
+#include "texts/texts.h"
 #include "transfer/transfer_library.h"
 #include "ui/format_text.h"
 
@@ -41,14 +42,12 @@ std::string UseConfiguredRoots(const std::string& cacert, const std::string& mod
     case ReadResult::kRead:
       break;
     case ReadResult::kMissing:
-      return FormatText("Lodestar.cfg 中 cacert 所指的文件 %s 不存在, 不进行更新", path.c_str());
+      return FormatText(Text(TextId::kCacertMissing), path.c_str());
     case ReadResult::kFailed:
-      return FormatText("未能读出 Lodestar.cfg 中 cacert 所指的文件 %s: %s, 不进行更新",
-                        path.c_str(), reason.c_str());
+      return FormatText(Text(TextId::kCacertUnreadable), path.c_str(), reason.c_str());
   }
   if (!SetTrustedRootsFile(path)) {
-    return FormatText("Lodestar.cfg 中 cacert 所指的文件 %s 不含可用的证书, 不进行更新",
-                      path.c_str());
+    return FormatText(Text(TextId::kCacertUnusable), path.c_str());
   }
   return std::string();
 }

@@ -1,12 +1,18 @@
-// The Lodestar executable: starts the HTTP layer, reads the configuration beside the executable
-// and runs the update dialog in a window where there is a display, else in the terminal.
+// The Lodestar executable: reads the configuration beside the executable, starts the HTTP layer
+// and runs the update dialog in a window where there is a display, else in the terminal; with
+// --check, only says what a run would do.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
+#include "app/check_command.h"
 #include "app/update_app.h"
+#include "texts/texts.h"
 #include "transfer/transfer_library.h"
 #include "ui/terminal/terminal_front_end.h"
+#include "ui/terminal/terminal_view.h"
 #if LODESTAR_WITH_WX
 #include "ui/wx/wx_front_end.h"
 #endif
@@ -26,21 +32,31 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool check = argc > 1 && std::strcmp(argv[1], "--check") == 0;
+  // The configuration first: it chooses the language of everything said from here on.
+  UpdateApp app;
+  const UpdateSettings settings =
+      app.StartUp(check ? UpdateApp::StartUpMode::kCheck : UpdateApp::StartUpMode::kRun);
   if (!InitializeTransfers()) {
-    std::fputs("Windows 套接字初始化失败。\n", stderr);
+    std::fprintf(stderr, "%s\n", Text(TextId::kSocketsFailed));
     return 1;
   }
-  UpdateApp app;
-  const UpdateSettings settings = app.StartUp();
 
   int status = -1;
+  if (check) {
+    status = RunCheck(app, settings, [](const std::string& text) {
+      // Names from a server list cannot steer the terminal.
+      const std::string line = TerminalText(text);
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+    });
+  }
 #if LODESTAR_WITH_WX
-  if (HasDisplay()) {
+  if (status == -1 && HasDisplay()) {
     status = RunWxFrontEnd(argc, argv, settings);  // -1: the display cannot be opened
   }
 #else
-  (void)argc;
-  (void)argv;
   (void)HasDisplay;
 #endif
   if (status == -1) {

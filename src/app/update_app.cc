@@ -7,21 +7,82 @@
 
 #include "app/configured_roots.h"
 #include "base/install_names.h"
+#include "base/utf8.h"
 #include "catalogue/minisign.h"
 #include "catalogue/whole_number.h"
 #include "json/json_value.h"
 #include "platform/file_system.h"
 #include "platform/module_directory.h"
+#include "platform/user_language.h"
 #include "ui/disk_interface.h"
+#include "ui/format_text.h"
 #include "ui/installation_store.h"
 
 namespace {
 
-// Short enough for the window's log list and status line.
-const char kPubkeyUnread[] = "未能读出 Lodestar.cfg 中的 pubkey, 不进行更新";
-const char kPubkeyInvalid[] = "Lodestar.cfg 中的 pubkey 不是有效的公钥, 不进行更新";
-const char kMaxAgeInvalid[] = "Lodestar.cfg 中的 maxage 不是 1 以上的整数, 不进行更新";
-const char kCacertUnread[] = "未能读出 Lodestar.cfg 中的 cacert, 不进行更新";
+// The keys Lodestar.cfg may hold; any other is a misspelling or a leftover.
+constexpr std::string_view kKnownKeys[] = {"serverlist", "auto",    "exec",        "param",
+                                           "pubkey",     "maxage",  "connections", "language",
+                                           "cacert",     "failover"};
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// Why the reader stopped at text[at]: the byte tells, or that the text ended.
+TextId ReaderStop(const std::string& text, size_t at) {
+  if (at >= text.size()) {
+    return TextId::kReaderEndsOpen;
+  }
+  switch (text[at]) {
+    case ':':
+      return TextId::kReaderColonInValue;
+    case '{':
+    case '[':
+      return TextId::kReaderBracketForKey;
+    case '}':
+    case ']':
+      return TextId::kReaderClosingBracket;
+    default:
+      return TextId::kReaderAfterBracket;  // a quote or a backslash
+  }
+}
+
+// path as the user would write it: a separator doubled by joining a folder and a name is shown
+// once (a leading pair, a network path's, stays).
+std::string ShownPath(const std::string& path) {
+  std::string shown;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const bool separator = path[i] == '/' || path[i] == '\\';
+    if (separator && i > 1 && (path[i - 1] == '/' || path[i - 1] == '\\')) {
+      continue;
+    }
+    shown += path[i];
+  }
+  return shown;
+}
+
+// Where text[at] stands as an editor shows it: its line and its column in characters, from 1.
+void EditorPosition(const std::string& text, size_t at, int& line, int& column) {
+  line = 1;
+  column = 1;
+  for (size_t i = 0; i < at && i < text.size();) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+      ++i;
+      continue;
+    }
+    i += ReadUtf8Char(text, i).length;
+    ++column;
+  }
+}
 
 std::string TextOrEmpty(const std::string* text) {
   return text != nullptr ? *text : std::string();
@@ -67,16 +128,53 @@ bool ReadMaxAgeDays(const std::string& text, int64_t& days) {
 
 bool UpdateApp::ReadConfiguration(const std::string& path) {
   std::string text;
-  if (!ReadWholeFile(path, text)) {
-    return false;  // a read error (a directory, say) is no configuration at all
+  std::string reason;
+  switch (ReadWholeFile(path, text, reason)) {
+    case ReadResult::kRead:
+      configurationRead = true;
+      ApplyConfiguration(text);
+      return true;
+    case ReadResult::kMissing:
+      Note(FormatText(Says(TextId::kConfigMissing), ShownPath(path).c_str()), true);
+      return false;
+    case ReadResult::kFailed:
+      // A read error (a directory, say) is no configuration at all.
+      Note(FormatText(Says(TextId::kConfigUnreadable), ShownPath(path).c_str(), reason.c_str()),
+           true);
+      return false;
   }
-  ApplyConfiguration(text);
-  return true;
+  return false;
 }
 
 void UpdateApp::ApplyConfiguration(const std::string& text) {
   JsonObject document;
-  document.parse(text, false);
+  size_t stoppedAt = 0;
+  const bool whole = document.parse(text, false, nullptr, nullptr, &stoppedAt);
+  configurationNotes.clear();
+  configurationStops = false;
+  // Every note is in the language the file asks for.
+  const bool languageKnown = ReadLanguage(document);
+  if (text.empty()) {
+    Note(Says(TextId::kReaderEmpty), false);
+  } else if (!whole) {
+    int line = 0;
+    int column = 0;
+    EditorPosition(text, stoppedAt, line, column);
+    Note(FormatText(Says(TextId::kConfigReaderStopped), line, column,
+                    Says(ReaderStop(text, stoppedAt))),
+         false);
+  }
+  for (const auto& member : document.memberMap()) {
+    const std::string& key = member.first;
+    // A "," after the last member leaves an empty key behind, which is no mistake.
+    if (!key.empty() &&
+        std::find(std::begin(kKnownKeys), std::end(kKnownKeys), key) == std::end(kKnownKeys)) {
+      Note(FormatText(Says(TextId::kConfigUnknownKey), key.c_str()), false);
+    }
+  }
+  if (!languageKnown) {
+    Note(FormatText(Says(TextId::kConfigLanguageUnknown), languageSetting.c_str()), false);
+  }
   serverlist = TextOrEmpty(document.getString("serverlist"));
   int mode = 0;
   document.getInt("auto", mode);
@@ -97,8 +195,42 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   // Roots lost that way would quietly widen the trust to the system's.
   if (configurationProblem.empty() && cacert.empty() &&
       KeySpellings(text).find("cacert") != std::string::npos) {
-    configurationProblem = kCacertUnread;
+    configurationProblem = Says(TextId::kCacertUnread);
   }
+  if (!configurationProblem.empty()) {
+    Note(configurationProblem, true);
+  }
+  if (TrimBlanks(serverlist).empty()) {
+    Note(Says(TextId::kConfigNoServerlist), true);
+  }
+}
+
+bool UpdateApp::ReadLanguage(const JsonObject& document) {
+  const std::string* setting = document.getString("language");
+  languageSetting = setting != nullptr ? std::string(TrimBlanks(*setting)) : std::string();
+  if (languageSetting == "en") {
+    language = Language::kEnglish;
+  } else if (languageSetting == "auto") {
+    language = LanguageOfLocale(UserLanguage());
+  } else {
+    language = Language::kChinese;
+    return languageSetting.empty() || languageSetting == "zh";
+  }
+  return true;
+}
+
+void UpdateApp::CheckExec(const std::string& moduleDirectory) {
+  // A first run may well bring exec with it, so only a name that cannot be meant is noted now; a
+  // launch that fails is reported when it happens.
+  if (exec.empty() || TrimBlanks(exec) == exec || PathTaken(moduleDirectory + "/" + exec)) {
+    return;
+  }
+  Note(FormatText(Says(TextId::kConfigExecBlank), exec.c_str()), false);
+}
+
+void UpdateApp::Note(const std::string& text, bool stops) {
+  configurationNotes.push_back(text);
+  configurationStops = configurationStops || stops;
 }
 
 std::string UpdateApp::SignatureProblem(const std::string& text, const JsonObject& document) {
@@ -108,12 +240,12 @@ std::string UpdateApp::SignatureProblem(const std::string& text, const JsonObjec
   const std::string spelled = KeySpellings(text);
   MinisignPublicKey key;
   if (spelled.find("pubkey") != std::string::npos && !ParseMinisignPublicKey(pubkey, key)) {
-    return pubkey.empty() ? kPubkeyUnread : kPubkeyInvalid;
+    return Says(pubkey.empty() ? TextId::kPubkeyUnread : TextId::kPubkeyInvalid);
   }
   const std::string* age = document.getString("maxage");
   if (spelled.find("maxage") != std::string::npos &&
       (age == nullptr || !ReadMaxAgeDays(*age, maxAgeDays))) {
-    return kMaxAgeInvalid;
+    return Says(TextId::kMaxAgeInvalid);
   }
   return std::string();
 }
@@ -130,16 +262,27 @@ void UpdateApp::CompleteCommit(const std::string& moduleDirectory) {
   InstallationStore(moduleDirectory, RealDisk()).FinishCommit(failures);
 }
 
-UpdateSettings UpdateApp::StartUp() {
+UpdateSettings UpdateApp::StartUp(StartUpMode mode) {
   const std::string directory = ModuleDirectory();
   // Before anything looks at the application: a run killed while it put its files in place left
   // a mix that only its journal can finish. One that cannot be finished stays; the run tells why.
-  CompleteCommit(directory);
+  // A check only looks.
+  if (mode == StartUpMode::kRun) {
+    CompleteCommit(directory);
+  }
   ReadConfiguration(directory + "/" + kConfigurationName);
+  CheckExec(directory);
+  SetLanguage(language);
+  // In the language just chosen: the problem is told in it.
   if (configurationProblem.empty()) {
     configurationProblem = UseConfiguredRoots(cacert, directory);
+    if (!configurationProblem.empty()) {
+      Note(configurationProblem, true);
+    }
   }
-  TidyApplicationFolder(directory);
+  if (mode == StartUpMode::kRun) {
+    TidyApplicationFolder(directory);
+  }
   return Settings(directory);
 }
 
@@ -154,6 +297,8 @@ UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
   settings.connections = connections;
   settings.maxAgeDays = maxAgeDays;
   settings.configurationProblem = configurationProblem;
+  settings.configurationNotes = configurationNotes;
+  settings.configurationStops = configurationStops;
   settings.moduleDirectory = moduleDirectory;
   return settings;
 }

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "texts/texts.h"
 #include "ui/update_settings.h"
 
 class JsonObject;
@@ -17,13 +19,21 @@ class UpdateApp {
   // maxage beyond this many days (over two million years) is read as this many.
   static constexpr int64_t kMaxAgeDaysLimit = 1000000000;
 
+  // How start-up treats the application's folder: a run tidies it, a check only reads.
+  enum class StartUpMode { kRun, kCheck };
+
   // Reads the configuration file at path. False when it cannot be opened or read; every value then
-  // keeps its default.
+  // keeps its default, and a note that stops the run says why.
   bool ReadConfiguration(const std::string& path);
-  // Takes the values from the configuration text. The reader's verdict is not looked at: whatever
-  // members it completed before a failure count, the rest get their defaults. A text that asks for
-  // signatures or expiry which the reader did not read as asked sets configurationProblem.
+  // Takes the values from the configuration text. Whatever members the reader completed before a
+  // failure count, the rest get their defaults; where and why it stopped is noted. A text that
+  // asks for signatures, expiry or roots which the reader did not read as asked sets
+  // configurationProblem; one without a usable serverlist stops the run too. Unknown keys and an
+  // unknown language are noted.
   void ApplyConfiguration(const std::string& text);
+  // Notes an exec that names nothing beside the executable and starts or ends with a blank (one
+  // after ":" is part of the value): no stop, the run goes on.
+  void CheckExec(const std::string& moduleDirectory);
 
   // Removes what a run killed while it saved its records left in the application's folder. The
   // downloads (".update" files) stay: the next run overwrites them.
@@ -32,10 +42,11 @@ class UpdateApp {
   // Completes the commit a run killed halfway left in the application's folder, if any.
   static void CompleteCommit(const std::string& moduleDirectory);
 
-  // Start-up beside the executable: completes a commit left halfway, reads the configuration,
-  // makes cacert's roots the ones https is verified against, tidies the application's folder and
-  // gives the values as the update run takes them. After InitializeTransfers.
-  UpdateSettings StartUp();
+  // Start-up beside the executable: completes a commit left halfway (a run only), reads the
+  // configuration, chooses the process's language, makes cacert's roots the ones https is
+  // verified against, tidies the application's folder (a run only) and gives the values as the
+  // update run takes them. After InitializeTransfers.
+  UpdateSettings StartUp(StartUpMode mode = StartUpMode::kRun);
 
   // The values as the update run takes them, with the application's directory.
   UpdateSettings Settings(const std::string& moduleDirectory) const;
@@ -53,8 +64,21 @@ class UpdateApp {
   int64_t maxAgeDays = 0;  // signatures older than this many days are refused; 0: no expiry
   // Why nothing may be installed, for the user; empty when the configuration is sound.
   std::string configurationProblem;
+  // The language texts are shown in: "language" zh (the default), en, or auto (the user's).
+  Language language = Language::kChinese;
+  std::string languageSetting;  // "language" as written, blanks around it dropped; "" without
+  // What the configuration gets wrong, a line each in its language; with configurationStops
+  // nothing may run.
+  std::vector<std::string> configurationNotes;
+  bool configurationStops = false;
+  bool configurationRead = false;  // the file was read
 
  private:
   // The problem with what the text says about pubkey and maxage, or "".
   std::string SignatureProblem(const std::string& text, const JsonObject& document);
+  // Takes language and languageSetting from the document; false for a value it does not know.
+  bool ReadLanguage(const JsonObject& document);
+  void Note(const std::string& text, bool stops);
+  // The text of id in the configuration's language.
+  const char* Says(TextId id) const { return Text(id, language); }
 };

@@ -108,6 +108,17 @@ bool ReadMinisignTrustedComment(std::string_view signatureFile, std::string& com
   return true;
 }
 
+bool ReadMinisignSignatureKeyId(std::string_view signatureFile, std::string& keyId) {
+  std::string line;
+  std::string_view comment;
+  std::string global;
+  if (!ReadSignatureFile(signatureFile, line, comment, global)) {
+    return false;
+  }
+  keyId = line.substr(2, kMinisignKeyIdBytes);
+  return true;
+}
+
 SignatureCheck VerifyMinisignSignature(const MinisignPublicKey& key, std::string_view content,
                                        std::string_view signatureFile,
                                        VerifiedSignature& verified) {

@@ -48,6 +48,10 @@ SignatureCheck VerifyMinisignSignature(const MinisignPublicKey& key, std::string
 // text is no signature file.
 bool ReadMinisignTrustedComment(std::string_view signatureFile, std::string& comment);
 
+// The id of the key a signature file says it was made with, as stored (8 bytes), unchecked;
+// false when the text is no signature file.
+bool ReadMinisignSignatureKeyId(std::string_view signatureFile, std::string& keyId);
+
 // The number after "timestamp:" in a trusted comment of tab-separated fields, as minisign
 // writes it ("timestamp:1700000000\tfile:version.txt\thashed"); false when there is none, it is
 // no plain decimal number, or there are two.

@@ -30,7 +30,7 @@ JsonReader::~JsonReader() {
 }
 
 bool JsonReader::parse(JsonContainer& root, const std::string& text, bool merge, int* line,
-                       int* column) {
+                       int* column, size_t* offset) {
   // Whatever happens (a failure, or an allocation failure thrown), open containers are destroyed.
   struct ResetOnExit {
     JsonReader* reader;
@@ -44,9 +44,13 @@ bool JsonReader::parse(JsonContainer& root, const std::string& text, bool merge,
   }
   line_ = 1;
   column_ = 0;
+  stoppedAt_ = 0;
   lineBreakInToken_ = false;
   const bool ok = !text.empty() && read(text);
   if (!ok) {
+    if (offset != nullptr) {
+      *offset = stoppedAt_;
+    }
     if (line != nullptr) {
       *line = line_;
     }
@@ -73,6 +77,11 @@ bool JsonReader::read(const std::string& text) {
 
   const char* p = text.data();
   const char* const end = p + text.size();
+  // The reader stops at the byte p points at.
+  auto stop = [&] {
+    stoppedAt_ = static_cast<size_t>(p - text.data());
+    return false;
+  };
   for (; p != end; ++p) {
     unsigned char state = states_.back();
     if (state == kSingleQuoted || state == kDoubleQuoted) {
@@ -117,27 +126,27 @@ bool JsonReader::read(const std::string& text) {
         if (state == kValue || state == kKey) {
           states_.push_back(ch == '"' ? kDoubleQuoted : kSingleQuoted);
         } else {
-          return false;
+          return stop();
         }
         break;
       case '\\':
         if (state == kValue || state == kKey) {
           states_.push_back(kEscape);
         } else {
-          return false;
+          return stop();
         }
         break;
       case ',':
         if (state == kValue || state == kKey) {
           if (!finishToken(',')) {
-            return false;
+            return stop();
           }
           states_.push_back(kKey);
         } else if (state == kAfterArray || state == kAfterObject) {
           // The token is not ended: bytes after the closing bracket start the next key.
           states_.back() = kKey;
         } else {
-          return false;
+          return stop();
         }
         break;
       case ':':
@@ -146,19 +155,19 @@ bool JsonReader::read(const std::string& text) {
           endToken();
           states_.back() = kValue;
         } else {
-          return false;
+          return stop();
         }
         break;
       case '[':
       case '{':
         if (state != kValue || !openContainer(ch)) {
-          return false;
+          return stop();
         }
         break;
       case ']':
       case '}':
         if (!closeContainer(ch)) {
-          return false;
+          return stop();
         }
         break;
       default:
@@ -167,6 +176,8 @@ bool JsonReader::read(const std::string& text) {
     }
   }
 
+  // A text that ends too soon stops the reader at its end.
+  stoppedAt_ = text.size();
   if (!finishToken(arrayRoot ? ']' : '}')) {
     return false;
   }

@@ -74,8 +74,10 @@ class JsonReader {
 
   // Fills root from text (exactly text.size() bytes). With merge false root is cleared first.
   // False when the text is empty or breaks the dialect; then line and column, when not null,
-  // receive the position of the failure. Members completed before a failure stay in root.
-  bool parse(JsonContainer& root, const std::string& text, bool merge, int* line, int* column);
+  // receive the position of the failure, and offset that of the byte the reader stopped at
+  // (text.size() when the text ended too soon). Members completed before a failure stay in root.
+  bool parse(JsonContainer& root, const std::string& text, bool merge, int* line, int* column,
+             size_t* offset = nullptr);
 
   // Spare stack nodes kept for the next parse.
   size_t spareKeyNodes() const { return keys_.spare(); }
@@ -108,6 +110,7 @@ class JsonReader {
   bool rootReceived_ = false;  // whether this parse added a member to the root
   int line_ = 1;
   int column_ = 0;
+  size_t stoppedAt_ = 0;  // the byte a failed read stopped at
   bool lineBreakInToken_ = false;
 };
 

@@ -142,8 +142,9 @@ JsonContainer& JsonContainer::add(JsonPair& pair) {
   return *this;
 }
 
-bool JsonContainer::parse(const std::string& text, bool merge, int* line, int* column) {
-  return JsonReaderRegistry::instance().current()->parse(*this, text, merge, line, column);
+bool JsonContainer::parse(const std::string& text, bool merge, int* line, int* column,
+                          size_t* offset) {
+  return JsonReaderRegistry::instance().current()->parse(*this, text, merge, line, column, offset);
 }
 
 void JsonContainer::destroyAll(std::vector<std::unique_ptr<JsonValue>>& values) {

@@ -69,8 +69,10 @@ class JsonContainer : public JsonValue {
 
   // Fills this container (the root) from text in the reader's dialect. With merge false the
   // container is cleared first. On failure returns false and, when asked, the reader's line and
-  // column; members completed before the failure stay.
-  bool parse(const std::string& text, bool merge, int* line = nullptr, int* column = nullptr);
+  // column and the offset of the byte it stopped at (the text's size when it ended too soon);
+  // members completed before the failure stay.
+  bool parse(const std::string& text, bool merge, int* line = nullptr, int* column = nullptr,
+             size_t* offset = nullptr);
 
  protected:
   // Moves every member's value into out and removes all members.

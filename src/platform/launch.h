@@ -10,8 +10,10 @@ class Launcher {
   // Starts path with parameters split by POSIX shell quoting rules (no shell runs), detached in a
   // session of its own; a file that is not executable is opened with the desktop's default
   // application. On Windows the shell's default verb starts it, parameters passed as written.
-  // The result is ignored.
-  virtual void Launch(const std::string& path, const std::string& parameters) = 0;
+  // True once it runs (a document: once the program that opens it runs); false when it could not
+  // be started, failure then saying why in the system's words.
+  virtual bool Launch(const std::string& path, const std::string& parameters,
+                      std::string& failure) = 0;
 };
 
 // The launcher of this platform.

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,9 @@ std::vector<char*> MakeArgv(std::vector<std::string>& words) {
   return argv;
 }
 
-// Runs in the grandchild after fork: only async-signal-safe calls from here on.
-[[noreturn]] void ExecDetached(const char* file, char* const* argv) {
+// Runs in the grandchild after fork: only async-signal-safe calls from here on. When exec fails,
+// its errno goes to reportFd (closed on exec, so a started program says nothing).
+[[noreturn]] void ExecDetached(const char* file, char* const* argv, int reportFd) {
   struct sigaction defaultAction {};
   defaultAction.sa_handler = SIG_DFL;
   sigemptyset(&defaultAction.sa_mask);
@@ -43,8 +45,14 @@ std::vector<char*> MakeArgv(std::vector<std::string>& words) {
       close(devNull);
     }
   }
-  close_range(3, ~0u, 0);
+  if (reportFd > 3) {
+    close_range(3, static_cast<unsigned>(reportFd) - 1, 0);
+  }
+  close_range(static_cast<unsigned>(reportFd) + 1, ~0u, 0);
   execv(file, argv);
+  const int error = errno;
+  ssize_t written = write(reportFd, &error, sizeof error);
+  (void)written;
   _exit(127);
 }
 
@@ -70,46 +78,79 @@ std::string FindOnPath(const std::string& name) {
 }
 
 // Starts a program in a session of its own through a short-lived intermediate child, so the
-// program is never our child: no zombie, and it outlives us.
-void SpawnDetached(const std::string& file, std::vector<std::string> words) {
+// program is never our child: no zombie, and it outlives us. 0 once it runs, else the errno that
+// kept it from running.
+int SpawnDetached(const std::string& file, std::vector<std::string> words) {
   std::vector<char*> argv = MakeArgv(words);
+  // The grandchild's exec closes the pipe's end, or writes why it failed.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    return errno;
+  }
   pid_t child = fork();
   if (child < 0) {
-    return;
+    const int error = errno;
+    close(report[0]);
+    close(report[1]);
+    return error;
   }
   if (child == 0) {
+    close(report[0]);
     setsid();
     pid_t grandchild = fork();
     if (grandchild == 0) {
-      ExecDetached(file.c_str(), argv.data());
+      ExecDetached(file.c_str(), argv.data(), report[1]);
+    }
+    if (grandchild < 0) {
+      const int error = errno;
+      ssize_t written = write(report[1], &error, sizeof error);
+      (void)written;
     }
     _exit(0);
   }
+  close(report[1]);
+  int error = 0;
+  ssize_t got;
+  while ((got = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
   int status;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+// True when error is 0; else false with failure the system's words for it.
+bool Started(int error, std::string& failure) {
+  if (error == 0) {
+    return true;
+  }
+  failure = std::strerror(error);
+  return false;
 }
 
 // The launcher of this platform: fork and exec, nothing waited for. Window's thread.
 class PosixLauncher : public Launcher {
  public:
-  void Launch(const std::string& path, const std::string& parameters) override {
+  bool Launch(const std::string& path, const std::string& parameters,
+              std::string& failure) override {
     // A bare name (a tool such as "regsvr32") is looked up on PATH, as the platform would.
-    std::string file = path.find('/') == std::string::npos ? FindOnPath(path) : path;
+    const bool bare = path.find('/') == std::string::npos;
+    std::string file = bare ? FindOnPath(path) : path;
     if (!file.empty() && IsExecutableFile(file)) {
       std::vector<std::string> words = SplitShellWords(parameters);
       words.insert(words.begin(), path);
-      SpawnDetached(file, std::move(words));
-      return;
+      return Started(SpawnDetached(file, std::move(words)), failure);
     }
-    if (path.find('/') == std::string::npos) {
-      return;  // no such program: launch failures are not reported
+    if (bare || !PathTaken(path)) {
+      return Started(ENOENT, failure);
     }
     // A document: the desktop's default application opens it; parameters mean nothing to it.
     std::string opener = FindOnPath("xdg-open");
-    if (!opener.empty()) {
-      SpawnDetached(opener, {"xdg-open", path});
+    if (opener.empty()) {
+      return Started(EACCES, failure);  // not executable, and nothing to open it with
     }
+    return Started(SpawnDetached(opener, {"xdg-open", path}), failure);
   }
 };
 

@@ -148,7 +148,10 @@ int CInetFile::Fetch(uint64_t keptBytes, FileSink& sink) {
   request.maxBytes = terms.maxBytes;
   request.deadlineSeconds = FetchDeadlineSeconds(terms.deadlineSeconds);
   TaskProgress progress(*this);
-  return NewHttpDownload()->Get(request, sink, progress);
+  const std::unique_ptr<HttpDownload> download = NewHttpDownload();
+  const int result = download->Get(request, sink, progress);
+  failure = download->LastFailure();
+  return result;
 }
 
 void CInetFile::Run() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "transfer/http_download.h"
 #include "transfer/messages.h"
 #include "transfer/worker_thread.h"
 
@@ -62,6 +63,9 @@ class CInetFile : public WorkerThread {
   std::atomic<uint64_t> bytesReceived{0};
   uint64_t expectedSize = 0;  // 0: none announced
   DownloadTerms terms;
+  // What the last GET ran into when it failed, for the line of detail. The worker's until it posts
+  // its end.
+  HttpFailure failure;
 
  protected:
   void Run() override;

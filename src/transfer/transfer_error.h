@@ -16,5 +16,6 @@ enum TransferError : int {
   TlsFailed = 11,         // the server's certificate was refused, or TLS itself failed
 };
 
-// The message text of a code; every code without a row of its own gives the default text.
+// The message text of a code in the process's language; every code without a row of its own
+// gives the default text.
 const char* ErrorTextFor(int code);

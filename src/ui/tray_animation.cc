@@ -1,9 +1,10 @@
 #include "ui/tray_animation.h"
 
+#include "texts/texts.h"
 #include "ui/display_text.h"
 #include "ui/format_text.h"
 
-TrayAnimation::TrayAnimation() : tip_(CutAtCharBoundary("正在自动更新", kTipMax)) {}
+TrayAnimation::TrayAnimation() : tip_(CutAtCharBoundary(Text(TextId::kTrayTip), kTipMax)) {}
 
 bool TrayAnimation::Advance(size_t copies, int64_t runPercent) {
   frame_ += static_cast<uint32_t>(copies);

@@ -6,9 +6,9 @@
 
 // The tray icon of a window that has one: its frame, advanced a step per chunk of data from the
 // first chunk of the process on (130, 131, 132, 130...), and its tip of at most 63 bytes: "正在自动
-// 更新" until data arrives, the run's percentage while files arrive, empty otherwise. The text of
-// a percentage is made only when it changes, so that a chunk costs little. Toolkit-free; window's
-// thread.
+// 更新" (in the process's language) until data arrives, the run's percentage while files arrive,
+// empty otherwise. The text of a percentage is made only when it changes, so that a chunk costs
+// little. Toolkit-free; window's thread.
 class TrayAnimation {
  public:
   static constexpr int kFirstFrame = 130;

@@ -52,8 +52,11 @@ class UpdateDialog : public UpdateView::Listener {
   // row.
   void Dispatch(const PostedMessage& message, size_t copies = 1);
 
-  // True once the run finished and ended the dialog: the process exits with status 0.
+  // True once the run finished and ended the dialog.
   bool RunFinished() const { return run_.Finished(); }
+  // The process's exit status once the dialog has ended: 0 after a finished run (a check: one
+  // that would work) whose program started, 1 otherwise.
+  int ExitStatus() const { return run_.ExitStatus(); }
   // True while the user is expected to act: the choice is enabled and nothing is queued.
   bool WaitingForUser() const;
   // True when the configuration forbids any update: nothing will happen until the window closes.

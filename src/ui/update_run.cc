@@ -12,10 +12,12 @@
 #include "platform/crash_point.h"
 #include "platform/launch.h"
 #include "platform/local_time.h"
+#include "texts/texts.h"
 #include "transfer/inet_file.h"
 #include "transfer/transfer_error.h"
 #include "ui/disk_interface.h"
 #include "ui/display_text.h"
+#include "ui/failure_detail.h"
 #include "ui/file_job.h"
 #include "ui/format_text.h"
 #include "ui/installation_store.h"
@@ -25,7 +27,6 @@
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
-const char kFailedRun[] = "更新完毕,但更新过程中存在异常！ 请尝试重新启动计算机，并重新更新。";
 constexpr uint64_t kWholeRun = 100;  // percent
 
 int64_t SecondsSince1970() {
@@ -53,11 +54,32 @@ UpdateRun::UpdateRun(const UpdateSettings& settings, Seams seams, InstallationSt
       scheduler_(scheduler),
       clock_(LocalTimeNow),
       secondsClock_(SecondsSince1970),
-      remoteCatalogue_(settings.moduleDirectory) {}
+      remoteCatalogue_(settings.moduleDirectory, settings.checkOnly) {}
 
-// The window opens. A configuration problem is shown instead of fetching anything, and the
-// window stays open for the user to read it.
+RunCatalogue::RunCatalogue(std::string moduleDirectory, bool keepOffDisk)
+    : FileCatalogue(std::move(moduleDirectory)), keepOffDisk_(keepOffDisk) {}
+
+void RunCatalogue::CreateDirectories(const std::string& key) {
+  if (!keepOffDisk_) {
+    FileCatalogue::CreateDirectories(key);
+  }
+}
+
+// The window opens. A configuration that stops the run is shown in a message box instead of
+// fetching anything; one that forbids signed updates keeps the window open for the user to read
+// it. What only warns is logged, and the run goes on. A check has reported the configuration
+// itself.
 bool UpdateRun::Open() {
+  if (settings_.configurationStops && !settings_.checkOnly) {
+    std::string notes;
+    for (const std::string& note : settings_.configurationNotes) {
+      notes += notes.empty() ? note : "\n" + note;
+    }
+    seams_.view.ShowMessage(notes);
+    if (settings_.configurationProblem.empty()) {
+      return false;  // nothing to run: the front end ends at once
+    }
+  }
   if (!settings_.configurationProblem.empty()) {
     // The file asks for signatures (or their expiry) that cannot be had as asked: nothing is
     // fetched, installed or launched, and the user reads why until closing the window.
@@ -65,9 +87,14 @@ bool UpdateRun::Open() {
     EnableChoice(false);
     Log(settings_.configurationProblem, 0);
     // What loses a value most often: an unquoted ":" stops the reader there.
-    Log("含有 \":\" 的值须用引号括起来, 如 param:\"a:b\"", 0);
+    Log(Text(TextId::kQuoteHint), 0);
     Status(settings_.configurationProblem);
     return true;
+  }
+  if (!settings_.checkOnly) {
+    for (const std::string& note : settings_.configurationNotes) {
+      Log(note, 0);
+    }
   }
   if (settings_.serverlist.empty()) {
     return false;  // the front end ends at once
@@ -81,7 +108,7 @@ void UpdateRun::FetchServerList() {
   remoteCatalogue_.Clear();
   seams_.view.FileProgress(0);
   seams_.view.RunProgress(0);
-  Log("正在连接获取服务器列表", 0);
+  Log(Text(TextId::kListConnecting), 0);
   bytesDone_ = 0;
   QueueText(KindServerList, settings_.serverlist, std::string(), kServerListMaxBytes,
             &UpdateRun::ServerListArrived);
@@ -111,12 +138,20 @@ void UpdateRun::ServerListArrived(const CInetFile& list, uint32_t code) {
     }
   }
   if (taken == 0) {
-    Log("获得服务器列表失败", 0);
+    Log(Text(TextId::kListFailed), 0);
+    Log(code != TransferOk ? TransferDetail(list, code) : UnusableListDetail(list.url), 0);
+    if (settings_.checkOnly) {
+      Log(Text(TextId::kCheckNoServer), 0);
+      seams_.view.Finished();
+    }
     return;
   }
-  Log(FormatText("获取服务器列表成功,共取得 %u 个可选服务器", taken), code);
+  Log(FormatText(Text(TextId::kListReceived), taken), code);
   ListServers();
-  if (settings_.automatic) {
+  if (settings_.checkOnly) {
+    selected_ = 0;  // every server in the list's order; the last is the one a run would use
+    StartManifestFetch();
+  } else if (settings_.automatic) {
     if (settings_.failover) {
       std::vector<std::string> urls;
       for (size_t i = 0; i < servers_.Size(); ++i) {
@@ -170,14 +205,14 @@ void UpdateRun::StartManifestFetch() {
   std::vector<CommitFailure> failures;
   if (store_.CommitPending() && store_.FinishCommit(failures) != CommitResult::kDone) {
     ReportCommitFailures(failures);
-    Status(kFailedRun);
-    Log(kFailedRun, 0);
+    Status(Text(TextId::kUpdateFinishedWithErrors));
+    Log(Text(TextId::kUpdateFinishedWithErrors), 0);
     return;
   }
   remoteCatalogue_.Clear();
   seams_.view.FileProgress(0);
   seams_.view.RunProgress(0);
-  Log(FormatText("正在连接：%s", DisplayText(server->name).c_str()), 0);
+  Log(FormatText(Text(TextId::kServerConnecting), DisplayText(server->name).c_str()), 0);
   bytesDone_ = 0;
   QueueText(KindManifest, server->url + "/" + kManifestName, server->name, kManifestMaxBytes,
             &UpdateRun::ManifestArrived);
@@ -186,11 +221,13 @@ void UpdateRun::StartManifestFetch() {
 void UpdateRun::ManifestArrived(const CInetFile& manifest, uint32_t code) {
   const std::string server = DisplayText(manifest.serverName);
   if (code != TransferOk) {
-    Log(FormatText("%s：%s", manifest.GetErrorText().c_str(), server.c_str()), code);
-    ServerFailed();
+    Log(FormatText(Text(TextId::kManifestFailed), manifest.GetErrorText().c_str(), server.c_str()),
+        code);
+    Log(TransferDetail(manifest, code), 0);
+    ServerChecked(false);
     return;
   }
-  Log(FormatText("获取更新文件列表成功：%s", server.c_str()), 0);
+  Log(FormatText(Text(TextId::kManifestReceived), server.c_str()), 0);
   // Unreadable, it stays empty, which no catalogue loads and no signature covers.
   if (!seams_.disk.Read(manifest.localPath, manifestText_)) {
     manifestText_.clear();
@@ -200,7 +237,7 @@ void UpdateRun::ManifestArrived(const CInetFile& manifest, uint32_t code) {
     FetchSignature(manifest);
     return;
   }
-  FileCatalogue local(settings_.moduleDirectory);
+  RunCatalogue local(settings_.moduleDirectory, settings_.checkOnly);
   store_.LoadLocalManifest(local);
   Plan(manifest.serverName, local);
 }
@@ -218,18 +255,25 @@ void UpdateRun::SignatureArrived(const CInetFile& signature, uint32_t code) {
   // manifest cannot be told from a forged one.
   MinisignPublicKey key;
   VerifiedSignature verified;
+  SignatureCheck check = SignatureCheck::kMalformed;
   if (!fetched || !ParseMinisignPublicKey(settings_.pubkey, key) ||
-      VerifyMinisignSignature(key, manifestText_, text, verified) != SignatureCheck::kValid) {
-    Log(FormatText("更新文件列表签名无效, 请选择其他服务器进行尝试：%s", server.c_str()), code);
-    ServerFailed();
+      (check = VerifyMinisignSignature(key, manifestText_, text, verified)) !=
+          SignatureCheck::kValid) {
+    Log(FormatText(Text(TextId::kSignatureInvalid), server.c_str()), code);
+    Log(SignatureDetail(signature, code, check, key, text), 0);
+    ServerChecked(false);
     return;
   }
-  FileCatalogue local(settings_.moduleDirectory);
+  RunCatalogue local(settings_.moduleDirectory, settings_.checkOnly);
   store_.LoadLocalManifest(local);
-  const char* refusal = SignatureRefusal(verified.timestamp, store_.Floor(local));
+  const int64_t floor = store_.Floor(local);
+  const char* refusal = SignatureRefusal(verified.timestamp, floor);
   if (refusal != nullptr) {
     Log(FormatText(refusal, server.c_str()), 0);
-    ServerFailed();
+    Log(verified.timestamp < floor ? OlderDetail(verified.timestamp, floor)
+                                   : ExpiredDetail(verified.timestamp, settings_.maxAgeDays),
+        0);
+    ServerChecked(false);
     return;
   }
   signatureText_ = std::move(text);
@@ -240,33 +284,47 @@ const char* UpdateRun::SignatureRefusal(int64_t timestamp, int64_t floor) const 
   // A release signed before the one installed is a replay, however valid its signature; the
   // same release again is fine.
   if (timestamp < floor) {
-    return "更新文件列表早于当前版本, 请选择其他服务器进行尝试：%s";
+    return Text(TextId::kManifestOlder);
   }
   // Otherwise a mirror could hold its clients on an old release for ever.
   if (settings_.maxAgeDays > 0 &&
       timestamp < secondsClock_() - settings_.maxAgeDays * kSecondsPerDay) {
-    return "更新文件列表已过期, 请选择其他服务器进行尝试：%s";
+    return Text(TextId::kManifestExpired);
   }
   return nullptr;
 }
 
 void UpdateRun::Plan(const std::string& serverName, FileCatalogue& local) {
   if (!remoteCatalogue_.LoadText(manifestText_)) {
-    seams_.view.ShowMessage("装载远程版本信息失败!");
-    ServerFailed();
+    seams_.view.ShowMessage(Text(TextId::kManifestUnloadable));
+    if (const ServerEntry* server = SelectedServer()) {
+      Log(UnloadableManifestDetail(server->url + "/" + kManifestName), 0);
+    }
+    ServerChecked(false);
     return;
   }
   const uint32_t fileCount = remoteCatalogue_.MarkChanged(local);
   totalBytes_ = remoteCatalogue_.TotalLength();
+  if (settings_.checkOnly) {
+    // What a run would do, and nothing of it.
+    const std::string server = DisplayText(serverName);
+    Log(fileCount == 0 ? FormatText(Text(TextId::kCheckServerUpToDate), server.c_str())
+                       : FormatText(Text(TextId::kCheckServerWouldFetch), server.c_str(), fileCount,
+                                    static_cast<unsigned long long>(totalBytes_)),
+        0);
+    remoteCatalogue_.Clear();
+    ServerChecked(true);
+    return;
+  }
   if (fileCount == 0) {
-    Log("你当前的版本是最新的", 0);
+    Log(Text(TextId::kUpToDate), 0);
     if (!store_.SaveAcceptedSignature(signatureText_)) {
-      Log("保存下载进度遇到异常!", 0);
+      Log(Text(TextId::kSaveFailed), 0);
     }
     FinishRun();
     return;
   }
-  Log(FormatText("需更新文件总数: %u, 文件总长度: %llu KB", fileCount,
+  Log(FormatText(Text(TextId::kFilesToUpdate), fileCount,
                  static_cast<unsigned long long>(totalBytes_ / 1024)),
       0);
   QueueFiles(serverName);
@@ -294,11 +352,12 @@ void UpdateRun::FileArrived(FileJob& job, uint32_t code) {
   const std::string name = DisplayText(job.entry().name);
   if (code != TransferOk) {
     fileFailed_ = true;
-    Log(FormatText("下载文件失败 [%s], 错误代码 [%u]", name.c_str(), code), code);
+    Log(FormatText(Text(TextId::kFileFailed), name.c_str(), code), code);
+    Log(TransferDetail(job.transfer(), code), 0);
   } else {
     CrashPoint();  // crash tests: the download is whole, nothing is in place yet
     arrived_.push_back(job.entry());
-    Status(FormatText("下载文件成功 [%s]", name.c_str()));
+    Status(FormatText(Text(TextId::kFileDownloaded), name.c_str()));
   }
   if (filesLeft_ == 0) {
     FilesDone();
@@ -311,8 +370,8 @@ void UpdateRun::FilesDone() {
   // A failed run puts nothing in place: what arrived stays verified under its ".update" name, and
   // the next run takes it without fetching it again.
   if (fileFailed_) {
-    Status(kFailedRun);
-    Log(kFailedRun, 0);
+    Status(Text(TextId::kUpdateFinishedWithErrors));
+    Log(Text(TextId::kUpdateFinishedWithErrors), 0);
     return;
   }
   journal.manifestText = manifestText_;
@@ -321,27 +380,28 @@ void UpdateRun::FilesDone() {
   const CommitResult result = store_.Commit(std::move(journal), failures);
   if (result == CommitResult::kNotStarted || !failures.empty()) {
     ReportCommitFailures(failures);
-    Status(kFailedRun);
-    Log(kFailedRun, 0);
+    Status(Text(TextId::kUpdateFinishedWithErrors));
+    Log(Text(TextId::kUpdateFinishedWithErrors), 0);
     return;
   }
-  Status("更新完毕");
-  Log("更新完毕", 0);
+  Status(Text(TextId::kUpdateFinished));
+  Log(Text(TextId::kUpdateFinished), 0);
   if (result == CommitResult::kDone) {
     FinishRun();
   } else {
-    Log("保存下载进度遇到异常!", 0);  // every file is in place; the next start saves the rest
+    Log(Text(TextId::kSaveFailed), 0);  // every file is in place; the next start saves the rest
   }
 }
 
 void UpdateRun::ReportCommitFailures(const std::vector<CommitFailure>& failures) {
   for (const CommitFailure& failure : failures) {
-    const char* format = failure.result == InstallResult::kDeleteFailed ? "删除文件失败 [%s]"
-                                                                        : "重命名文件失败 [%s]";
+    const char* format =
+        Text(failure.result == InstallResult::kDeleteFailed ? TextId::kDeleteFailed
+                                                            : TextId::kRenameFailed);
     Log(FormatText(format, DisplayText(failure.name).c_str()), 0);
   }
   if (failures.empty()) {
-    Log("保存下载进度遇到异常!", 0);
+    Log(Text(TextId::kSaveFailed), 0);
   }
 }
 
@@ -364,8 +424,39 @@ void UpdateRun::FinishRun() {
   seams_.view.Finished();
   finished_ = true;
   if (!settings_.exec.empty()) {
-    seams_.launcher.Launch(store_.PathOf(settings_.exec), settings_.param);
+    const std::string program = store_.PathOf(settings_.exec);
+    std::string failure;
+    if (!seams_.launcher.Launch(program, settings_.param, failure)) {
+      launchFailed_ = true;
+      Log(FormatText(Text(TextId::kLaunchFailed), DisplayText(program).c_str(), failure.c_str()),
+          0);
+    }
   }
+}
+
+void UpdateRun::ServerChecked(bool works) {
+  if (!settings_.checkOnly) {
+    if (!works) {
+      ServerFailed();
+    }
+    return;
+  }
+  const ServerEntry* server = SelectedServer();
+  if (server == nullptr) {
+    return;
+  }
+  const std::string name = DisplayText(server->name);
+  if (!works) {
+    Log(FormatText(Text(TextId::kCheckServerFails), name.c_str()), 0);
+  }
+  if (selected_ + 1 < servers_.Size()) {
+    ++selected_;
+    StartManifestFetch();
+    return;
+  }
+  Log(FormatText(Text(works ? TextId::kCheckWouldWork : TextId::kCheckWouldFail), name.c_str()), 0);
+  finished_ = works;
+  seams_.view.Finished();
 }
 
 void UpdateRun::Drained() {
@@ -378,7 +469,7 @@ void UpdateRun::HeadStarted(ScheduledTask& head, bool justStarted) {
   if (transfer.kind != KindFile) {
     return;
   }
-  Status(FormatText("正在更新文件：%s", DisplayText(transfer.displayName).c_str()));
+  Status(FormatText(Text(TextId::kUpdatingFile), DisplayText(transfer.displayName).c_str()));
   // The file bar follows the head once it has been started, not one running behind it.
   if (!justStarted && transfer.expectedSize > 0) {
     seams_.view.FileProgress(
@@ -436,6 +527,10 @@ const ServerEntry* UpdateRun::SelectedServer() const {
 }
 
 void UpdateRun::Log(const std::string& text, uint32_t code) {
+  if (settings_.checkOnly) {
+    seams_.view.LogLine(text, code);  // a report, whose lines need no time
+    return;
+  }
   const std::tm now = clock_();
   seams_.view.LogLine(FormatText("%.2u:%.2u:%.2u %s", static_cast<unsigned>(now.tm_hour),
                                  static_cast<unsigned>(now.tm_min),

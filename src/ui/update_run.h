@@ -25,12 +25,27 @@ class Launcher;
 class MessageTarget;
 class TransferStarter;
 
+// A manifest as the run loads it: a check keeps the folders it names off the disk. Window's
+// thread.
+class RunCatalogue : public FileCatalogue {
+ public:
+  RunCatalogue(std::string moduleDirectory, bool keepOffDisk);
+
+ protected:
+  void CreateDirectories(const std::string& key) override;
+
+ private:
+  bool keepOffDisk_;
+};
+
 // An update run's steps in the order they happen: the server list, the user's (or the automatic)
 // choice, the manifest, its signature, the plan, one job per file, the run's end, which puts every
 // file in place at once or none (a commit that could not be completed is completed before another
 // run starts). Each transfer
 // it starts carries the step that takes its end; the scheduler decides when that is. It tells the
-// view what happened and keeps what lives beside the application in the store. Window's thread.
+// view what happened and keeps what lives beside the application in the store. A check
+// (settings.checkOnly) takes every server of the list in turn up to its plan and ends. Window's
+// thread.
 class UpdateRun : public TaskScheduler::Observer {
  public:
   // Servers taken from one server list at most.
@@ -51,7 +66,8 @@ class UpdateRun : public TaskScheduler::Observer {
   UpdateRun(const UpdateRun&) = delete;
   UpdateRun& operator=(const UpdateRun&) = delete;
 
-  // The window opens; false when the program is to end at once (empty serverlist).
+  // The window opens; false when the program is to end at once (the configuration stops it, or
+  // gives no serverlist).
   bool Open();
   void Choose(size_t index);
   // "立即更新": the run starts again from the chosen server's manifest.
@@ -60,7 +76,11 @@ class UpdateRun : public TaskScheduler::Observer {
   // behindHead: transfer runs behind the queue's head, whose file the file bar shows.
   void ChunksArrived(const CInetFile& transfer, uint32_t wParam, size_t copies, bool behindHead);
 
+  // The run reached its end: the window closes (a check: every server was tried, and the last
+  // would work).
   bool Finished() const { return finished_; }
+  // The process's exit status: 0 after a finished run whose program started, 1 otherwise.
+  int ExitStatus() const { return finished_ && !launchFailed_ ? 0 : 1; }
   bool ChoiceEnabled() const { return choiceEnabled_; }
   bool Halted() const { return halted_; }
 
@@ -80,7 +100,7 @@ class UpdateRun : public TaskScheduler::Observer {
   // Shows the listed servers with selected_ chosen.
   void ShowServers();
   // The server the run was fetching from failed it: with failover, the run goes on from the
-  // next server; otherwise (or once every server has failed) it ends there.
+  // next server; otherwise (or once every server has failed) it waits for the user.
   void ServerFailed();
   void StartManifestFetch();
   void ManifestArrived(const CInetFile& manifest, uint32_t code);
@@ -101,12 +121,16 @@ class UpdateRun : public TaskScheduler::Observer {
   // Tells the files a commit could not put in place, or that it could not save, when none.
   void ReportCommitFailures(const std::vector<CommitFailure>& failures);
   void FinishRun();
+  // A server's manifest was taken as far as its plan (works) or failed before: a check moves on
+  // to the next server, or ends after the last; a run goes on as ServerFailed says.
+  void ServerChecked(bool works);
 
   // Queues the fetch of a text into a temporary file of its own; step takes its end.
   void QueueText(int kind, const std::string& url, const std::string& serverName, uint64_t maxBytes,
                  TextStep step);
   void Queue(std::unique_ptr<ScheduledTask> job);
   const ServerEntry* SelectedServer() const;
+  // A line for the log, stamped with the local time (a check's are not).
   void Log(const std::string& text, uint32_t code);
   void Status(const std::string& text);
   void EnableChoice(bool enable);
@@ -121,7 +145,7 @@ class UpdateRun : public TaskScheduler::Observer {
   ServerList servers_;
   size_t selected_ = 0;      // in servers_, when it holds any
   ServerRotation standIns_;  // who takes over when the selected server fails an automatic run
-  FileCatalogue remoteCatalogue_;
+  RunCatalogue remoteCatalogue_;
   std::string manifestText_;   // the server's manifest as it arrived, saved at a clean end
   std::string signatureText_;  // the signature manifestText_ was accepted with, if any
   uint32_t filesLeft_ = 0;     // file jobs queued and not yet acted on
@@ -131,5 +155,6 @@ class UpdateRun : public TaskScheduler::Observer {
   bool fileFailed_ = false;
   bool choiceEnabled_ = true;
   bool finished_ = false;
-  bool halted_ = false;  // the configuration forbids any update
+  bool launchFailed_ = false;  // exec could not be started after a finished run
+  bool halted_ = false;        // the configuration forbids any update
 };

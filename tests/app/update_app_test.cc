@@ -4,12 +4,14 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/configured_roots.h"
 #include "app/update_app.h"
 #include "base/install_names.h"
 #include "platform/module_directory.h"
 #include "support/temp_dir.h"
+#include "support/test_platform.h"
 
 namespace {
 
@@ -40,6 +42,97 @@ TEST_F(UpdateAppConfig, MissingOrUnreadableFileKeepsDefaults) {
   EXPECT_EQ(settings.exec, "");
   EXPECT_EQ(settings.param, "");
   EXPECT_EQ(settings.moduleDirectory, "/opt/app/");
+  // Each says where, and stops the run.
+  ASSERT_EQ(settings.configurationNotes.size(), 2u);
+  EXPECT_EQ(settings.configurationNotes[0],
+            "找不到 Lodestar.cfg：" + directory_ + "/none.cfg, 不进行更新");
+  EXPECT_EQ(settings.configurationNotes[1].rfind(
+                "无法读取 Lodestar.cfg：" + directory_ + "/" + kConfigurationName + " (", 0),
+            0u)
+      << settings.configurationNotes[1];
+  EXPECT_TRUE(settings.configurationStops);
+}
+
+// What the reader could not take, or what the program does not know, is said with where and why;
+// a file without a usable serverlist stops the run, the rest only warns.
+TEST_F(UpdateAppConfig, NotesSayWhatIsWrongAndWhere) {
+  const struct {
+    std::string text;
+    std::vector<std::string> notes;
+    bool stops;
+  } cases[] = {
+      {"serverlist:\"http://h/l\",\nauto:1,\n", {}, false},
+      {"", {"Lodestar.cfg 是空的", "Lodestar.cfg 中没有可用的 serverlist"}, true},
+      {"serverlsit:\"http://h/l\"",
+       {"Lodestar.cfg 中的 serverlsit 不是可识别的设置", "Lodestar.cfg 中没有可用的 serverlist"},
+       true},
+      {"{serverlist:\"http://h/l\"}",
+       {"Lodestar.cfg 第 1 行第 1 列：应为键名处出现了括号",
+        "Lodestar.cfg 中没有可用的 serverlist"},
+       true},
+      {"auto:1,\n测试:1,serverlist:http://h/l",
+       {"Lodestar.cfg 第 2 行第 21 列：值中含有未加引号的 \":\"",
+        "Lodestar.cfg 中的 测试 不是可识别的设置", "Lodestar.cfg 中没有可用的 serverlist"},
+       true},
+      {"serverlist:\"http://h/l\",param:\"a", {"Lodestar.cfg 第 1 行第 33 列：文本在引号"}, false},
+      {"serverlist: ", {"Lodestar.cfg 中没有可用的 serverlist"}, true},
+      {"serverlist:\"x\",language:de", {"Lodestar.cfg 中的 language 应为 zh、en 或 auto"}, false},
+      {"language:en,serverlist:\"x\",Exec:a",
+       {"Lodestar.cfg: Exec is not a key Lodestar knows, ignored"},
+       false},
+  };
+  for (const auto& c : cases) {
+    const UpdateSettings settings = Read(c.text).Settings("/opt/app/");
+    ASSERT_EQ(settings.configurationNotes.size(), c.notes.size()) << c.text;
+    for (size_t i = 0; i < c.notes.size(); ++i) {
+      EXPECT_EQ(settings.configurationNotes[i].rfind(c.notes[i], 0), 0u)
+          << c.text << "\n"
+          << settings.configurationNotes[i];
+    }
+    EXPECT_EQ(settings.configurationStops, c.stops) << c.text;
+  }
+}
+
+// "exec: start.sh" names " start.sh": said at once, since that cannot be meant; a plain name that
+// is missing may come with the update.
+TEST_F(UpdateAppConfig, ExecWithABlankThatNamesNothingIsNoted) {
+  WriteFileBytes(directory_ + "/start.sh", "");
+  const std::pair<const char*, bool> cases[] = {
+      {"exec: start.sh", true}, {"exec:start.sh", false}, {"exec:later.sh", false}};
+  for (const auto& [text, noted] : cases) {
+    UpdateApp app = Read(std::string("serverlist:\"x\",") + text);
+    app.CheckExec(directory_ + "/");
+    EXPECT_EQ(app.configurationNotes.size(), noted ? 1u : 0u) << text;
+    EXPECT_FALSE(app.configurationStops) << text;
+  }
+}
+
+TEST_F(UpdateAppConfig, LanguageIsChineseUnlessAskedOtherwise) {
+  ScopedEnvironment environment;
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
+    environment.Set(name, nullptr);
+  }
+  const struct {
+    const char* text;
+    const char* locale;
+    Language language;
+  } cases[] = {
+      {"exec:x", "en_US.UTF-8", Language::kChinese},
+      {"language:zh", "en_US.UTF-8", Language::kChinese},
+      {"language:en", "zh_CN.UTF-8", Language::kEnglish},
+      {"language: en ", "zh_CN.UTF-8", Language::kEnglish},
+      {"language:auto", "zh_CN.UTF-8", Language::kChinese},
+      {"language:auto", "en_US.UTF-8", Language::kEnglish},
+      {"language:auto", "C", Language::kEnglish},
+      {"language:fr", "en_US.UTF-8", Language::kChinese},
+  };
+  for (const auto& c : cases) {
+    if (!kUserLanguageFromEnvironment && std::string(c.text) == "language:auto") {
+      continue;  // the interface language of the test's session decides
+    }
+    environment.Set("LANG", c.locale);
+    EXPECT_EQ(Read(c.text).language, c.language) << c.text << " " << c.locale;
+  }
 }
 
 TEST_F(UpdateAppConfig, ReadsTheFourValues) {

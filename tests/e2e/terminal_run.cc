@@ -76,7 +76,9 @@ void TerminalRun::Configure(bool automatic, const std::string& extra) {
 RunResult TerminalRun::Run(const std::string& input, std::chrono::seconds limit,
                            const std::function<void(pid_t)>& whileRunning) {
   ChildOptions options;
-  options.unset = {"DISPLAY", "WAYLAND_DISPLAY", "TMPDIR"};
+  // The language comes from Lodestar.cfg, and from LANG (in extraEnvironment_) alone when that
+  // says "auto".
+  options.unset = {"DISPLAY", "WAYLAND_DISPLAY", "TMPDIR", "LANGUAGE", "LC_ALL", "LC_MESSAGES"};
   options.extra = extraEnvironment_;
   options.extra.push_back("TMPDIR=" + tmp_);
   options.input = input;
@@ -84,8 +86,13 @@ RunResult TerminalRun::Run(const std::string& input, std::chrono::seconds limit,
   options.fileSizeLimit = fileSizeLimit_;
   options.whileRunning = whileRunning;
   RunResult result;
-  static_cast<ChildResult&>(result) = RunChild({program_}, options);
+  std::vector<std::string> argv = {program_};
+  argv.insert(argv.end(), arguments_.begin(), arguments_.end());
+  static_cast<ChildResult&>(result) = RunChild(argv, options);
   EXPECT_FALSE(result.timedOut) << "the program hangs";
+  if (!arguments_.empty()) {
+    return result;  // not a run: no log
+  }
   for (const std::string& line : Lines(result.out)) {
     EXPECT_TRUE(HasTimeStamp(line)) << line;
     result.log.push_back(line.size() > 9 ? line.substr(9) : line);

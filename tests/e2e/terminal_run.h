@@ -58,5 +58,6 @@ class TerminalRun : public ::testing::Test {
   // Set before Run: more NAME=value entries for the child's environment, and the largest file
   // the child may write in bytes (-1: no limit; SIGXFSZ is ignored, so a write beyond it fails).
   std::vector<std::string> extraEnvironment_;
+  std::vector<std::string> arguments_;  // the program's; with any, the result has no log
   long fileSizeLimit_ = -1;
 };

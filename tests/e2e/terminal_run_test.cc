@@ -4,16 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "support/tls_test_servers.h"
 #include "terminal_run.h"
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
@@ -56,11 +62,12 @@ TEST_F(TerminalRun, FailedFileKeepsTheOldManifestAndARerunCompletes) {
 
   RunResult failed = Run();
   EXPECT_EQ(failed.status, 1);
-  EXPECT_THAT(failed.log,
-              ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
-                          "正在连接：Main", "获取更新文件列表成功：Main",
-                          "需更新文件总数: 3, 文件总长度: 3 KB",
-                          "下载文件失败 [readme.txt], 错误代码 [6]", kFailedRun));
+  EXPECT_THAT(
+      failed.log,
+      ElementsAre("正在连接获取服务器列表", "获取服务器列表成功,共取得 1 个可选服务器",
+                  "正在连接：Main", "获取更新文件列表成功：Main",
+                  "需更新文件总数: 3, 文件总长度: 3 KB", "下载文件失败 [readme.txt], 错误代码 [6]",
+                  EndsWith("/readme.txt.txt：服务器返回 HTTP 404"), kFailedRun));
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), "\"paths\":[]\n");
   EXPECT_FALSE(FileExists(app_.File("launched.txt")));
 
@@ -132,6 +139,7 @@ TEST_F(TerminalRun, InterruptCancelsTheRunningTransfer) {
   EXPECT_EQ(run.status, 1);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
   EXPECT_THAT(run.log, Not(::testing::Contains("更新完毕")));
+  EXPECT_THAT(run.err, HasSubstr("更新已取消, 下次运行时从中断处继续\n"));
   EXPECT_FALSE(FileExists(app_.File("version.txt")));
   server_.ReleaseStalls();
 }
@@ -169,6 +177,14 @@ TEST_F(TerminalRun, ServerNamesCannotSteerTheTerminal) {
   EXPECT_THAT(run.err, HasSubstr("\xEF\xBF\xBD]0;owned\xEF\xBF\xBDTitle"));
 }
 
+// The log without its lines of detail.
+std::vector<std::string> Headlines(const RunResult& run) {
+  std::vector<std::string> lines;
+  std::copy_if(run.log.begin(), run.log.end(), std::back_inserter(lines),
+               [](const std::string& line) { return line.rfind("  ", 0) != 0; });
+  return lines;
+}
+
 // failover:1 hands an automatic run whose server is down to the next of the list; with every
 // server down the run ends as before, each one's line logged once; without failover it ends at
 // the first.
@@ -182,9 +198,9 @@ TEST_F(TerminalRun, FailoverTakesTheNextServerUntilEachHasFailedOnce) {
   Configure(true, ",failover:1");
   RunResult run = Run();
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_THAT(run.log, ElementsAre(listed[0], listed[1], "正在连接：Down", failed + "Down",
-                                   "正在连接：Good", "获取更新文件列表成功：Good",
-                                   "需更新文件总数: 3, 文件总长度: 3 KB", "更新完毕"));
+  EXPECT_THAT(Headlines(run), ElementsAre(listed[0], listed[1], "正在连接：Down", failed + "Down",
+                                          "正在连接：Good", "获取更新文件列表成功：Good",
+                                          "需更新文件总数: 3, 文件总长度: 3 KB", "更新完毕"));
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
   EXPECT_FALSE(WaitForLaunch().empty());
 
@@ -197,7 +213,7 @@ TEST_F(TerminalRun, FailoverTakesTheNextServerUntilEachHasFailedOnce) {
     EXPECT_EQ(all.status, 1);
     std::vector<std::string> expected = listed;
     expected.insert(expected.end(), tried.begin(), tried.begin() + (failover ? 4 : 2));
-    EXPECT_EQ(all.log, expected);
+    EXPECT_EQ(Headlines(all), expected);
   }
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
 }
@@ -226,7 +242,7 @@ TEST_F(TerminalRun, HttpsInstallsOnlyFromServersTheRootsOfCacertVouchFor) {
   Configure(true, ",failover:1,cacert:\"certs/ca.pem\"");
   RunResult trusted = Run();
   EXPECT_EQ(trusted.status, 0) << trusted.err;
-  EXPECT_THAT(trusted.log,
+  EXPECT_THAT(Headlines(trusted),
               ::testing::IsSupersetOf({refused + "Stranger", std::string("更新完毕")}));
   EXPECT_EQ(ReadFileBytes(app_.File("data/deep/core.bin")), std::string(3000, 'c'));
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
@@ -237,7 +253,7 @@ TEST_F(TerminalRun, HttpsInstallsOnlyFromServersTheRootsOfCacertVouchFor) {
   Configure(true);
   RunResult untrusted = Run();
   EXPECT_EQ(untrusted.status, 1);
-  EXPECT_EQ(untrusted.log.back(), refused + "Secure");
+  EXPECT_EQ(Headlines(untrusted).back(), refused + "Secure");
   server_.SetBody("/servers.txt", "Mirror|" + server_.Url("/r1") + "\n");
   server_.SetRedirect("/r1/data/readme.txt.txt", tls.Url("good", "/r1/data/readme.txt.txt"));
   untrusted = Run();
@@ -261,12 +277,167 @@ TEST_F(TerminalRun, HttpsInstallsOnlyFromServersTheRootsOfCacertVouchFor) {
   EXPECT_EQ(server_.RequestCount(), requests);
 }
 
-TEST_F(TerminalRun, NoConfigurationEndsAtOnceWithoutAMessage) {
-  RunResult run = Run();
-  EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.log, IsEmpty());
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(server_.RequestCount(), 0u);
+// What each of these once left unsaid (no output at all, or a line that named no URL, no status
+// and no key): now it says what and where, and the exit status tells the outcome.
+TEST_F(TerminalRun, SilentCasesSayWhatAndWhere) {
+  Publish("good");
+  Publish("nofile", {"data/readme.txt"});
+  // The release signed with one key, and Lodestar.cfg given another's.
+  const std::string signer = work_.File("a"), other = work_.File("b");
+  for (const std::string& key : {signer, other}) {
+    ASSERT_EQ(std::system(
+                  ("minisign -G -W -p '" + key + ".pub' -s '" + key + ".key' >/dev/null").c_str()),
+              0);
+  }
+  ASSERT_EQ(std::system(("minisign -S -s '" + signer + ".key' -m '" + work_.File("good") +
+                         "/version.txt' >/dev/null")
+                            .c_str()),
+            0);
+  const std::string signerPub = ReadFileBytes(signer + ".pub"),
+                    otherPub = ReadFileBytes(other + ".pub");
+  const auto keyId = [](const std::string& pub) { return pub.substr(pub.find('\n') - 16, 16); };
+  const std::string otherKey = otherPub.substr(otherPub.find('\n') + 1, 56);
+
+  const std::string host = server_.Url("");
+  const std::string list = server_.Url("/servers.txt");
+  const std::string refused =
+      "http://127.0.0.1:" + std::to_string(LoopbackHttpServer::UnusedPort()) + "/servers.txt";
+  const auto configured = [](const std::string& url, const std::string& more = "") {
+    return "serverlist:\"" + url + "\",auto:1" + more;
+  };
+  const struct {
+    std::string cfg;      // "-": no Lodestar.cfg
+    std::string servers;  // the server list's lines
+    std::vector<std::string> said;
+  } cases[] = {
+      {"-", "", {"找不到 Lodestar.cfg：" + app_.path() + "/Lodestar.cfg"}},
+      {"serverlsit:\"" + list + "\"",
+       "",
+       {"Lodestar.cfg 中的 serverlsit 不是可识别的设置", "Lodestar.cfg 中没有可用的 serverlist"}},
+      {"{" + configured(list) + "}", "", {"Lodestar.cfg 第 1 行第 1 列：应为键名处出现了括号"}},
+      {"serverlist:" + list, "", {"Lodestar.cfg 第 1 行第 16 列：值中含有未加引号的 \":\""}},
+      {configured(list, ",exec: start.sh"),
+       "Main|" + host + "/good",
+       {"Lodestar.cfg 中 exec 指定的 \" start.sh\" 不存在", "更新完毕",
+        "无法启动 " + app_.path() + "// start.sh：No such file or directory"}},
+      {configured(host + "/missing.txt"),
+       "",
+       {"获得服务器列表失败\n", "  " + host + "/missing.txt：服务器返回 HTTP 404"}},
+      {configured(refused), "", {"获得服务器列表失败\n", "  " + refused + "：传输失败 ("}},
+      {configured("htp" + list.substr(4)),
+       "",
+       {"  htp" + list.substr(4) + "：不是 http 或 https 地址"}},
+      {configured(list),
+       "Main|" + host + "/nofile",
+       {"下载文件失败 [readme.txt], 错误代码 [6]\n",
+        "  " + host + "/nofile/data/readme.txt.txt：服务器返回 HTTP 404"}},
+      {configured(list, ",pubkey:\"" + otherKey + "\""),
+       "Main|" + host + "/good",
+       {"更新文件列表签名无效, 请选择其他服务器进行尝试：Main\n",
+        "  签名使用的密钥 ID 为 " + keyId(signerPub) + ", 而 Lodestar.cfg 中 pubkey 的密钥 ID 为 " +
+            keyId(otherPub)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cfg);
+    for (const auto& entry : std::filesystem::directory_iterator(app_.path())) {
+      if (entry.path().filename() != "Lodestar") {
+        std::filesystem::remove_all(entry.path());
+      }
+    }
+    if (c.cfg != "-") {
+      WriteFileBytes(app_.File("Lodestar.cfg"), c.cfg);
+    }
+    server_.SetBody("/servers.txt", c.servers);
+    RunResult run = Run("", std::chrono::seconds(30));
+    EXPECT_EQ(run.status, 1);
+    for (const std::string& text : c.said) {
+      EXPECT_THAT(run.out + run.err, HasSubstr(text));
+    }
+  }
+}
+
+// language:en says everything in English; auto follows the user's locale.
+TEST_F(TerminalRun, LanguageOfTheRun) {
+  Publish("good");
+  server_.SetBody("/servers.txt", "Main|" + server_.Url("/good") + "\n");
+  const std::vector<std::string> english = {"Connecting to get the server list",
+                                            "Server list received: 1 servers to choose from",
+                                            "Connecting: Main", "Update file list received: Main"};
+  const std::vector<std::string> chinese = {"正在连接获取服务器列表",
+                                            "获取服务器列表成功,共取得 1 个可选服务器",
+                                            "正在连接：Main", "获取更新文件列表成功：Main"};
+  const struct {
+    const char* language;
+    const char* locale;
+    const std::vector<std::string>& lines;
+  } cases[] = {{"en", "zh_CN.UTF-8", english},
+               {"auto", "en_US.UTF-8", english},
+               {"auto", "zh_CN.UTF-8", chinese},
+               {"zh", "en_US.UTF-8", chinese}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.language) + " " + c.locale);
+    WriteFileBytes(app_.File("Lodestar.cfg"), "serverlist:\"" + server_.Url("/servers.txt") +
+                                                  "\",auto:1,language:" + c.language);
+    extraEnvironment_ = {std::string("LANG=") + c.locale};
+    RunResult run = Run();
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_GE(run.log.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(run.log.begin(), run.log.begin() + 4), c.lines);
+  }
+}
+
+// Every file beside the application with its content.
+std::map<std::string, std::string> FolderContents(const std::string& folder) {
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    contents[entry.path().string()] = entry.is_regular_file() ? ReadFileBytes(entry.path()) : "/";
+  }
+  return contents;
+}
+
+// --check says what a run would do from each server, fetching only the texts and changing
+// nothing; its status tells whether the server a run would use works.
+TEST_F(TerminalRun, CheckSaysWhatARunWouldDoAndChangesNothing) {
+  Publish("good");
+  Configure(true);
+  arguments_ = {"--check"};
+  const std::string good = "Main|" + server_.Url("/good") + "\n";
+  const struct {
+    std::string servers;
+    int status;
+    std::vector<std::string> said;
+  } cases[] = {
+      {"Gone|" + server_.Url("/gone") + "\n" + good,
+       0,
+       {"Lodestar.cfg：" + app_.path() + "/Lodestar.cfg\n",
+        "  serverlist：" + server_.Url("/servers.txt") + "\n", "  param：[--from] [the updater]\n",
+        "  " + server_.Url("/gone") +
+            "/version.txt：服务器返回 HTTP 404\nGone：从此服务器更新会失败\n",
+        "Main：可以更新, 将下载 3 个文件, 共 " + std::to_string(std::strlen(kStartScript) + 3008) +
+            " 字节\n",
+        "自动选择的服务器是 Main：可以更新\n"}},
+      {good + "Gone|" + server_.Url("/gone") + "\n",
+       1,
+       {"Main：可以更新", "自动选择的服务器是 Gone：无法更新\n"}},
+  };
+  const auto before = FolderContents(app_.path());
+  for (const auto& c : cases) {
+    server_.SetBody("/servers.txt", c.servers);
+    RunResult run = Run();
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    for (const std::string& text : c.said) {
+      EXPECT_THAT(run.out, HasSubstr(text));
+    }
+  }
+  EXPECT_EQ(FolderContents(app_.path()), before);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+  EXPECT_EQ(FileRequests(), 0u);
+
+  std::filesystem::remove(app_.File("Lodestar.cfg"));
+  RunResult broken = Run();
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_THAT(broken.out, HasSubstr("找不到 Lodestar.cfg"));
+  EXPECT_THAT(broken.out, HasSubstr("配置有误, 不会进行更新"));
 }
 
 }  // namespace

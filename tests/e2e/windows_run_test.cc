@@ -60,14 +60,30 @@ class WindowsRun : public ::testing::Test {
   }
 
   // Runs the program to its end (at most a minute); its exit status, or -1 when it hung. Once
-  // closeWhen() holds, the window is closed as the user would with its close box.
-  int Run(const std::function<bool()>& closeWhen = nullptr) {
-    std::wstring command = L"\"" + Wide(app_.File("Lodestar.exe")) + L"\"";
+  // closeWhen() holds, the window is closed as the user would with its close box. With output,
+  // the program's standard output is a file whose content lands there.
+  int Run(const std::function<bool()>& closeWhen = nullptr, const std::wstring& arguments = L"",
+          std::string* output = nullptr) {
+    std::wstring command = L"\"" + Wide(app_.File("Lodestar.exe")) + L"\"" + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    const std::string outPath = work_.File("stdout.txt");
+    if (output != nullptr) {
+      SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+      out = CreateFileW(Wide(outPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                        CREATE_ALWAYS, 0, nullptr);
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdOutput = out;
+      startup.hStdError = out;
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr,
+                                        output != nullptr, 0, nullptr, nullptr, &startup, &process);
+    if (out != INVALID_HANDLE_VALUE) {
+      CloseHandle(out);
+    }
+    if (!started) {
       ADD_FAILURE() << "cannot start Lodestar.exe: " << GetLastError();
       return -1;
     }
@@ -87,6 +103,9 @@ class WindowsRun : public ::testing::Test {
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    if (output != nullptr) {
+      *output = ReadFileBytes(outPath);
+    }
     return static_cast<int>(status);
   }
 
@@ -117,6 +136,18 @@ TEST_F(WindowsRun, FailedFileKeepsTheOldManifestExitsOneAndLaunchesNothing) {
   EXPECT_FALSE(FileExists(app_.File("data/readme.txt")));
   EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), "\"paths\":[]\n");
   EXPECT_FALSE(FileExists(app_.File("launched.txt")));
+}
+
+// --check writes its report to the standard output it is given, in UTF-8, changing nothing.
+TEST_F(WindowsRun, CheckReportsOnItsStandardOutputAndChangesNothing) {
+  Publish("r1");
+  Configure("r1");
+  std::string report;
+  EXPECT_EQ(Run(nullptr, L" --check", &report), 0) << report;
+  EXPECT_NE(report.find("Main：可以更新, 将下载 3 个文件"), std::string::npos) << report;
+  EXPECT_NE(report.find("自动选择的服务器是 Main：可以更新\r\n"), std::string::npos) << report;
+  EXPECT_FALSE(FileExists(app_.File("version.txt")));
+  EXPECT_FALSE(FileExists(app_.File("data")));
 }
 
 }  // namespace

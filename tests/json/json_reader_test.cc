@@ -71,35 +71,38 @@ struct Failure {
   int line;
   int column;
   std::string kept;  // the root afterwards
+  size_t stoppedAt;  // the byte the reader stopped at; the text's size when it ended too soon
 };
 
 TEST(JsonReaderFailure, ReportsPositionAndKeepsCompletedMembers) {
   const Failure failures[] = {
-      {"", 1, 0, ""},
-      {"t:12:30,auto:1", 1, 5, ""},
-      {"{a:1}", 1, 1, ""},
-      {"[a]", 1, 1, ""},
-      {"a:x\nb:1", 2, 2, ""},
-      {"a:1,\nb:x:y", 2, 4, R"("a":"1")"},
-      {"a:1,\r\nb:x:y", 2, 4, R"("a":"1")"},
-      {"a:\"x\ny\",b:x:y", 1, 12, "\"a\":\"x\ny\""},
-      {"a:1}", 1, 4, R"("a":"1")"},
-      {"a:1]", 1, 4, R"("a":"1")"},
-      {"a:[1}", 1, 5, ""},
-      {"a:{b:1}\"", 1, 8, R"("a":{"b":"1"})"},
-      {"a:{b:1}\\", 1, 8, R"("a":{"b":"1"})"},
-      {"a:{b:1}:", 1, 8, R"("a":{"b":"1"})"},
-      {"a:b{", 1, 4, ""},
-      {"a:1,b:{c:1,d:[e:2", 1, 17, R"("a":"1")"},
-      {"a:1,b:\"x", 1, 8, R"("a":"1")"},
-      {"a:1\n,b:x\\", 2, 5, R"("a":"1")"},
+      {"", 1, 0, "", 0},
+      {"t:12:30,auto:1", 1, 5, "", 4},
+      {"{a:1}", 1, 1, "", 0},
+      {"[a]", 1, 1, "", 0},
+      {"a:x\nb:1", 2, 2, "", 5},
+      {"a:1,\nb:x:y", 2, 4, R"("a":"1")", 8},
+      {"a:1,\r\nb:x:y", 2, 4, R"("a":"1")", 9},
+      {"a:\"x\ny\",b:x:y", 1, 12, "\"a\":\"x\ny\"", 11},
+      {"a:1}", 1, 4, R"("a":"1")", 3},
+      {"a:1]", 1, 4, R"("a":"1")", 3},
+      {"a:[1}", 1, 5, "", 4},
+      {"a:{b:1}\"", 1, 8, R"("a":{"b":"1"})", 7},
+      {"a:{b:1}\\", 1, 8, R"("a":{"b":"1"})", 7},
+      {"a:{b:1}:", 1, 8, R"("a":{"b":"1"})", 7},
+      {"a:b{", 1, 4, "", 4},
+      {"a:1,b:{c:1,d:[e:2", 1, 17, R"("a":"1")", 17},
+      {"a:1,b:\"x", 1, 8, R"("a":"1")", 8},
+      {"a:1\n,b:x\\", 2, 5, R"("a":"1")", 9},
   };
   for (const Failure& f : failures) {
     JsonObject root;
     root.add("old", std::make_unique<JsonString>("gone"));
     int line = -1;
     int column = -1;
-    EXPECT_FALSE(root.parse(f.input, false, &line, &column)) << f.input;
+    size_t stoppedAt = 99;
+    EXPECT_FALSE(root.parse(f.input, false, &line, &column, &stoppedAt)) << f.input;
+    EXPECT_EQ(stoppedAt, f.stoppedAt) << f.input;
     EXPECT_EQ(line, f.line) << f.input;
     EXPECT_EQ(column, f.column) << f.input;
     EXPECT_EQ(Text(root), f.kept) << f.input;

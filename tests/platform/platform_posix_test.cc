@@ -9,12 +9,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "platform/file_system.h"
 #include "platform/launch.h"
+#include "platform/user_language.h"
 #include "platform_test_files.h"
 #include "support/temp_dir.h"
+#include "support/test_platform.h"
 
 using ::testing::ElementsAre;
 
@@ -106,7 +109,8 @@ TEST(SystemLauncher, StartsDetachedWithSplitArguments) {
                              ".tmp\" \"" + out + "\"\n");
   ::chmod(script.c_str(), 0755);
 
-  SystemLauncher().Launch(script, "one 'two three' \"$HOME\"");
+  std::string failure;
+  EXPECT_TRUE(SystemLauncher().Launch(script, "one 'two three' \"$HOME\"", failure)) << failure;
   // Not our child: nothing for us to wait for, so no zombie is left behind.
   int status;
   EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
@@ -123,11 +127,44 @@ TEST(SystemLauncher, StartsDetachedWithSplitArguments) {
   EXPECT_NE(session, static_cast<long>(::getsid(0)));
 }
 
-TEST(SystemLauncher, MissingProgramIsIgnored) {
-  SystemLauncher().Launch("/nonexistent/program", "a b");
-  SystemLauncher().Launch("no-such-tool-anywhere", "/s x");
+// A program that is not there, or whose exec fails (its interpreter is missing), is reported
+// with the system's reason; nothing is left to wait for.
+TEST(SystemLauncher, ProgramThatCannotRunIsReported) {
+  TempDir dir;
+  const std::string orphan = dir.File("orphan.sh");
+  WriteFileBytes(orphan, "#!/nonexistent/interpreter\n");
+  ::chmod(orphan.c_str(), 0755);
+  for (const std::string& path :
+       {std::string("/nonexistent/program"), std::string("no-such-tool-anywhere"), orphan}) {
+    std::string failure;
+    EXPECT_FALSE(SystemLauncher().Launch(path, "a b", failure)) << path;
+    EXPECT_EQ(failure, std::strerror(ENOENT)) << path;
+  }
   int status;
   EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+}
+
+// The locale of messages: the first variable set and not empty, in the order gettext reads
+// them; LANGUAGE gives a list, of which the first counts.
+TEST(UserLanguage, FirstOfTheMessageLocaleVariables) {
+  const char* const names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+  const struct {
+    std::vector<const char*> values;  // in the order of names; null: unset
+    const char* language;
+  } cases[] = {
+      {{nullptr, nullptr, nullptr, "zh_CN.UTF-8"}, "zh_CN.UTF-8"},
+      {{nullptr, "C", nullptr, "zh_CN.UTF-8"}, "C"},
+      {{"", "", "en_GB.UTF-8", "zh_CN.UTF-8"}, "en_GB.UTF-8"},
+      {{"zh_TW:en", "C", nullptr, nullptr}, "zh_TW"},
+      {{nullptr, nullptr, nullptr, nullptr}, ""},
+  };
+  ScopedEnvironment environment;
+  for (const auto& c : cases) {
+    for (size_t i = 0; i < 4; ++i) {
+      environment.Set(names[i], c.values[i]);
+    }
+    EXPECT_EQ(UserLanguage(), c.language);
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/install_file.h"
 #include "platform/launch.h"
+#include "platform/user_language.h"
 #include "platform_test_files.h"
 #include "support/temp_dir.h"
 
@@ -63,15 +64,30 @@ TEST(SystemLauncher, ShellStartsAProgramWithItsParametersAsWritten) {
   ASSERT_TRUE(WriteFileBytes(dir.File("record.bat"), "@echo %*> \"" + out + ".tmp\"\r\n@move \"" +
                                                          out + ".tmp\" \"" + out + "\" > nul\r\n"));
   // A doubled separator as the update driver joins paths.
-  SystemLauncher().Launch(dir.path() + "//record.bat", "one \"two three\" $HOME");
+  std::string failure;
+  EXPECT_TRUE(
+      SystemLauncher().Launch(dir.path() + "//record.bat", "one \"two three\" $HOME", failure))
+      << failure;
   ASSERT_TRUE(WaitForFile(out));
   EXPECT_EQ(ReadFileBytes(out), "one \"two three\" $HOME\r\n");
 }
 
-TEST(SystemLauncher, MissingProgramIsIgnored) {
+TEST(SystemLauncher, MissingProgramIsReported) {
   TempDir dir;
-  SystemLauncher().Launch(dir.File("none/program.exe"), "a b");
-  SystemLauncher().Launch("no-such-tool-anywhere", "/s x");
+  for (const std::string& path : {dir.File("none/program.exe"), std::string("no-such-tool")}) {
+    std::string failure;
+    EXPECT_FALSE(SystemLauncher().Launch(path, "a b", failure)) << path;
+    EXPECT_FALSE(failure.empty()) << path;
+  }
+}
+
+// The user's interface language by its ISO 639 name ("en", "zh"): two or three small letters.
+TEST(UserLanguage, IsTheInterfaceLanguagesIsoName) {
+  const std::string name = UserLanguage();
+  EXPECT_TRUE(name.size() == 2 || name.size() == 3) << name;
+  for (char c : name) {
+    EXPECT_TRUE(c >= 'a' && c <= 'z') << name;
+  }
 }
 
 }  // namespace

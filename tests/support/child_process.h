@@ -19,7 +19,7 @@ struct ChildResult {
 };
 
 // How to run a program: its environment is the test's own minus unset (names) plus extra
-// (NAME=value entries).
+// (NAME=value entries, each in the place of the test's own variable of that name).
 struct ChildOptions {
   std::vector<std::string> unset;
   std::vector<std::string> extra;

@@ -65,6 +65,10 @@ std::vector<std::string> Environment(const ChildOptions& options) {
     for (const std::string& name : options.unset) {
       drop = drop || text.rfind(name + "=", 0) == 0;
     }
+    // An extra entry takes the place of the variable of its name.
+    for (const std::string& extra : options.extra) {
+      drop = drop || text.rfind(extra.substr(0, extra.find('=') + 1), 0) == 0;
+    }
     if (!drop) {
       entries.push_back(text);
     }

@@ -11,6 +11,7 @@
 const char* const kTempFolderVariable = "TMPDIR";
 const bool kHttpLayerSeesBrokenChunking = true;
 const bool kHttpLayerTakesProxyFromEnvironment = true;
+const bool kUserLanguageFromEnvironment = true;
 const bool kFilesHavePermissionBits = true;
 const bool kFileNamesAreBytes = true;
 

@@ -8,6 +8,7 @@
 const char* const kTempFolderVariable = "TMP";
 const bool kHttpLayerSeesBrokenChunking = false;
 const bool kHttpLayerTakesProxyFromEnvironment = false;
+const bool kUserLanguageFromEnvironment = false;
 const bool kFilesHavePermissionBits = false;
 const bool kFileNamesAreBytes = false;
 

@@ -5,6 +5,7 @@
 #include "ui/server_rotation.h"
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::IsEmpty;
 
 namespace {
@@ -104,7 +105,9 @@ TEST_F(ServerListStep, NoUsableLineLeavesNothingToChoose) {
   SetServerList("garbage\n|http://x\n");
   ASSERT_TRUE(Open(Settings()));
   ASSERT_TRUE(PumpUntilIdle());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接获取服务器列表", "获得服务器列表失败",
+                          "  " + server_.Url("/servers.txt") + "：没有 \"名称|地址\" 形式的行"));
   EXPECT_THAT(view_.servers, IsEmpty());
 
   dialog_->OnUpdateNow();  // no selection: nothing starts
@@ -130,7 +133,8 @@ TEST_F(ServerListStep, MissingListGivesNoServers) {
   server_.SetStatus("/servers.txt", 404, "A|http://a\n");
   ASSERT_TRUE(Open(Settings()));
   ASSERT_TRUE(PumpUntilIdle());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败",
+                                            EndsWith("/servers.txt：服务器返回 HTTP 404")));
   EXPECT_EQ(TempFilesLeft(), 0u);
 }
 
@@ -139,7 +143,8 @@ TEST_F(ServerListStep, ListThatFindsNoTemporaryFileSaysSo) {
   SetEnvironmentValue(kTempFolderVariable, work_.File("missing"));
   ASSERT_TRUE(Open(Settings()));
   ASSERT_TRUE(PumpUntilIdle());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败"));
+  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接获取服务器列表", "获得服务器列表失败",
+                                            "  无法在存放临时文件的文件夹中创建文件"));
   EXPECT_TRUE(dialog_->WaitingForUser());
 }
 

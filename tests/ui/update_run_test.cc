@@ -15,6 +15,8 @@
 #include "transfer/inet_file.h"
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Pair;
 
@@ -76,9 +78,10 @@ TEST_F(UpdateRun, SecondOfThreeFilesFailsThenUpdateNowStartsAgain) {
   WriteFileBytes(AppFile("one.txt"), "old one");
 
   OpenAndUpdate(Settings());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 3, 文件总长度: 0 KB",
-                                            "下载文件失败 [two.txt], 错误代码 [6]", kFailedRun));
+  EXPECT_THAT(
+      view_.LogTexts(),
+      ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", "需更新文件总数: 3, 文件总长度: 0 KB",
+                  "下载文件失败 [two.txt], 错误代码 [6]", HasSubstr("/two.txt.txt："), kFailedRun));
   EXPECT_EQ(view_.log[3].code, 6u);
   EXPECT_THAT(
       view_.statusHistory,
@@ -256,7 +259,9 @@ TEST_F(UpdateRun, UnloadableManifestShowsTheMessageBoxAndCleansUp) {
 
   OpenAndUpdate(Settings());
   EXPECT_THAT(view_.messageBoxes, ElementsAre("装载远程版本信息失败!"));
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1"));
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                          "  " + server_.Url("/s1/version.txt") + "：不是有效的更新文件列表"));
   EXPECT_FALSE(view_.ended);
   EXPECT_TRUE(dialog_->WaitingForUser());
   EXPECT_EQ(TempFilesLeft(), 0u);
@@ -273,14 +278,16 @@ TEST_F(UpdateRun, FailedManifestFetchesNameTheServerAndLeaveNoTemporaryFile) {
   dialog_->OnUpdateNow();
   ASSERT_TRUE(PumpUntilIdle());
   EXPECT_THAT(view_.LogTexts(),
-              ElementsAre("正在连接：Gone", "取得服务器文件失败, 请选择其他服务器进行尝试：Gone"));
+              ElementsAre("正在连接：Gone", "取得服务器文件失败, 请选择其他服务器进行尝试：Gone",
+                          EndsWith("/nothing/version.txt：服务器返回 HTTP 404")));
   EXPECT_EQ(view_.log[1].code, 6u);
 
   dialog_->OnServerChosen(1);  // "Refused"
   dialog_->OnUpdateNow();
   ASSERT_TRUE(PumpUntilIdle());
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：Refused",
-                                            "连接服务器失败, 请选择其他服务器进行尝试：Refused"));
+  EXPECT_THAT(view_.LogTexts(),
+              ElementsAre("正在连接：Refused", "连接服务器失败, 请选择其他服务器进行尝试：Refused",
+                          HasSubstr("/version.txt：传输失败 (")));
   EXPECT_EQ(view_.log[1].code, 2u);
   EXPECT_TRUE(dialog_->WaitingForUser());
   EXPECT_EQ(TempFilesLeft(), 0u);
@@ -397,7 +404,8 @@ TEST_F(UpdateRun, TaskThatCannotStartFailsWithCodeTwoAndTheQueueMovesOn) {
 
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
                                             "需更新文件总数: 3, 文件总长度: 0 KB",
-                                            "下载文件失败 [two.txt], 错误代码 [2]", kFailedRun));
+                                            "下载文件失败 [two.txt], 错误代码 [2]",
+                                            HasSubstr("/two.txt.txt：传输失败 ("), kFailedRun));
   EXPECT_EQ(ReadFileBytes(AppFile("three.txt.update")), "3");
   EXPECT_TRUE(dialog_->WaitingForUser());
 }
@@ -472,9 +480,11 @@ TEST_F(UpdateRun, TransfersEndingOutOfOrderAreActedOnInQueueOrder) {
     const size_t connectionsBefore = server_.ConnectionCount();
 
     OpenAndUpdate(settings);
-    EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                              "需更新文件总数: 4, 文件总长度: 0 KB",
-                                              "下载文件失败 [two.txt], 错误代码 [6]", kFailedRun));
+    EXPECT_THAT(
+        view_.LogTexts(),
+        ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
+                    "需更新文件总数: 4, 文件总长度: 0 KB", "下载文件失败 [two.txt], 错误代码 [6]",
+                    EndsWith("/two.txt.txt：服务器返回 HTTP 404"), kFailedRun));
     EXPECT_THAT(
         view_.statusHistory,
         ElementsAre("", "正在更新文件：one.txt", "下载文件成功 [one.txt]", "正在更新文件：two.txt",
@@ -576,6 +586,11 @@ class SignedRun : public UpdateRun {
                           const std::string& timestamp = "1000") {
     return SignWithMinisignKey(key, manifest, "timestamp:" + timestamp + "\tfile:version.txt");
   }
+  static std::string KeyId(const std::string& publicLine) {
+    MinisignPublicKey key;
+    EXPECT_TRUE(ParseMinisignPublicKey(publicLine, key));
+    return MinisignKeyIdText(key.keyId);
+  }
   static std::string Hash(const std::string& content) {
     Sha256 hash;
     hash.Update(content.data(), content.size());
@@ -601,30 +616,43 @@ class SignedRun : public UpdateRun {
 };
 
 // What a signing client refuses: nothing is fetched, nothing changes.
+// What a signing client refuses: nothing is fetched, nothing changes; the line under the refusal
+// says which check failed.
 TEST_F(SignedRun, ForgedReplayedOrUnsignedManifestsAreRefused) {
-  const char* invalid = "更新文件列表签名无效, 请选择其他服务器进行尝试：S1";
-  std::string unused;
-  const std::pair<Signer, const char*> cases[] = {
-      {[&](const std::string& m) { return Sign(NewKey(unused), m); }, invalid},  // another key
-      {[&](const std::string&) { return std::string("-"); }, invalid},           // missing
-      {[&](const std::string& m) { return Sign(key_, m + " "); }, invalid},      // another manifest
+  const std::string invalid = "更新文件列表签名无效, 请选择其他服务器进行尝试：S1";
+  std::string other;
+  const MinisignSecretKey otherKey = NewKey(other);
+  const std::string ours = "  签名 (密钥 ID " + KeyId(settings_.pubkey) +
+                           ") 与此更新文件列表不符: 文件被改动过, 或签名属于另一个版本";
+  const struct {
+    Signer sign;
+    std::string line, detail;
+  } cases[] = {
+      {[&](const std::string& m) { return Sign(otherKey, m); }, invalid,
+       "  签名使用的密钥 ID 为 " + KeyId(other) + ", 而 Lodestar.cfg 中 pubkey 的密钥 ID 为 " +
+           KeyId(settings_.pubkey)},
+      {[&](const std::string&) { return std::string("-"); }, invalid,
+       "  " + server_.Url("/s1/version.txt.minisig") + "：没有签名文件 (HTTP 404)"},
+      {[&](const std::string& m) { return Sign(key_, m + " "); }, invalid, ours},
       {[&](const std::string& m) {
          WriteFileBytes(ServedPath("/s1", "version.txt"), m + " ");  // an altered byte
          return Sign(key_, m);
        },
-       invalid},
+       invalid, ours},
       {[&](const std::string& m) { return SignWithMinisignKey(key_, m, "file:version.txt"); },
-       invalid},  // no timestamp
+       invalid, "  签名中没有时间戳 (请用 lodestar-publish --sign 签名)"},
       {[&](const std::string& m) {
          WriteFileBytes(AppFile("version.txt.minisig"), Sign(key_, "newer", "1001"));
          return Sign(key_, m);
        },
-       "更新文件列表早于当前版本, 请选择其他服务器进行尝试：S1"},
+       "更新文件列表早于当前版本, 请选择其他服务器进行尝试：S1",
+       "  此版本签名于 1970-01-01 00:16:40 UTC, 早于已安装版本的 1970-01-01 00:16:41 UTC"},
   };
-  for (const auto& [sign, line] : cases) {
+  for (const auto& [sign, line, detail] : cases) {
     Prepare(true, sign);
     OpenAndUpdate(settings_);
-    EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", line));
+    EXPECT_THAT(view_.LogTexts(),
+                ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", line, detail));
     EXPECT_EQ(server_.Requests().back().path, "/s1/version.txt.minisig");
     EXPECT_EQ(ReadFileBytes(AppFile("a.txt")), "old");
     EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local_);
@@ -744,7 +772,10 @@ TEST_F(SignedRun, FailoverInstallsFromTheNextServerWhenTheManifestIsRefused) {
     if (c.line != nullptr) {
       expected.insert(expected.begin() + 2, c.line);
     }
-    const std::vector<std::string> log = view_.LogTexts();
+    std::vector<std::string> log = view_.LogTexts();
+    log.erase(std::remove_if(log.begin(), log.end(),
+                             [](const std::string& line) { return line.rfind("  ", 0) == 0; }),
+              log.end());  // the lines of detail
     EXPECT_EQ(std::vector<std::string>(log.begin() + 2, log.end()), expected);
     EXPECT_EQ(view_.messageBoxes.size(), c.line != nullptr ? 0u : 1u);
     EXPECT_EQ(view_.selected, 0) << "the server in use is shown chosen";
@@ -759,10 +790,15 @@ TEST_F(SignedRun, AlteredOrUnhashedFilesFailAndAreNeverInstalled) {
   Prepare(false, [&](const std::string& m) { return Sign(key_, m); });
   WriteFileBytes(ServedPath("/s1", "b.txt.txt"), "BEE");
   OpenAndUpdate(settings_);
-  EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：S1", "获取更新文件列表成功：S1",
-                                            "需更新文件总数: 2, 文件总长度: 0 KB",
-                                            "下载文件失败 [a.txt], 错误代码 [10]",
-                                            "下载文件失败 [b.txt], 错误代码 [10]", kFailedRun));
+  EXPECT_THAT(
+      view_.LogTexts(),
+      ElementsAre("正在连接：S1", "获取更新文件列表成功：S1", "需更新文件总数: 2, 文件总长度: 0 KB",
+                  "下载文件失败 [a.txt], 错误代码 [10]",
+                  "  " + server_.Url("/s1//a.txt.txt") +
+                      "：更新文件列表没有给出此文件的校验值, 带签名的更新要求每个文件都有",
+                  "下载文件失败 [b.txt], 错误代码 [10]",
+                  "  " + server_.Url("/s1//b.txt.txt") + "：内容与更新文件列表中的校验值不符",
+                  kFailedRun));
   EXPECT_EQ(server_.Requests().back().path, "/s1//b.txt.txt");  // a.txt is not asked for
   EXPECT_FALSE(FileExists(AppFile("b.txt.update")));
   EXPECT_EQ(ReadFileBytes(AppFile("version.txt")), local_);

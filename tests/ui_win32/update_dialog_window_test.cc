@@ -12,6 +12,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/wide_text.h"
+#include "texts/texts.h"
 #include "transfer/transfer_library.h"
 #include "ui/win32/resource_ids.h"
 #include "ui/win32/win32_front_end.h"
@@ -119,12 +121,17 @@ TEST_F(UpdateDialogWindowTest, TemplateHasEveryControlInItsPlace) {
   EXPECT_EQ(std::wstring(title), kTitle);
 }
 
+// In either language: the dialog sets each label's text from the catalogue.
 TEST_F(UpdateDialogWindowTest, LabelsHoldTheirTextOnOneLine) {
-  const std::pair<const wchar_t*, RECT> labels[] = {{L"选择服务器：", {12, 23, 54, 8}},
-                                                    {L"更新总进度：", {12, 157, 54, 8}},
-                                                    {L"当 前 进 度：", {12, 175, 54, 8}}};
-  for (const auto& [text, units] : labels) {
-    HWND label = FindWindowExW(dialog, nullptr, L"Static", text);
+  const struct {
+    int id;
+    TextId text;
+    RECT units;
+  } labels[] = {{IDC_SERVER_LABEL, TextId::kServerLabel, {12, 23, 54, 8}},
+                {IDC_TOTAL_LABEL, TextId::kTotalLabel, {12, 157, 54, 8}},
+                {IDC_FILE_LABEL, TextId::kFileLabel, {12, 175, 54, 8}}};
+  for (const auto& [id, textId, units] : labels) {
+    HWND label = GetDlgItem(dialog, id);
     ASSERT_NE(label, nullptr);
     RECT mapped = units;
     MapDialogRect(dialog, &mapped);
@@ -138,12 +145,43 @@ TEST_F(UpdateDialogWindowTest, LabelsHoldTheirTextOnOneLine) {
     HDC dc = GetDC(label);
     HGDIOBJ old =
         SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
-    RECT needed{};
-    DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    for (Language language : {Language::kChinese, Language::kEnglish}) {
+      const std::wstring text = ToWide(Text(textId, language));
+      RECT needed{};
+      DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+      EXPECT_LE(needed.right, actual.right - actual.left) << Text(textId, language);
+    }
     SelectObject(dc, old);
     ReleaseDC(label, dc);
-    EXPECT_LE(needed.right, actual.right - actual.left);
   }
+}
+
+// The template keeps the Chinese texts; the dialog shows those of the process's language.
+TEST(UpdateDialogWindowTexts, EnglishDialogSaysEverythingInEnglish) {
+  SetLanguage(Language::kEnglish);
+  HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG),
+                                   nullptr, &IdleProcedure, 0);
+  ASSERT_NE(dialog, nullptr);
+  UpdateDialogWindow window;
+  window.Attach(dialog);
+  SetLanguage(Language::kChinese);
+  const std::pair<int, TextId> texts[] = {
+      {0, TextId::kWindowTitle},
+      {IDC_GROUP, TextId::kGroupBox},
+      {IDC_SERVER_LABEL, TextId::kServerLabel},
+      {IDC_TOTAL_LABEL, TextId::kTotalLabel},
+      {IDC_FILE_LABEL, TextId::kFileLabel},
+      {IDOK, TextId::kCloseButton},
+      {IDC_AUTO_SELECT, TextId::kAutoSelectButton},
+      {IDC_UPDATE_NOW, TextId::kUpdateNowButton},
+  };
+  for (const auto& [id, text] : texts) {
+    wchar_t shown[64] = {};
+    GetWindowTextW(id == 0 ? dialog : GetDlgItem(dialog, id), shown, 64);
+    EXPECT_EQ(FromWide(shown), Text(text, Language::kEnglish));
+  }
+  window.Detach();
+  DestroyWindow(dialog);
 }
 
 TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {
@@ -181,7 +219,10 @@ TEST_F(UpdateDialogWindowTest, ControlsShowWhatTheViewIsTold) {
 
 class NoLauncher : public Launcher {
  public:
-  void Launch(const std::string&, const std::string&) override { ++launches; }
+  bool Launch(const std::string&, const std::string&, std::string&) override {
+    ++launches;
+    return true;
+  }
   int launches = 0;
 };
 

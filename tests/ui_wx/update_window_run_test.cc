@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <wx/button.h>
 #include <wx/combobox.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/timer.h>
 #include <wx/toplevel.h>
 
@@ -184,12 +186,42 @@ TEST_F(UpdateWindowRunTest, InterruptClosesTheWindowLikeItsCloseBox) {
   EXPECT_FALSE(FileExists(app_.File("bin/data.pak")));
 }
 
+TEST_F(UpdateWindowRunTest, AutomaticRunWhoseProgramCannotStartEndsWithStatusOne) {
+  Pilot pilot([](UpdateWindow&) {});
+  launcher_.failWith = "No such file or directory";
+  EXPECT_EQ(RunUpdateWindow(Settings(true), launcher_), 1);
+  EXPECT_FALSE(pilot.timedOut);
+  ExpectInstalled();
+}
+
+// A configuration that stops the run says why in a message box; then the program ends without
+// a window.
 TEST_F(UpdateWindowRunTest, EmptyServerListEndsAtOnceWithoutAWindow) {
+  class DismissingHook : public wxModalDialogHook {
+   public:
+    std::vector<std::string> messages;
+
+   protected:
+    int Enter(wxDialog* dialog) override {
+      if (auto* box = dynamic_cast<wxMessageDialogBase*>(dialog)) {
+        messages.push_back(Utf8Text(box->GetMessage()));
+        return wxID_OK;
+      }
+      return wxID_NONE;
+    }
+    void Exit(wxDialog*) override {}
+  } hook;
+  hook.Register();
   bool windowSeen = false;
   Pilot pilot([&](UpdateWindow&) { windowSeen = true; });
   UpdateSettings settings = Settings(true);
   settings.serverlist.clear();
   EXPECT_EQ(RunUpdateWindow(settings, launcher_), 1);
+  settings.configurationNotes = {"a", "b"};
+  settings.configurationStops = true;
+  EXPECT_EQ(RunUpdateWindow(settings, launcher_), 1);
+  hook.Unregister();
+  EXPECT_EQ(hook.messages, std::vector<std::string>{"a\nb"});
   EXPECT_FALSE(windowSeen);
   EXPECT_EQ(server_.RequestCount(), 0u);
 }

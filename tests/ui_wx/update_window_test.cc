@@ -10,12 +10,15 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "texts/texts.h"
+#include "ui/wx/wx_text.h"
 #include "wx_test_loop.h"
 
 namespace {
@@ -134,15 +137,40 @@ TEST_F(UpdateWindowTest, PlacesTheBarsBesideTheirLabels) {
     EXPECT_EQ(Find<wxWindow>(id)->GetSize().x, window->ConvertDialogToPixels(wxSize(196, 0)).x)
         << id;
   }
-  // A label cut to its size drops what does not fit.
-  for (const char* text : {"选择服务器：", "更新总进度：", "当 前 进 度："}) {
-    wxStaticText* label = FindLabel(text);
-    EXPECT_EQ(label->GetSize().x, window->ConvertDialogToPixels(wxSize(54, 0)).x) << text;
-    EXPECT_LE(label->GetTextExtent(label->GetLabel()).x, label->GetSize().x) << text;
+  // A label cut to its size drops what does not fit: the column holds each in either language.
+  for (TextId text : {TextId::kServerLabel, TextId::kTotalLabel, TextId::kFileLabel}) {
+    wxStaticText* label = FindLabel(Text(text));
+    ASSERT_NE(label, nullptr) << Text(text);
+    EXPECT_EQ(label->GetSize().x, window->ConvertDialogToPixels(wxSize(54, 0)).x) << Text(text);
+    for (Language language : {Language::kChinese, Language::kEnglish}) {
+      EXPECT_LE(label->GetTextExtent(WxText(Text(text, language))).x, label->GetSize().x)
+          << Text(text, language);
+    }
   }
   EXPECT_EQ(Find<wxButton>(1005)->GetPosition(), Dlu(118, 193));
   EXPECT_EQ(Find<wxListBox>(1008)->GetRect(),
             wxRect(Dlu(12, 39), window->ConvertDialogToPixels(wxSize(252, 93))));
+}
+
+// The window's own texts come from the catalogue, in the process's language.
+TEST_F(UpdateWindowTest, EnglishWindowSaysEverythingInEnglish) {
+  SetLanguage(Language::kEnglish);
+  UpdateWindow english(events);
+  SetLanguage(Language::kChinese);
+  EXPECT_EQ(Utf8Text(english.GetTitle()), "Varnholm automatic update client");
+  std::vector<std::string> texts;
+  for (wxWindow* child : english.GetChildren()) {
+    if (dynamic_cast<wxStaticText*>(child) || dynamic_cast<wxButton*>(child) ||
+        dynamic_cast<wxStaticBox*>(child)) {
+      texts.push_back(Utf8Text(child->GetLabel()));
+    }
+  }
+  for (TextId text :
+       {TextId::kGroupBox, TextId::kServerLabel, TextId::kTotalLabel, TextId::kFileLabel,
+        TextId::kCloseButton, TextId::kAutoSelectButton, TextId::kUpdateNowButton}) {
+    EXPECT_NE(std::find(texts.begin(), texts.end(), Text(text, Language::kEnglish)), texts.end())
+        << Text(text, Language::kEnglish);
+  }
 }
 
 // The box sorts the servers; the one chosen is selected wherever it lands, and picking an item

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/launch.h"
+#include "texts/texts.h"
 #include "transfer/messages.h"
 #include "ui/terminal/terminal_input.h"
 #include "ui/terminal/terminal_view.h"
@@ -20,7 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kLongestWait(20);
-const char kHint[] = "输入服务器编号后回车选择服务器，直接回车立即更新，输入 q 退出";
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -97,7 +97,7 @@ class TerminalLoop {
       }
       bool waiting = dialog_.WaitingForUser();
       if (waiting && !wasWaiting && inputIsTerminal_) {
-        view_.Notice(kHint);
+        view_.Notice(Text(TextId::kTerminalHint));
       }
       wasWaiting = waiting;
       view_.Flush();
@@ -138,7 +138,7 @@ class TerminalLoop {
       } else if (IsNumber(line) && std::stoi(line) >= 1 && std::stoi(line) <= view_.ItemCount()) {
         dialog_.OnServerChosen(view_.Choose(std::stoi(line) - 1));
       } else {
-        view_.Notice(kHint);
+        view_.Notice(Text(TextId::kTerminalHint));
       }
       view_.Flush();
     }
@@ -168,7 +168,7 @@ int RunTerminalFrontEnd(const UpdateSettings& settings) {
       if (!inputIsTerminal) {
         return;  // nobody could press a key: go on at once
       }
-      view.Notice("按回车键继续");
+      view.Notice(Text(TextId::kPressEnter));
       std::string line;
       while (interrupted == 0 && !input.TakeLine(line) && !input.Exhausted()) {
         input.Poll(100);
@@ -178,9 +178,13 @@ int RunTerminalFrontEnd(const UpdateSettings& settings) {
     if (dialog.OnInitDialog() && !dialog.Halted()) {
       TerminalLoop(dialog, view, queue, input, inputIsTerminal).Run();
     }
+    // Ctrl-C in the middle of a run: what arrived is kept, and the next run fetches the rest.
+    if (interrupted != 0 && !dialog.RunFinished() && !dialog.WaitingForUser()) {
+      view.Notice(Text(TextId::kRunCancelled));
+    }
     dialog.OnClose();
     queue.Close();
-    status = dialog.RunFinished() ? 0 : 1;
+    status = dialog.ExitStatus();
   }  // a running transfer is cancelled and joined here
   view.Finish();
   return status;

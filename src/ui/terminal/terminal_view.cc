@@ -7,12 +7,13 @@
 #include <cctype>
 
 #include "base/utf8.h"
+#include "texts/texts.h"
 #include "ui/display_text.h"
+#include "ui/format_text.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kProgressInterval(100);
-const char kTitle[] = "Varnholm自动更新客户端";
 
 // The order of a sorted combo box: letters compared without regard to case, then bytes.
 bool ComesBefore(const std::string& a, const std::string& b) {
@@ -54,24 +55,6 @@ bool SteersTerminal(uint32_t cp) {
          (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
 }
 
-// Text from anywhere as the terminal may show it: readable (DisplayText, so every byte is part of
-// well-formed UTF-8), each character that would steer the terminal replaced by U+FFFD. A server
-// list or a manifest can then neither rewrite the screen nor fake a line of ours.
-std::string TerminalText(const std::string& text) {
-  const std::string readable = DisplayText(text);
-  std::string out;
-  out.reserve(readable.size());
-  for (size_t i = 0; i < readable.size();) {
-    const size_t start = i;
-    if (SteersTerminal(NextCodePoint(readable, i))) {
-      out += "\xEF\xBF\xBD";
-    } else {
-      out.append(readable, start, i - start);
-    }
-  }
-  return out;
-}
-
 // The longest prefix of text that fits in the given number of columns.
 std::string FitColumns(const std::string& text, int columns) {
   int used = 0;
@@ -88,6 +71,23 @@ std::string FitColumns(const std::string& text, int columns) {
 }
 
 }  // namespace
+
+// Readable means DisplayText: every byte is part of well-formed UTF-8. A server list or a manifest
+// can then neither rewrite the screen nor fake a line of ours.
+std::string TerminalText(const std::string& text) {
+  const std::string readable = DisplayText(text);
+  std::string out;
+  out.reserve(readable.size());
+  for (size_t i = 0; i < readable.size();) {
+    const size_t start = i;
+    if (SteersTerminal(NextCodePoint(readable, i))) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(readable, start, i - start);
+    }
+  }
+  return out;
+}
 
 TerminalView::TerminalView(std::FILE* out, std::FILE* err, bool errIsTerminal)
     : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
@@ -159,7 +159,14 @@ void TerminalView::RunProgress(int position) {
 
 void TerminalView::ShowMessage(const std::string& text) {
   ClearStatusLine();
-  errPending_ += "[" + std::string(kTitle) + "] " + TerminalText(text) + "\n";
+  // A line of its own for each of the message's lines, each under the window's title.
+  const std::string title = "[" + std::string(Text(TextId::kWindowTitle)) + "] ";
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    errPending_ += title + TerminalText(text.substr(start, end - start)) + "\n";
+    start = end + 1;
+  }
   FlushErr();
   if (messageBoxWait_) {
     messageBoxWait_();
@@ -225,8 +232,7 @@ void TerminalView::FlushErr() {
 }
 
 std::string TerminalView::ProgressText() const {
-  return "更新总进度：" + std::to_string(totalProgress_) + "%  当前进度：" +
-         std::to_string(fileProgress_) + "%";
+  return FormatText(Text(TextId::kTerminalProgress), totalProgress_, fileProgress_);
 }
 
 void TerminalView::ClearStatusLine() {
@@ -258,7 +264,7 @@ void TerminalView::DrawStatusLine() {
 
 void TerminalView::PrintServerList() {
   ClearStatusLine();
-  errPending_ += "选择服务器：\n";
+  errPending_ += std::string(Text(TextId::kTerminalServers)) + "\n";
   for (int i = 0; i < ItemCount(); ++i) {
     errPending_ += std::string(i == selected_ ? "*" : " ") + " " + std::to_string(i + 1) + ". " +
                    items_[i].text + "\n";

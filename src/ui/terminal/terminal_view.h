@@ -9,6 +9,10 @@
 
 #include "ui/update_view.h"
 
+// Text from anywhere as a terminal may show it: readable, each character that would steer the
+// terminal (control characters, direction overrides) replaced by U+FFFD. Any thread.
+std::string TerminalText(const std::string& text);
+
 // The run shown on a terminal: log lines on standard output, the status line and the progress on
 // standard error (one line rewritten in place when it is a terminal, plain lines otherwise), the
 // servers as a numbered list in a combo box's sorted order. Standard error is written at display

@@ -9,7 +9,6 @@
 #define IDI_TRAY_FRAME_2 132
 
 #define IDD_UPDATE_DIALOG 102
-#define IDS_SOCKETS_FAILED 103
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
@@ -21,3 +20,8 @@
 #define IDC_UPDATE_NOW 1005
 #define IDC_LOG 1008
 #define IDC_STATUS 1010
+// The group box and the labels, whose texts the dialog sets from the catalogue.
+#define IDC_GROUP 1011
+#define IDC_SERVER_LABEL 1012
+#define IDC_TOTAL_LABEL 1013
+#define IDC_FILE_LABEL 1014

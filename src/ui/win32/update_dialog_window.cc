@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cwchar>
 #include <initializer_list>
+#include <utility>
 
 #include "platform/wide_text.h"
+#include "texts/texts.h"
 #include "ui/win32/resource_ids.h"
 
 namespace {
@@ -50,6 +52,20 @@ UpdateDialogWindow::~UpdateDialogWindow() {
 
 void UpdateDialogWindow::Attach(HWND dialog) {
   dialog_ = dialog;
+  // The template's texts are the Chinese ones: those of the chosen language replace them.
+  SetWindowTextW(dialog_, ToWide(Text(TextId::kWindowTitle)).c_str());
+  const std::pair<int, TextId> texts[] = {
+      {IDC_GROUP, TextId::kGroupBox},
+      {IDC_SERVER_LABEL, TextId::kServerLabel},
+      {IDC_TOTAL_LABEL, TextId::kTotalLabel},
+      {IDC_FILE_LABEL, TextId::kFileLabel},
+      {IDOK, TextId::kCloseButton},
+      {IDC_AUTO_SELECT, TextId::kAutoSelectButton},
+      {IDC_UPDATE_NOW, TextId::kUpdateNowButton},
+  };
+  for (const auto& [control, text] : texts) {
+    SetDlgItemTextW(dialog_, control, ToWide(Text(text)).c_str());
+  }
   CentreOnWorkArea();
   SendMessageW(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
   SendMessageW(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));

@@ -26,8 +26,8 @@ class UpdateDialogWindow : public UpdateView {
   UpdateDialogWindow(const UpdateDialogWindow&) = delete;
   UpdateDialogWindow& operator=(const UpdateDialogWindow&) = delete;
 
-  // The dialog has been made (WM_INITDIALOG): it is centred on the desktop, icons and bar ranges
-  // are set.
+  // The dialog has been made (WM_INITDIALOG): its texts are set in the process's language, it is
+  // centred on the desktop, icons and bar ranges are set.
   void Attach(HWND dialog);
   // The dialog is being destroyed: timers stop and the tray icon goes; later calls draw nothing.
   void Detach();

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "platform/wide_text.h"
+#include "texts/texts.h"
 #include "ui/update_dialog.h"
 #include "ui/win32/dialog_message_target.h"
 #include "ui/win32/resource_ids.h"
@@ -26,7 +28,7 @@ struct DialogSession {
   }};
   // Last, so that its transfers are joined while the queue they post to still stands.
   std::unique_ptr<UpdateDialog> owner;
-  bool finished = false;
+  int exitStatus = 1;
 };
 
 // Ends the session's traffic while the window still stands: nothing reaches the update logic
@@ -47,7 +49,7 @@ void EndSession(DialogSession& session) {
 void CloseSession(DialogSession& session) {
   EndSession(session);
   if (session.owner) {
-    session.finished = session.owner->RunFinished();
+    session.exitStatus = session.owner->ExitStatus();
     session.owner.reset();
   }
 }
@@ -145,11 +147,8 @@ Win32Session::~Win32Session() {
 }
 
 void ShowTransfersFailed() {
-  wchar_t text[256] = {};
-  if (LoadStringW(GetModuleHandleW(nullptr), IDS_SOCKETS_FAILED, text, 256) <= 0) {
-    text[0] = L'\0';
-  }
-  MessageBoxW(nullptr, text, L"Lodestar", MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxW(nullptr, ToWide(Text(TextId::kSocketsFailed)).c_str(), L"Lodestar",
+              MB_OK | MB_ICONEXCLAMATION);
 }
 
 int RunUpdateDialogWindow(const UpdateSettings& settings, Launcher& launcher) {
@@ -161,5 +160,43 @@ int RunUpdateDialogWindow(const UpdateSettings& settings, Launcher& launcher) {
                   &DialogProcedure, reinterpret_cast<LPARAM>(&session));
   // Also when the template could not be made. What a transfer posts meanwhile is dropped.
   CloseSession(session);
-  return session.finished ? 0 : 1;
+  return session.exitStatus;
+}
+
+CheckReport::CheckReport() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE || GetFileType(out) == FILE_TYPE_UNKNOWN) {
+    // A program of the window subsystem gets no console of its own: the one it was started from,
+    // if any, takes the lines.
+    out = AttachConsole(ATTACH_PARENT_PROCESS)
+              ? CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr)
+              : INVALID_HANDLE_VALUE;
+  }
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+    out_ = out;
+    DWORD mode = 0;
+    console_ = GetConsoleMode(out, &mode) != FALSE;
+  }
+}
+
+void CheckReport::Print(const std::string& line) {
+  if (out_ == nullptr) {
+    collected_ += line + "\n";
+    return;
+  }
+  DWORD written = 0;
+  if (console_) {
+    const std::wstring wide = ToWide(line + "\r\n");
+    WriteConsoleW(out_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  } else {
+    const std::string bytes = line + "\r\n";  // UTF-8, as every text of the program
+    WriteFile(out_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  }
+}
+
+void CheckReport::Finish() {
+  if (out_ == nullptr && !collected_.empty()) {
+    MessageBoxW(nullptr, ToWide(collected_).c_str(), L"Lodestar", MB_OK | MB_ICONINFORMATION);
+  }
 }

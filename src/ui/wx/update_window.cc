@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "texts/texts.h"
 #include "ui/wx/icons.h"
 #include "ui/wx/wx_text.h"
 
@@ -33,8 +34,8 @@ struct Place {
 }  // namespace
 
 UpdateWindow::UpdateWindow(UpdateView::Listener& listener, wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, WxText("Varnholm自动更新客户端"), wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
+    : wxDialog(parent, wxID_ANY, WxText(Text(TextId::kWindowTitle)), wxDefaultPosition,
+               wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
       listener_(listener),
       displayTimer_(this, kDisplayTimerId) {
   wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
@@ -90,21 +91,23 @@ void UpdateWindow::CreateControls() {
   auto size = [this](const Place& place) {
     return ConvertDialogToPixels(wxSize(place.width, place.height));
   };
-  auto label = [this, &at, &size](const char* text, const Place& place) {
-    new wxStaticText(this, wxID_ANY, WxText(text), at(place), size(place), wxST_NO_AUTORESIZE);
+  auto label = [this, &at, &size](TextId text, const Place& place) {
+    new wxStaticText(this, wxID_ANY, WxText(Text(text)), at(place), size(place),
+                     wxST_NO_AUTORESIZE);
   };
 
   // The group box first, so that it lies beneath the controls it frames.
   const Place group{7, 7, 266, 209};
-  new wxStaticBox(this, wxID_ANY, WxText("自动更新"), at(group), size(group));
+  new wxStaticBox(this, wxID_ANY, WxText(Text(TextId::kGroupBox)), at(group), size(group));
 
   const Place close{181, 193, 50, 14};
-  auto* closeButton = new wxButton(this, kIdClose, WxText("关闭"), at(close), size(close));
+  auto* closeButton =
+      new wxButton(this, kIdClose, WxText(Text(TextId::kCloseButton)), at(close), size(close));
   closeButton->Hide();
 
   // The labels' column, as in the Windows template, where "当 前 进 度：" needs 52 units in SimSun
-  // (its spaces are half-width); 2 to spare. The server box and the bars start 3 units after it
-  // and end at 265.
+  // (its spaces are half-width) and "Total progress:" 51 in Tahoma; 2 to spare. The server box and
+  // the bars start 3 units after it and end at 265.
   constexpr int labelWidth = 54;
   constexpr int fieldLeft = 12 + labelWidth + 3;
   constexpr int fieldWidth = 265 - fieldLeft;
@@ -116,10 +119,10 @@ void UpdateWindow::CreateControls() {
   totalProgress_ = new wxGauge(this, kIdTotalProgress, 100, at(total), size(total),
                                wxGA_HORIZONTAL | wxGA_SMOOTH);
 
-  label("更新总进度：", Place{12, 157, labelWidth, 8});
-  label("当 前 进 度：", Place{12, 175, labelWidth, 8});
+  label(TextId::kTotalLabel, Place{12, 157, labelWidth, 8});
+  label(TextId::kFileLabel, Place{12, 175, labelWidth, 8});
   const Place serverLabel{12, 23, labelWidth, 8};
-  label("选择服务器：", serverLabel);
+  label(TextId::kServerLabel, serverLabel);
 
   // The template's 190 units are the height of the dropped list. The closed box keeps the
   // toolkit's own height, which is taller than the template's row, so it is centred on the row
@@ -132,12 +135,13 @@ void UpdateWindow::CreateControls() {
   serverCombo_->Move(at(combo).x, rowCentre - serverCombo_->GetSize().GetHeight() / 2);
 
   const Place autoSelect{46, 193, 59, 14};
-  auto* autoButton =
-      new wxButton(this, kIdAutoSelect, WxText("自动选择服务器"), at(autoSelect), size(autoSelect));
+  auto* autoButton = new wxButton(this, kIdAutoSelect, WxText(Text(TextId::kAutoSelectButton)),
+                                  at(autoSelect), size(autoSelect));
   autoButton->Hide();
 
   const Place update{118, 193, 50, 14};
-  updateNow_ = new wxButton(this, kIdUpdateNow, WxText("立即更新"), at(update), size(update));
+  updateNow_ = new wxButton(this, kIdUpdateNow, WxText(Text(TextId::kUpdateNowButton)), at(update),
+                            size(update));
 
   const Place log{12, 39, 252, 93};
   log_ = new wxListBox(this, kIdLog, at(log), size(log), 0, nullptr, wxLB_SINGLE);

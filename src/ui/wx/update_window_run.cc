@@ -100,8 +100,8 @@ int RunUpdateWindow(const UpdateSettings& settings, Launcher& launcher) {
   events.Attach(nullptr);
   receiver = nullptr;
   window->RemoveTrayIcon();
-  const bool finished = dialog->RunFinished();
+  const int status = dialog->ExitStatus();
   dialog.reset();
   window.reset();
-  return finished ? 0 : 1;
+  return status;
 }
