@@ -9,5 +9,5 @@ std::string ConfiguredRootsPath(const std::string& cacert, const std::string& mo
 // Makes the roots of the file cacert names the only ones https servers are verified against.
 // "" when done, or when cacert is empty (the system's roots stay); otherwise why not, for the
 // user, in the process's language: the file is missing or unreadable, or holds no certificate
-// that can be used. Start-up, after InitializeTransfers and before any transfer.
+// that can be used. Start-up, before any transfer.
 std::string UseConfiguredRoots(const std::string& cacert, const std::string& moduleDirectory);

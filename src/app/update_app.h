@@ -45,7 +45,7 @@ class UpdateApp {
   // Start-up beside the executable: completes a commit left halfway (a run only), reads the
   // configuration, chooses the process's language, makes cacert's roots the ones https is
   // verified against, tidies the application's folder (a run only) and gives the values as the
-  // update run takes them. After InitializeTransfers.
+  // update run takes them. Before any transfer.
   UpdateSettings StartUp(StartUpMode mode = StartUpMode::kRun);
 
   // The values as the update run takes them, with the application's directory.
