@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/configured_roots.h"
 #include "base/install_names.h"
 #include "catalogue/minisign.h"
 #include "platform/file_system.h"
@@ -79,6 +80,13 @@ void ReportConfiguration(const UpdateApp& app, const UpdateSettings& settings,
   } else {
     print(Text(TextId::kCheckMaxAgeNone));
   }
+  if (app.cacert.empty()) {
+    print(Text(TextId::kCheckCacertNone));
+  } else {
+    print(FormatText(Text(TextId::kCheckCacert),
+                     ConfiguredRootsPath(app.cacert, settings.moduleDirectory).c_str()));
+  }
+  print(Text(app.failover ? TextId::kCheckFailoverOn : TextId::kCheckFailoverOff));
   print(FormatText(Text(TextId::kCheckConnections), app.connections));
   const std::string chosen = app.language == Language::kEnglish ? "en" : "zh";
   print(FormatText(Text(TextId::kCheckLanguage),

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/configured_roots.h"
 #include "base/install_names.h"
 #include "base/utf8.h"
 #include "catalogue/minisign.h"
@@ -20,8 +21,9 @@
 namespace {
 
 // The keys Lodestar.cfg may hold; any other is a misspelling or a leftover.
-constexpr std::string_view kKnownKeys[] = {"serverlist", "auto",   "exec",        "param",
-                                           "pubkey",     "maxage", "connections", "language"};
+constexpr std::string_view kKnownKeys[] = {"serverlist", "auto",    "exec",        "param",
+                                           "pubkey",     "maxage",  "connections", "language",
+                                           "cacert",     "failover"};
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
@@ -179,6 +181,10 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   automatic = mode == 1;
   exec = TextOrEmpty(document.getString("exec"));
   param = TextOrEmpty(document.getString("param"));
+  int standIn = 0;
+  document.getInt("failover", standIn);
+  failover = standIn == 1;
+  cacert = TextOrEmpty(document.getString("cacert"));
   pubkey = TextOrEmpty(document.getString("pubkey"));
   int wanted = kDefaultConnections;
   document.getInt("connections", wanted);
@@ -186,6 +192,11 @@ void UpdateApp::ApplyConfiguration(const std::string& text) {
   connections = static_cast<unsigned>(std::clamp(wanted, kMinConnections, kMaxConnections));
   maxAgeDays = 0;
   configurationProblem = SignatureProblem(text, document);
+  // Roots lost that way would quietly widen the trust to the system's.
+  if (configurationProblem.empty() && cacert.empty() &&
+      KeySpellings(text).find("cacert") != std::string::npos) {
+    configurationProblem = Says(TextId::kCacertUnread);
+  }
   if (!configurationProblem.empty()) {
     Note(configurationProblem, true);
   }
@@ -262,6 +273,13 @@ UpdateSettings UpdateApp::StartUp(StartUpMode mode) {
   ReadConfiguration(directory + "/" + kConfigurationName);
   CheckExec(directory);
   SetLanguage(language);
+  // In the language just chosen: the problem is told in it.
+  if (configurationProblem.empty()) {
+    configurationProblem = UseConfiguredRoots(cacert, directory);
+    if (!configurationProblem.empty()) {
+      Note(configurationProblem, true);
+    }
+  }
   if (mode == StartUpMode::kRun) {
     TidyApplicationFolder(directory);
   }
@@ -272,6 +290,7 @@ UpdateSettings UpdateApp::Settings(const std::string& moduleDirectory) const {
   UpdateSettings settings;
   settings.serverlist = serverlist;
   settings.automatic = automatic;
+  settings.failover = failover;
   settings.exec = exec;
   settings.param = param;
   settings.pubkey = pubkey;

@@ -27,7 +27,7 @@ class UpdateApp {
   bool ReadConfiguration(const std::string& path);
   // Takes the values from the configuration text. Whatever members the reader completed before a
   // failure count, the rest get their defaults; where and why it stopped is noted. A text that
-  // asks for signatures or expiry which the reader did not read as asked sets
+  // asks for signatures, expiry or roots which the reader did not read as asked sets
   // configurationProblem; one without a usable serverlist stops the run too. Unknown keys and an
   // unknown language are noted.
   void ApplyConfiguration(const std::string& text);
@@ -43,8 +43,9 @@ class UpdateApp {
   static void CompleteCommit(const std::string& moduleDirectory);
 
   // Start-up beside the executable: completes a commit left halfway (a run only), reads the
-  // configuration, chooses the process's language, tidies the application's folder (a run only)
-  // and gives the values as the update run takes them.
+  // configuration, chooses the process's language, makes cacert's roots the ones https is
+  // verified against, tidies the application's folder (a run only) and gives the values as the
+  // update run takes them. Before any transfer.
   UpdateSettings StartUp(StartUpMode mode = StartUpMode::kRun);
 
   // The values as the update run takes them, with the application's directory.
@@ -54,7 +55,11 @@ class UpdateApp {
   bool automatic = false;  // the key "auto": on only when its value reads as the integer 1
   std::string exec;        // launched after a finished run, relative to the executable's directory
   std::string param;       // its parameters
-  std::string pubkey;      // the base64 line of the publisher's minisign key; empty: unsigned
+  bool failover = false;   // automatic mode tries the list's next server when one fails
+  // PEM file of the roots https servers are verified against instead of the system's; relative to
+  // the executable's directory unless absolute. Empty: the system's roots.
+  std::string cacert;
+  std::string pubkey;  // the base64 line of the publisher's minisign key; empty: unsigned
   unsigned connections = kDefaultConnections;  // transfers in flight at once
   int64_t maxAgeDays = 0;  // signatures older than this many days are refused; 0: no expiry
   // Why nothing may be installed, for the user; empty when the configuration is sound.

@@ -10,6 +10,6 @@ void ShutdownTransfers();
 // From now on, https servers' certificates are verified against the roots in the PEM file at path
 // (a private CA's, say) instead of the system's; "" goes back to the system's. Certificates and
 // host names are verified either way. False, changing nothing, when the file can't be read or
-// holds no certificate that can be used. Closes the kept connections: call it at start-up, after
-// InitializeTransfers and before any transfer.
+// holds no certificate that can be used. Closes the kept connections: call it at start-up, before
+// any transfer (before or after InitializeTransfers: it needs nothing of the started layer).
 bool SetTrustedRootsFile(const std::string& path);

@@ -152,18 +152,29 @@ void UpdateRun::ServerListArrived(const CInetFile& list, uint32_t code) {
     selected_ = 0;  // every server in the list's order; the last is the one a run would use
     StartManifestFetch();
   } else if (settings_.automatic) {
+    if (settings_.failover) {
+      std::vector<std::string> urls;
+      for (size_t i = 0; i < servers_.Size(); ++i) {
+        urls.push_back(servers_.At(i).url);
+      }
+      standIns_ = ServerRotation(std::move(urls), selected_);
+    }
     StartManifestFetch();
   }
 }
 
 void UpdateRun::ListServers() {
+  // The last server of the list is the choice until the user makes another.
+  selected_ = servers_.Size() - 1;
+  ShowServers();
+}
+
+void UpdateRun::ShowServers() {
   std::vector<std::string> names;
   names.reserve(servers_.Size());
   for (size_t i = 0; i < servers_.Size(); ++i) {
     names.push_back(DisplayText(servers_.At(i).name));
   }
-  // The last server of the list is the choice until the user makes another.
-  selected_ = names.size() - 1;
   seams_.view.ServersListed(names, selected_);
 }
 
@@ -179,6 +190,7 @@ void UpdateRun::UpdateNow() {
   }
   Status("");
   fileFailed_ = false;
+  standIns_ = ServerRotation();  // the user's choice is the user's to change
   seams_.view.LogCleared();
   StartManifestFetch();
 }
@@ -393,6 +405,16 @@ void UpdateRun::ReportCommitFailures(const std::vector<CommitFailure>& failures)
   }
 }
 
+void UpdateRun::ServerFailed() {
+  size_t next = 0;
+  if (!standIns_.Next(next)) {
+    return;  // the run ends; the user may choose again
+  }
+  selected_ = next;
+  ShowServers();  // the server now fetched from is the one shown chosen
+  StartManifestFetch();
+}
+
 void UpdateRun::FinishRun() {
   // Whatever was counted on the way, a finished run is whole.
   seams_.view.RunProgress(static_cast<int>(kWholeRun));
@@ -413,9 +435,15 @@ void UpdateRun::FinishRun() {
 }
 
 void UpdateRun::ServerChecked(bool works) {
+  if (!settings_.checkOnly) {
+    if (!works) {
+      ServerFailed();
+    }
+    return;
+  }
   const ServerEntry* server = SelectedServer();
-  if (!settings_.checkOnly || server == nullptr) {
-    return;  // a run waits for the user's next choice
+  if (server == nullptr) {
+    return;
   }
   const std::string name = DisplayText(server->name);
   if (!works) {

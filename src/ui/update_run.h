@@ -11,6 +11,7 @@
 #include "catalogue/catalogue_entry.h"
 #include "catalogue/file_catalogue.h"
 #include "transfer/server_list.h"
+#include "ui/server_rotation.h"
 #include "ui/task_scheduler.h"
 #include "ui/update_settings.h"
 #include "ui/update_view.h"
@@ -96,6 +97,11 @@ class UpdateRun : public TaskScheduler::Observer {
   void FetchServerList();
   void ServerListArrived(const CInetFile& list, uint32_t code);
   void ListServers();
+  // Shows the listed servers with selected_ chosen.
+  void ShowServers();
+  // The server the run was fetching from failed it: with failover, the run goes on from the
+  // next server; otherwise (or once every server has failed) it waits for the user.
+  void ServerFailed();
   void StartManifestFetch();
   void ManifestArrived(const CInetFile& manifest, uint32_t code);
   // With a pubkey the manifest is used only once its signature, fetched from beside it, holds.
@@ -116,7 +122,7 @@ class UpdateRun : public TaskScheduler::Observer {
   void ReportCommitFailures(const std::vector<CommitFailure>& failures);
   void FinishRun();
   // A server's manifest was taken as far as its plan (works) or failed before: a check moves on
-  // to the next server, or ends after the last; a run waits for the user.
+  // to the next server, or ends after the last; a run goes on as ServerFailed says.
   void ServerChecked(bool works);
 
   // Queues the fetch of a text into a temporary file of its own; step takes its end.
@@ -137,7 +143,8 @@ class UpdateRun : public TaskScheduler::Observer {
   std::function<int64_t()> secondsClock_;  // seconds since 1970, for signatures' expiry
 
   ServerList servers_;
-  size_t selected_ = 0;  // in servers_, when it holds any
+  size_t selected_ = 0;      // in servers_, when it holds any
+  ServerRotation standIns_;  // who takes over when the selected server fails an automatic run
   RunCatalogue remoteCatalogue_;
   std::string manifestText_;   // the server's manifest as it arrived, saved at a clean end
   std::string signatureText_;  // the signature manifestText_ was accepted with, if any

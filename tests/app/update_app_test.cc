@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/configured_roots.h"
 #include "app/update_app.h"
 #include "base/install_names.h"
 #include "platform/module_directory.h"
@@ -138,13 +139,32 @@ TEST_F(UpdateAppConfig, ReadsTheFourValues) {
   const UpdateApp app = Read(
       "serverlist:\"http://127.0.0.1:8080/list.txt\",\r\nauto:1,\r\nexec:app/Main.exe,\r\n"
       "param:'-a \"b "
-      "c\"',\r\npubkey:\"RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3\"\r\n");
+      "c\"',\r\npubkey:\"RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3\",\r\n"
+      "failover:1,cacert:\"certs/ca.pem\"");
   const UpdateSettings settings = app.Settings("/opt/app/");
   EXPECT_EQ(settings.serverlist, "http://127.0.0.1:8080/list.txt");
   EXPECT_TRUE(settings.automatic);
   EXPECT_EQ(settings.exec, "app/Main.exe");
   EXPECT_EQ(settings.param, "-a \"b c\"");
   EXPECT_EQ(settings.pubkey, "RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3");
+  EXPECT_TRUE(settings.failover);
+  EXPECT_EQ(app.cacert, "certs/ca.pem");
+  EXPECT_FALSE(Read("failover:2").failover);
+}
+
+TEST(ConfiguredRoots, RelativeToTheApplicationsFolderUnlessAbsolute) {
+  const std::pair<const char*, const char*> paths[] = {
+      {"certs/ca.pem", "/opt/app/certs/ca.pem"},
+      {"/etc/ca.pem", "/etc/ca.pem"},
+      {"C:\\ca.pem", "C:\\ca.pem"},
+      {"\\\\host\\ca.pem", "\\\\host\\ca.pem"},
+      {"C:ca.pem", "/opt/app/C:ca.pem"},
+  };
+  for (const auto& [cacert, path] : paths) {
+    EXPECT_EQ(ConfiguredRootsPath(cacert, "/opt/app/"), path) << cacert;
+  }
+  EXPECT_EQ(ConfiguredRootsPath("ca.pem", "/opt/app"), "/opt/app/ca.pem");
+  EXPECT_EQ(UseConfiguredRoots("", "/nowhere/"), "") << "the system's roots";
 }
 
 TEST_F(UpdateAppConfig, AutoIsOnOnlyForTheIntegerOne) {
@@ -181,7 +201,7 @@ TEST_F(UpdateAppConfig, CompletedMembersCountWhenTheTextBreaksLater) {
   EXPECT_EQ(blanks.exec, "") << "a container is no text";
 }
 
-// A file that names pubkey or maxage and does not give them as asked forbids any update.
+// A file that names pubkey, maxage or cacert and does not give them as asked forbids any update.
 TEST_F(UpdateAppConfig, SignatureKeysMustBeReadAsAsked) {
   const std::string key = "\"RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3\"";
   const std::string unread = "未能读出 Lodestar.cfg 中的 pubkey",
@@ -204,6 +224,9 @@ TEST_F(UpdateAppConfig, SignatureKeysMustBeReadAsAsked) {
       {"maxage:0", maxage, 0},
       {"maxage:1.5", maxage, 0},
       {"maxage:{}", maxage, 0},
+      {"cacert:\"ca.pem\"", "", 0},
+      {"param:a:b,cacert:ca.pem", "未能读出 Lodestar.cfg 中的 cacert", 0},
+      {"cacert:''", "未能读出 Lodestar.cfg 中的 cacert", 0},
   };
   for (const auto& c : cases) {
     const UpdateSettings settings = Read(c.text).Settings("/opt/app/");

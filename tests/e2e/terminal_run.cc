@@ -65,11 +65,12 @@ std::string TerminalRun::Publish(const std::string& name, const std::vector<std:
   return manifest;
 }
 
-void TerminalRun::Configure(bool automatic) {
+void TerminalRun::Configure(bool automatic, const std::string& extra) {
   WriteFileBytes(app_.File("Lodestar.cfg"),
                  "\"serverlist\":\"" + server_.Url("/servers.txt") +
                      "\",\n\"auto\":" + (automatic ? "1" : "0") +
-                     ",\n\"exec\":\"start.sh\",\n\"param\":\"--from 'the updater'\"\n");
+                     ",\n\"exec\":\"start.sh\",\n\"param\":\"--from 'the updater'\"" + extra +
+                     "\n");
 }
 
 RunResult TerminalRun::Run(const std::string& input, std::chrono::seconds limit,

@@ -35,8 +35,9 @@ class TerminalRun : public ::testing::Test {
 
   // Publishes a release under /<name>: a start script that records its arguments, and files.
   std::string Publish(const std::string& name, const std::vector<std::string>& skip = {});
-  // Writes Lodestar.cfg: the server list at /servers.txt, exec start.sh with two parameters.
-  void Configure(bool automatic);
+  // Writes Lodestar.cfg: the server list at /servers.txt, exec start.sh with two parameters, and
+  // the members in extra (",key:value...").
+  void Configure(bool automatic, const std::string& extra = "");
 
   // Runs the program with input on its standard input; kills it after the time limit.
   // whileRunning, when given, is called with the child's id right after it started.

@@ -4,14 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "support/tls_test_servers.h"
 #include "terminal_run.h"
 
 using ::testing::ElementsAre;
@@ -172,6 +175,106 @@ TEST_F(TerminalRun, ServerNamesCannotSteerTheTerminal) {
         << ::testing::PrintToString(std::string(steering));
   }
   EXPECT_THAT(run.err, HasSubstr("\xEF\xBF\xBD]0;owned\xEF\xBF\xBDTitle"));
+}
+
+// The log without its lines of detail.
+std::vector<std::string> Headlines(const RunResult& run) {
+  std::vector<std::string> lines;
+  std::copy_if(run.log.begin(), run.log.end(), std::back_inserter(lines),
+               [](const std::string& line) { return line.rfind("  ", 0) != 0; });
+  return lines;
+}
+
+// failover:1 hands an automatic run whose server is down to the next of the list; with every
+// server down the run ends as before, each one's line logged once; without failover it ends at
+// the first.
+TEST_F(TerminalRun, FailoverTakesTheNextServerUntilEachHasFailedOnce) {
+  const std::string manifest = Publish("good");
+  const std::string down = "http://127.0.0.1:" + std::to_string(LoopbackHttpServer::UnusedPort());
+  const std::string failed = "连接服务器失败, 请选择其他服务器进行尝试：";
+  const std::vector<std::string> listed = {"正在连接获取服务器列表",
+                                           "获取服务器列表成功,共取得 2 个可选服务器"};
+  server_.SetBody("/servers.txt", "Good|" + server_.Url("/good") + "\nDown|" + down + "\n");
+  Configure(true, ",failover:1");
+  RunResult run = Run();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(Headlines(run), ElementsAre(listed[0], listed[1], "正在连接：Down", failed + "Down",
+                                          "正在连接：Good", "获取更新文件列表成功：Good",
+                                          "需更新文件总数: 3, 文件总长度: 3 KB", "更新完毕"));
+  EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
+  EXPECT_FALSE(WaitForLaunch().empty());
+
+  server_.SetBody("/servers.txt", "Gone|" + server_.Url("/gone") + "\nDown|" + down + "\n");
+  const std::vector<std::string> tried = {"正在连接：Down", failed + "Down", "正在连接：Gone",
+                                          "取得服务器文件失败, 请选择其他服务器进行尝试：Gone"};
+  for (const bool failover : {true, false}) {
+    Configure(true, failover ? ",failover:1" : "");
+    RunResult all = Run();
+    EXPECT_EQ(all.status, 1);
+    std::vector<std::string> expected = listed;
+    expected.insert(expected.end(), tried.begin(), tried.begin() + (failover ? 4 : 2));
+    EXPECT_EQ(Headlines(all), expected);
+  }
+  EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
+}
+
+// https end to end. cacert names the test CA: a server whose certificate leads elsewhere fails
+// with the certificate's text, and failover installs from the one that leads there. Without
+// cacert the system's roots refuse the test CA, for a manifest and for a file (through a redirect
+// from http): nothing is installed. A cacert that gives no roots stops the run before any request.
+TEST_F(TerminalRun, HttpsInstallsOnlyFromServersTheRootsOfCacertVouchFor) {
+  TlsTestServers tls;
+  if (!tls.failure().empty()) {
+    GTEST_SKIP() << tls.failure();
+  }
+  const std::string manifest = Publish("r1");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(work_.File("r1"))) {
+    if (entry.is_regular_file()) {
+      tls.Serve(entry.path().string().substr(work_.path().size() + 1),
+                ReadFileBytes(entry.path().string()));
+    }
+  }
+  std::filesystem::create_directory(app_.File("certs"));
+  std::filesystem::copy_file(tls.CaFile(), app_.File("certs/ca.pem"));
+  const std::string refused = "服务器证书无效, 请选择其他服务器进行尝试：";
+  server_.SetBody("/servers.txt", "Secure|" + tls.Url("good", "/r1") + "\nStranger|" +
+                                      tls.Url("stranger", "/r1") + "\n");
+  Configure(true, ",failover:1,cacert:\"certs/ca.pem\"");
+  RunResult trusted = Run();
+  EXPECT_EQ(trusted.status, 0) << trusted.err;
+  EXPECT_THAT(Headlines(trusted),
+              ::testing::IsSupersetOf({refused + "Stranger", std::string("更新完毕")}));
+  EXPECT_EQ(ReadFileBytes(app_.File("data/deep/core.bin")), std::string(3000, 'c'));
+  EXPECT_EQ(ReadFileBytes(app_.File("version.txt")), manifest);
+
+  std::filesystem::remove_all(app_.File("data"));
+  std::filesystem::remove(app_.File("version.txt"));
+  server_.SetBody("/servers.txt", "Secure|" + tls.Url("good", "/r1") + "\n");
+  Configure(true);
+  RunResult untrusted = Run();
+  EXPECT_EQ(untrusted.status, 1);
+  EXPECT_EQ(Headlines(untrusted).back(), refused + "Secure");
+  server_.SetBody("/servers.txt", "Mirror|" + server_.Url("/r1") + "\n");
+  server_.SetRedirect("/r1/data/readme.txt.txt", tls.Url("good", "/r1/data/readme.txt.txt"));
+  untrusted = Run();
+  EXPECT_EQ(untrusted.status, 1);
+  EXPECT_THAT(untrusted.log, ::testing::Contains("下载文件失败 [readme.txt], 错误代码 [11]"));
+  EXPECT_FALSE(FileExists(app_.File("data/readme.txt")));
+  EXPECT_FALSE(FileExists(app_.File("version.txt")));
+
+  const size_t requests = server_.RequestCount();
+  const std::pair<const char*, std::string> unusable[] = {
+      {"missing.pem", " 不存在, 不进行更新"},
+      {"Lodestar.cfg", " 不含可用的证书, 不进行更新"},
+  };
+  for (const auto& [cacert, problem] : unusable) {
+    Configure(true, std::string(",cacert:") + cacert);
+    RunResult stopped = Run("", std::chrono::seconds(10));
+    EXPECT_EQ(stopped.status, 1);
+    ASSERT_FALSE(stopped.log.empty());
+    EXPECT_EQ(stopped.log[0], "Lodestar.cfg 中 cacert 所指的文件 " + app_.File(cacert) + problem);
+  }
+  EXPECT_EQ(server_.RequestCount(), requests);
 }
 
 // What each of these once left unsaid (no output at all, or a line that named no URL, no status

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "dialog_harness.h"
+#include "ui/server_rotation.h"
 
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
@@ -158,6 +159,37 @@ TEST_F(ServerListStep, LongLinesAndNamesInTheServersCodePage) {
   dialog_->OnServerChosen(0);
   dialog_->OnUpdateNow();
   EXPECT_THAT(view_.LogTexts(), ElementsAre("正在连接：测试"));
+}
+
+// After the server tried first, the others in the list's order, wrapping round, each once; a URL
+// listed twice is one server.
+TEST(ServerRotation, TakesEachOtherServerOnceFromTheOneAfterTheFirst) {
+  const struct {
+    std::vector<std::string> urls;
+    size_t first;
+    std::vector<size_t> order;
+  } cases[] = {
+      {{"a", "b", "c", "d"}, 1, {2, 3, 0}},
+      {{"a", "b", "c", "d"}, 3, {0, 1, 2}},
+      {{"a", "b", "c"}, 0, {1, 2}},
+      {{"a"}, 0, {}},
+      {{"a", "b", "a", "c"}, 3, {0, 1}},
+      {{"a", "b", "a"}, 0, {1}},
+      {{"a", "b"}, 2, {}},
+      {{}, 0, {}},
+  };
+  for (const auto& c : cases) {
+    ServerRotation rotation(c.urls, c.first);
+    std::vector<size_t> order;
+    size_t next = 0;
+    while (rotation.Next(next) && order.size() <= c.urls.size()) {
+      order.push_back(next);
+    }
+    EXPECT_EQ(order, c.order) << ::testing::PrintToString(c.urls) << " from " << c.first;
+    EXPECT_FALSE(rotation.Next(next)) << "once done, done for good";
+  }
+  size_t next = 0;
+  EXPECT_FALSE(ServerRotation().Next(next));
 }
 
 }  // namespace

@@ -732,6 +732,59 @@ TEST_F(SignedRun, SavingStopsAtTheFirstFileThatCannotBeWritten) {
   }
 }
 
+// With failover, a manifest the selected server spoils hands the automatic run to the next
+// server (round to the list's first), whose files are fetched: S2's differ, and would show.
+TEST_F(SignedRun, FailoverInstallsFromTheNextServerWhenTheManifestIsRefused) {
+  fake_ = true;
+  std::string unused;
+  const MinisignSecretKey stranger = NewKey(unused);
+  const struct {
+    std::string kept, timestamp;
+    bool otherKey, garbage;
+    const char* line;  // null: the message box
+  } cases[] = {
+      {"", "200000", true, false, "更新文件列表签名无效, 请选择其他服务器进行尝试：S2"},
+      {"150000", "140000", false, false, "更新文件列表早于当前版本, 请选择其他服务器进行尝试：S2"},
+      {"", "100000", false, false, "更新文件列表已过期, 请选择其他服务器进行尝试：S2"},
+      {"", "200000", false, true, nullptr},
+  };
+  settings_.automatic = settings_.failover = true;
+  settings_.maxAgeDays = 1;
+  secondsNow_ = 200000;
+  for (const auto& c : cases) {
+    Prepare(true, [&](const std::string& m) { return Sign(key_, m, "200000"); });
+    WriteFileBytes(AppFile("version.txt.minisig"), c.kept.empty() ? "" : Sign(key_, "x", c.kept));
+    std::string manifest = Publish("/s2", {{"", "a.txt", "NEW", 2}, {"", "b.txt", "BEE", 2}});
+    if (c.garbage) {
+      WriteFileBytes(ServedPath("/s2", "version.txt"), manifest = "{garbage");
+    }
+    WriteFileBytes(ServedPath("/s2", "version.txt.minisig"),
+                   Sign(c.otherKey ? stranger : key_, manifest, c.timestamp));
+    SetServerList("S1|" + server_.Url("/s1") + "\nS2|" + server_.Url("/s2") + "\n");
+    ASSERT_TRUE(Open(settings_));
+    ASSERT_TRUE(PumpUntilIdle());
+    std::vector<std::string> expected = {"正在连接：S2",
+                                         "获取更新文件列表成功：S2",
+                                         "正在连接：S1",
+                                         "获取更新文件列表成功：S1",
+                                         "需更新文件总数: 2, 文件总长度: 0 KB",
+                                         "更新完毕"};
+    if (c.line != nullptr) {
+      expected.insert(expected.begin() + 2, c.line);
+    }
+    std::vector<std::string> log = view_.LogTexts();
+    log.erase(std::remove_if(log.begin(), log.end(),
+                             [](const std::string& line) { return line.rfind("  ", 0) == 0; }),
+              log.end());  // the lines of detail
+    EXPECT_EQ(std::vector<std::string>(log.begin() + 2, log.end()), expected);
+    EXPECT_EQ(view_.messageBoxes.size(), c.line != nullptr ? 0u : 1u);
+    EXPECT_EQ(view_.selected, 0) << "the server in use is shown chosen";
+    EXPECT_EQ(ReadFileBytes(AppFile("a.txt")) + ReadFileBytes(AppFile("b.txt")), "newbee");
+    dialog_.reset();
+    view_ = RecordingView();
+  }
+}
+
 // Under a valid signature a file that is not what its hash says, or has no hash, fails.
 TEST_F(SignedRun, AlteredOrUnhashedFilesFailAndAreNeverInstalled) {
   Prepare(false, [&](const std::string& m) { return Sign(key_, m); });
