@@ -60,8 +60,8 @@ class TaskProgress final : public DownloadProgress {
 
 // The codes whose text the window shows from errorText.
 bool SetsErrorText(int code) {
-  return code == UrlParseFailed || code == FileRequestFailed || code == LocalFileCreateFailed ||
-         code == FileVerifyFailed || code == TlsFailed;
+  return code == UrlParseFailed || code == RedirectFailed || code == FileRequestFailed ||
+         code == LocalFileCreateFailed || code == FileVerifyFailed || code == TlsFailed;
 }
 
 // The length of the regular file an earlier run left at path itself (no link to one), -1 for

@@ -262,6 +262,14 @@ TEST_F(TerminalRun, HttpsInstallsOnlyFromServersTheRootsOfCacertVouchFor) {
   EXPECT_FALSE(FileExists(app_.File("data/readme.txt")));
   EXPECT_FALSE(FileExists(app_.File("version.txt")));
 
+  // Redirected from https down to http: refused, and the manifest's line says so.
+  server_.SetBody("/servers.txt",
+                  "Down|" + tls.Url("good", "/to?url=" + server_.Url("/r1")) + "\n");
+  Configure(true, ",cacert:\"certs/ca.pem\"");
+  RunResult down = Run();
+  EXPECT_EQ(down.status, 1);
+  EXPECT_EQ(Headlines(down).back(), "重定向失败, 请选择其他服务器进行尝试：Down");
+
   const size_t requests = server_.RequestCount();
   const std::pair<const char*, std::string> unusable[] = {
       {"missing.pem", " 不存在, 不进行更新"},
