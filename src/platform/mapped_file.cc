@@ -16,7 +16,8 @@ std::unique_ptr<MappedFile> MappedFile::ForReading(const std::string& path) {
     std::fclose(file);
     return nullptr;
   }
-  return std::unique_ptr<MappedFile>(new MappedFile(file, data, static_cast<uint64_t>(size), false));
+  return std::unique_ptr<MappedFile>(
+      new MappedFile(file, data, static_cast<uint64_t>(size), false));
 }
 
 std::unique_ptr<MappedFile> MappedFile::ForWriting(const std::string& path, uint64_t length) {

@@ -24,10 +24,9 @@ char* MappedFile::Map(std::FILE* file, uint64_t size, bool writable) {
   if (!GetFileSizeEx(HandleOf(file), &length) || static_cast<uint64_t>(length.QuadPart) != size) {
     return nullptr;
   }
-  HANDLE mapping = CreateFileMappingW(HandleOf(file), nullptr,
-                                      writable ? PAGE_READWRITE : PAGE_READONLY,
-                                      static_cast<DWORD>(size >> 32), static_cast<DWORD>(size),
-                                      nullptr);
+  HANDLE mapping =
+      CreateFileMappingW(HandleOf(file), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY,
+                         static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr);
   if (mapping == nullptr) {
     return nullptr;
   }

@@ -62,7 +62,12 @@ bool ZstdBody::Open(uint64_t startOffset) {
 }
 
 bool ZstdBody::Write(const char* data, size_t length) {
-  if (!decoder_ || (ended_ && length > 0)) {
+  broken_ = broken_ || !decoder_ || !Decode(data, length);
+  return !broken_;
+}
+
+bool ZstdBody::Decode(const char* data, size_t length) {
+  if (ended_ && length > 0) {
     return false;  // nothing may follow the frame
   }
   ZSTD_inBuffer input{data, length, 0};
@@ -102,7 +107,7 @@ bool ZstdBody::Close() {
   if (!decoder_) {
     return false;
   }
-  const bool whole = ended_ && decoder_->output.pos == contentLength_;
+  const bool whole = !broken_ && ended_ && decoder_->output.pos == contentLength_;
   if (whole) {
     digest_ = decoder_->sha.HexDigest();
   }

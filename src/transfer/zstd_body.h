@@ -41,6 +41,7 @@ class ZstdBody : public DownloadSink {
  private:
   struct Decoder;
 
+  bool Decode(const char* data, size_t length);
   // Hashes and reports what the decoder wrote since from.
   void Decoded(size_t from);
 
@@ -52,6 +53,7 @@ class ZstdBody : public DownloadSink {
   std::unique_ptr<Decoder> decoder_;
   uint64_t writtenBack_ = 0;  // of the decoded bytes, those whose write to the disk was started
   uint64_t reported_ = 0;
-  bool ended_ = false;  // the frame is complete
+  bool ended_ = false;   // the frame is complete
+  bool broken_ = false;  // a write failed: the content cannot be whole
   std::string digest_;
 };
