@@ -16,6 +16,7 @@ Usage: release_pairs.py LODESTAR PUBLISH WORK_DIR CACHE_DIR
   BENCH_BIG_MIB     size of the large file (default 1024; 0 skips it)
 """
 import filecmp
+import hashlib
 import os
 import re
 import resource
@@ -203,19 +204,21 @@ def update(lodestar, nginx, folder, old, old_manifest, new, app):
     return wall, cpu, rss, nginx.served()
 
 
-def zstd_decode_cpu(out, changed, manifest_text):
-    """CPU seconds of zstd -d --patch-from for the patches of changed that the manifest lists."""
+def sha256_of(path):
+    with open(path, "rb") as data:
+        return hashlib.file_digest(data, "sha256").hexdigest()
+
+
+def zstd_decode_cpu(out, changed):
+    """CPU seconds of zstd -d --patch-from for the patches of changed that out serves."""
     total = 0.0
-    for rel, old, new in changed:
-        name = os.path.basename(rel)
-        match = re.search(r'"%s":\{[^}]*"h":"([0-9a-f]{64})"[^}]*"p":\["([0-9a-f]{64})"'
-                          % re.escape(name), manifest_text)
-        if not old or not match:
-            continue
-        frame = os.path.join(out, "_lodestar", "%s-%s.zst.txt" % (match.group(2), match.group(1)))
-        _, cpu, _ = run_measured(["zstd", "-q", "-d", "-f", "--long=31", "--patch-from=" + old,
-                                  frame, "-o", os.devnull])
-        total += cpu
+    for _, old, new in changed:
+        frame = old and os.path.join(out, "_lodestar", "%s-%s.zst.txt" % (sha256_of(old),
+                                                                         sha256_of(new)))
+        if frame and os.path.exists(frame):
+            _, cpu, _ = run_measured(["zstd", "-q", "-d", "-f", "--long=31",
+                                      "--patch-from=" + old, frame, "-o", os.devnull])
+            total += cpu
     return total
 
 
@@ -249,8 +252,7 @@ def pair_rows(name, package, v1, v2, what, tools, work, cache, nginx):
         log("%s: updating (%s)" % (name, way))
         runs[way] = update(lodestar, nginx, "%s-%s" % (name, way), old, manifests[way], new,
                            os.path.join(root, "app-" + way))
-    with open(os.path.join(www, name + "-patches", "version.txt")) as text:
-        decode_cpu = zstd_decode_cpu(os.path.join(www, name + "-patches"), changed, text.read())
+    decode_cpu = zstd_decode_cpu(os.path.join(www, name + "-patches"), changed)
 
     whole_bytes = sum(size(new_path) for _, _, new_path in changed)
     label = "`%s` %s → %s (%s)" % (package, v1, v2, what)
@@ -317,9 +319,13 @@ def main():
     rows = []
     try:
         for name, package, v1, v2, what in PAIRS:
-            if name in chosen:
-                rows += pair_rows(name, package, v1, v2, what, (lodestar, publisher), work, cache,
-                                  nginx)
+            if name not in chosen:
+                continue
+            try:
+                rows += pair_rows(name, package, v1, v2, what, (lodestar, publisher), work,
+                                  cache, nginx)
+            except (OSError, RuntimeError, subprocess.SubprocessError) as error:
+                log("%s failed: %s" % (name, error))
     finally:
         nginx.stop()
     mib = int(os.environ.get("BENCH_BIG_MIB", "1024"))
