@@ -21,12 +21,12 @@ std::vector<ZstdWay> SmallerWays(const CatalogueEntry& entry, const std::string&
   }
   const std::string folder = serverUrl + kSmallerWaysFolder;
   for (const auto& [from, length] : entry.patches) {
-    ways.push_back({folder + from + "-" + entry.hash + ".zst.txt", static_cast<uint64_t>(length),
-                    from});
+    ways.push_back(
+        {folder + from + "-" + entry.hash + ".zst.txt", static_cast<uint64_t>(length), from});
   }
   if (entry.compressedLength > 0) {
-    ways.push_back({folder + entry.hash + ".zst.txt",
-                    static_cast<uint64_t>(entry.compressedLength), std::string()});
+    ways.push_back({folder + entry.hash + ".zst.txt", static_cast<uint64_t>(entry.compressedLength),
+                    std::string()});
   }
   return ways;
 }
