@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // One accepted file of a manifest: what to fetch, where it lands, and how the comparison sees it.
 struct CatalogueEntry {
@@ -13,4 +15,8 @@ struct CatalogueEntry {
   bool needsDownload = false;
   bool executable = false;  // "x" reads as 1
   std::string hash;  // "h": SHA-256 of the content, 64 lower-case hex digits; "" when not given
+  // Smaller ways to the same content, as the manifest offers them (of use only with a hash).
+  int64_t compressedLength = -1;  // "z": the compressed copy's length; -1 when none is offered
+  // "p", newest source first: the hash of the content a patch starts from, and its length.
+  std::vector<std::pair<std::string, int64_t>> patches;
 };

@@ -16,13 +16,12 @@ namespace {
 // The self-update file: the comparison trusts the local manifest for it and never looks at disk.
 constexpr std::string_view kSelfUpdateName = "Lodestar._exe";
 
-// "h" in lower case when it is 64 hex digits of either case; "" otherwise, as when it is absent.
-std::string ReadHash(const JsonObject& file) {
-  const std::string* text = file.getString("h");
-  if (text == nullptr || text->size() != 64) {
+// text in lower case when it is 64 hex digits of either case; "" otherwise.
+std::string LowerHash(const std::string& text) {
+  if (text.size() != 64) {
     return {};
   }
-  std::string hash = *text;
+  std::string hash = text;
   for (char& c : hash) {
     if (c >= 'A' && c <= 'F') {
       c = static_cast<char>(c - 'A' + 'a');
@@ -31,6 +30,39 @@ std::string ReadHash(const JsonObject& file) {
     }
   }
   return hash;
+}
+
+// "h" in lower case when it is 64 hex digits of either case; "" otherwise, as when it is absent.
+std::string ReadHash(const JsonObject& file) {
+  const std::string* text = file.getString("h");
+  return text != nullptr ? LowerHash(*text) : std::string();
+}
+
+// A length given as a whole number ("z", a patch's); -1 for anything else.
+int64_t LengthOf(const JsonValue* value) {
+  int64_t length = -1;
+  if (value == nullptr || value->kind() != kJsonString ||
+      !ReadWholeNumber(static_cast<const JsonString*>(value)->text, length)) {
+    return -1;
+  }
+  return length;
+}
+
+// "z" and "p": the smaller ways to the content; a malformed patch is left out, the rest kept.
+void ReadSmallerWays(const JsonObject& file, CatalogueEntry& entry) {
+  entry.compressedLength = LengthOf(file.find("z"));
+  const JsonArray* patches = asArray(file.find("p"));
+  if (patches == nullptr) {
+    return;
+  }
+  for (JsonCursor cursor = patches->members(); cursor.hasNext();) {
+    JsonMember patch = cursor.next();
+    std::string from = LowerHash(patch.key);
+    const int64_t length = LengthOf(patch.value);
+    if (!from.empty() && length > 0) {
+      entry.patches.emplace_back(std::move(from), length);
+    }
+  }
 }
 
 // The local entry describes the server's file: same "v" and "l", and no "h" on both sides that
@@ -130,6 +162,7 @@ bool FileCatalogue::LoadDocument(const JsonObject& document) {
       entry->version = version;
       entry->executable = executable == 1;
       entry->hash = ReadHash(*object);
+      ReadSmallerWays(*object, *entry);
       entry->localPath.reserve(prefix.size() + name.size());
       entry->localPath.append(prefix).append(name);
       entry->remotePath.reserve(key.size() + name.size() + 5);

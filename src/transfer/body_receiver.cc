@@ -11,6 +11,20 @@ std::string Bytes(uint64_t count) {
 
 }  // namespace
 
+void ReportInChunks(DownloadProgress& progress, size_t length, uint64_t& received) {
+  constexpr size_t kChunk = BodyReceiver::kChunkSize;
+  const size_t whole = length / kChunk;
+  const size_t tail = length % kChunk;
+  if (whole > 0) {
+    received += whole * kChunk;
+    progress.OnChunks(static_cast<uint32_t>(kChunk), whole, received);
+  }
+  if (tail > 0) {
+    received += tail;
+    progress.OnChunks(static_cast<uint32_t>(tail), 1, received);
+  }
+}
+
 BodyReceiver::~BodyReceiver() {
   if (open_) {
     sink_.Close();
@@ -53,16 +67,7 @@ int BodyReceiver::Take(const char* data, size_t length) {
   if (!sink_.Write(data, length)) {
     return Fail(LocalFileCreateFailed, "the local file could not be written");
   }
-  const size_t whole = length / kChunkSize;
-  const size_t tail = length % kChunkSize;
-  if (whole > 0) {
-    received_ += whole * kChunkSize;
-    progress_.OnChunks(static_cast<uint32_t>(kChunkSize), whole, received_);
-  }
-  if (tail > 0) {
-    received_ += tail;
-    progress_.OnChunks(static_cast<uint32_t>(tail), 1, received_);
-  }
+  ReportInChunks(progress_, length, received_);
   return progress_.StopRequested() ? Cancelled : TransferOk;
 }
 

@@ -8,6 +8,11 @@
 #include "transfer/http_download.h"
 #include "transfer/response_headers.h"
 
+// Reports length bytes written after the first received of a body (received then counts them
+// too) as chunks of at most BodyReceiver::kChunkSize: its whole chunks in one report, then the
+// rest.
+void ReportInChunks(DownloadProgress& progress, size_t length, uint64_t& received);
+
 // The body's way from an HTTP implementation to its sink, the same for every implementation:
 // opens the sink for an accepted response, holds the body to the request's length and bound,
 // writes each block as it came in one call and reports it in chunks of at most 1024 bytes (its

@@ -5,11 +5,14 @@
 #include <string>
 
 #include "base/install_names.h"
+#include "platform/crypto.h"
 #include "platform/file_system.h"
+#include "platform/mapped_file.h"
 #include "transfer/file_sink.h"
 #include "transfer/http_download.h"
 #include "transfer/transfer_error.h"
 #include "transfer/transfer_timeouts.h"
+#include "transfer/zstd_body.h"
 
 namespace {
 
@@ -57,6 +60,24 @@ class TaskProgress final : public DownloadProgress {
   CInetFile& task_;
   uint64_t posted_ = 0;  // of what this fetch received, the bytes posted
 };
+
+// A frame's progress on the wire: the window hears the decoded bytes instead (ZstdBody), so only
+// the stop is passed on.
+class WireProgress final : public DownloadProgress {
+ public:
+  explicit WireProgress(DownloadProgress& decoded) : decoded_(decoded) {}
+  void OnChunks(uint32_t, size_t, uint64_t) override {}
+  bool StopRequested() override { return decoded_.StopRequested(); }
+
+ private:
+  DownloadProgress& decoded_;
+};
+
+std::string HashOf(std::string_view bytes) {
+  Sha256 sha;
+  sha.Update(bytes.data(), bytes.size());
+  return sha.HexDigest();
+}
 
 // The codes whose text the window shows from errorText.
 bool SetsErrorText(int code) {
@@ -120,6 +141,14 @@ int CInetFile::Download() {
   // fetched anew.
   uint64_t resumeFrom =
       kept > 0 && static_cast<uint64_t>(kept) < expectedSize ? static_cast<uint64_t>(kept) : 0;
+  if (verified && terms.exactSize) {
+    bool tried = false;
+    const int result = FetchSmaller(expectedSize - resumeFrom, target, tried);
+    if (result == TransferOk || result == Cancelled) {
+      return result;
+    }
+    resumeFrom = tried ? 0 : resumeFrom;
+  }
   for (;;) {
     FileSink sink(target, verified);
     const int result = Fetch(resumeFrom, sink);
@@ -152,6 +181,47 @@ int CInetFile::Fetch(uint64_t keptBytes, FileSink& sink) {
   const int result = download->Get(request, sink, progress);
   failure = download->LastFailure();
   return result;
+}
+
+int CInetFile::FetchSmaller(uint64_t missing, const std::string& target, bool& tried) {
+  std::unique_ptr<MappedFile> installed;  // what a patch starts from, mapped and hashed once
+  std::string installedHash;
+  bool looked = false;
+  for (const ZstdWay& way : terms.smallerWays) {
+    if (way.length == 0 || way.length >= missing) {
+      continue;
+    }
+    if (!way.from.empty() && !looked) {
+      looked = true;
+      installed = MappedFile::ForReading(localPath);
+      installedHash = installed ? HashOf(installed->bytes()) : std::string();
+    }
+    if (!way.from.empty() && way.from != installedHash) {
+      continue;
+    }
+    tried = true;
+    const int result = FetchFrame(way, target, way.from.empty() ? "" : installed->bytes());
+    if (result == TransferOk || result == Cancelled) {
+      return result;
+    }
+    DeleteFileAt(target);  // what it left is not known to be the content's start
+  }
+  return FileRequestFailed;
+}
+
+int CInetFile::FetchFrame(const ZstdWay& way, const std::string& target,
+                          std::string_view reference) {
+  bytesReceived.store(0, std::memory_order_relaxed);
+  HttpRequest request;
+  request.url = way.url;
+  request.expectedSize = way.length;
+  request.exactSize = true;
+  request.deadlineSeconds = FetchDeadlineSeconds(terms.deadlineSeconds);
+  TaskProgress decoded(*this);
+  WireProgress wire(decoded);
+  ZstdBody body(target, expectedSize, reference, decoded);
+  const int result = NewHttpDownload()->Get(request, body, wire);
+  return result == TransferOk && body.Digest() != terms.sha256 ? FileVerifyFailed : result;
 }
 
 void CInetFile::Run() {

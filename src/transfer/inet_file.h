@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "transfer/http_download.h"
 #include "transfer/messages.h"
@@ -15,6 +17,14 @@ enum TransferKind : int {
   KindManifest = 1,
   KindFile = 2,
   KindSignature = 3,  // the manifest's "version.txt.minisig", fetched after it
+};
+
+// A smaller way to a file's content than its plain copy: one zstd frame that decodes to it, alone
+// (a compressed copy) or from the content whose SHA-256 is `from` (a patch).
+struct ZstdWay {
+  std::string url;
+  uint64_t length = 0;  // the frame's, exactly
+  std::string from;     // 64 lower-case hex digits; "" for a compressed copy
 };
 
 // What a download's body must be, beyond the length the manifest announces. Filled by the
@@ -35,6 +45,12 @@ struct DownloadTerms {
   // The most the whole run may take in seconds (0: no bound; the stall time-out holds anyway):
   // ServerRefused then. LODESTAR_FETCH_DEADLINE_SECONDS replaces any bound (FetchDeadlineSeconds).
   long deadlineSeconds = 0;
+  // KindFile with sha256: tried in order before the plain copy, each only while it brings fewer
+  // bytes than the plain copy still lacks, a patch only when the file at localPath is its `from`
+  // (hashed on the worker). Whatever fails of one (no frame, another length, a broken frame, a
+  // content other than sha256) falls to the next; a cancel ends the run. Their ".update" file
+  // always starts anew; only the plain copy continues one.
+  std::vector<ZstdWay> smallerWays;
 };
 
 // One transfer task: fetches one http URL by GET into one local file on a worker thread of its
@@ -77,4 +93,9 @@ class CInetFile : public WorkerThread {
   int Download();
   // One GET into sink, continuing its first keptBytes when they are not 0.
   int Fetch(uint64_t keptBytes, FileSink& sink);
+  // Tries the smaller ways that bring fewer than `missing` bytes into target: TransferOk or
+  // Cancelled end the run; otherwise tried says whether target was made (and removed again).
+  int FetchSmaller(uint64_t missing, const std::string& target, bool& tried);
+  // One frame's GET, decoded into target and checked against the content's hash.
+  int FetchFrame(const ZstdWay& way, const std::string& target, std::string_view reference);
 };

@@ -9,9 +9,10 @@
 class MessageTarget;
 
 // One file of the plan from the manifest to its arrival: its entry and its transfer into
-// "<localPath>.update" (URL, length, hash, taking or continuing what an earlier run left). How one
-// file is fetched is decided here alone; the run's commit puts it in place. Window's thread; the
-// transfer's body runs on a worker.
+// "<localPath>.update" (URL, length, hash, the patches and compressed copy it may come by instead,
+// taking or continuing what an earlier run left). Which ways one file may be fetched is decided
+// here alone (the worker picks among them by the file on disk); the run's commit puts it in
+// place. Window's thread; the transfer's body runs on a worker.
 class FileJob : public TransferJob {
  public:
   // serverUrl: the chosen server's base URL; hashRequired: a signed manifest vouches for a file

@@ -152,6 +152,35 @@ TEST_F(LoadTest, ContentHashIsKeptOnlyWhenWellFormed) {
   }
 }
 
+// "z" and "p" are read as the publisher writes them; a malformed patch is left out alone, and
+// either key malformed reads as not offered.
+TEST_F(LoadTest, CompressedCopyAndPatchesAreReadWhenWellFormed) {
+  const std::string a(64, 'a'), b(64, 'B');
+  using Patches = std::vector<std::pair<std::string, int64_t>>;
+  const struct {
+    std::string members;
+    int64_t compressed;
+    Patches patches;
+  } cases[] = {
+      {R"("z":"120","p":[")" + a + R"(":"80",")" + b + R"(":"90"])",
+       120,
+       {{a, 80}, {std::string(64, 'b'), 90}}},
+      {R"("z":"","p":[")" + a.substr(1) + R"(":"80","x":"1",")" + a + R"(":"-5",")" + b +
+           R"(":"7"])",
+       -1,
+       {{std::string(64, 'b'), 7}}},
+      {R"("z":"12x","p":{")" + a + R"(":"80"})", -1, {}},
+      {R"("z":["1"],"p":[")" + a + R"(":["80"]])", -1, {}},
+  };
+  for (const auto& c : cases) {
+    FileCatalogue catalogue(App());
+    ASSERT_TRUE(LoadText(catalogue, R"("paths":["":["f":{"l":"1","v":"1",)" + c.members + "}]]"));
+    ASSERT_EQ(catalogue.Size(), 1u) << c.members;
+    EXPECT_EQ(catalogue.Entries()[0].compressedLength, c.compressed) << c.members;
+    EXPECT_EQ(catalogue.Entries()[0].patches, c.patches) << c.members;
+  }
+}
+
 TEST_F(LoadTest, UnsafeKeysAndNamesAreSkippedAndCreateNothing) {
   FileCatalogue catalogue(App());
   ASSERT_TRUE(LoadText(

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "catalogue/minisign.h"
+#include "platform/crypto.h"
 #include "publish/signing/minisign_signing.h"
 #include "publish/signing_key.h"
 #include "support/child_process.h"
@@ -170,6 +171,20 @@ int ServerPort(const std::function<std::vector<std::string>(const std::string&)>
     }
   }
   return 0;
+}
+
+// The command that has nginx serve root on a given port, logging what it served in
+// root/nginx/access.log.
+std::function<std::vector<std::string>(const std::string&)> NginxServing(const std::string& root) {
+  return [root](const std::string& port) {
+    WriteTestFile(root + "/nginx/conf", "daemon off; master_process off; pid " + root +
+                                            "/nginx/pid; events {} http { access_log " + root +
+                                            "/nginx/access.log; client_body_temp_path " + root +
+                                            "/nginx; server { root " + root +
+                                            "; listen 127.0.0.1:" + port + "; } }");
+    return std::vector<std::string>{"/usr/sbin/nginx", "-p", root + "/nginx",     "-e",
+                                    "stderr",          "-c", root + "/nginx/conf"};
+  };
 }
 
 // Publishes a release, lets the real client install it from a loopback server, then publishes
@@ -375,8 +390,12 @@ TEST_F(PublishEndToEnd, TheClientInstallsAndUpdatesWhatWasPublished) {
   Update();
   ExpectInstalled(release);
   EXPECT_TRUE(IsExecutable(Client("run.sh")));
-  EXPECT_THAT(FileRequests(), ::testing::UnorderedElementsAre("/release//run.sh.txt",
-                                                              "/release/lib/new one.txt.txt"));
+  // The changed file comes by its patch from the installed one.
+  EXPECT_THAT(
+      FileRequests(),
+      ::testing::UnorderedElementsAre(
+          ::testing::MatchesRegex("/release/_lodestar/[0-9a-f]{64}-[0-9a-f]{64}\\.zst\\.txt"),
+          "/release/lib/new one.txt.txt"));
 }
 
 // A signed release as an attacker on the server's side would replay, freeze or quietly rebuild
@@ -563,18 +582,9 @@ TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
   Publish();
 
   const std::string root = scratch_.path();
-  WriteTestFile(root + "/nginx/conf", "");
-  const std::string nginx = "daemon off; master_process off; pid " + root + "/nginx/pid;" +
-                            " events {} http { access_log off; client_body_temp_path " + root +
-                            "/nginx; server { root " + root + "; listen 127.0.0.1:";
   const std::map<std::string, std::function<std::vector<std::string>(const std::string&)>> servers =
       {
-          {"nginx",
-           [&](const std::string& port) {
-             WriteTestFile(root + "/nginx/conf", nginx + port + "; } }");
-             return std::vector<std::string>{"/usr/sbin/nginx", "-p", root + "/nginx",     "-e",
-                                             "stderr",          "-c", root + "/nginx/conf"};
-           }},
+          {"nginx", NginxServing(root)},
           {"lighttpd",
            [&](const std::string& port) {
              WriteTestFile(root + "/lighttpd.conf", "server.document-root = \"" + root +
@@ -602,6 +612,118 @@ TEST_F(PublishEndToEnd, EveryPrintableNameInstallsFromRealServers) {
     Update();
     ExpectInstalled(release);
   }
+}
+
+std::string Sha256Of(const std::string& bytes) {
+  Sha256 sha;
+  sha.Update(bytes.data(), bytes.size());
+  return sha.HexDigest();
+}
+
+// Text that compresses about twofold, as program files do.
+std::string GeneratedText(size_t size, unsigned seed) {
+  std::string text(size, ' ');
+  for (char& c : text) {
+    seed = seed * 1103515245 + 12345;
+    c = "abcdefghij \n"[(seed >> 16) % 12];
+  }
+  return text;
+}
+
+// A release whose files come by patch (the installed file is where a patch starts), by
+// compressed copy (the installed file was changed by hand) and plainly (new, and random bytes):
+// the installation is the new release byte for byte each way, and each failure of a patch or a
+// compressed copy falls back to the next way, from the loopback server and from nginx.
+TEST_F(PublishEndToEnd, PatchesAndCompressedCopiesInstallTheReleaseOrFallBack) {
+  const std::string big = GeneratedText(300000, 1), data = GeneratedText(200000, 2);
+  std::map<std::string, std::string> first = {
+      {"run.sh", "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran.txt\"\n"},
+      {"big.txt", big},
+      {"lib/data.txt", data}};
+  std::map<std::string, std::string> second = {
+      {"run.sh", first["run.sh"]},
+      {"new.bin", GeneratedText(3000, 4)},
+      {"big.txt", big.substr(0, 100000) + "new" + big.substr(100000)},
+      {"lib/data.txt", data.substr(5000) + GeneratedText(4000, 3)}};
+  for (const auto& [path, content] : first) {
+    WriteTestFile(App(path), content, 0755);
+  }
+  Publish();
+  for (char& c : second["new.bin"]) {
+    c = static_cast<char>(c * 37 + (&c - second["new.bin"].data()) * 101);
+  }
+  for (const auto& [path, content] : second) {
+    WriteTestFile(App(path), content, 0755);
+  }
+  Publish();
+  const std::string objects = scratch_.File("out/_lodestar/");
+  const std::string patch =
+      "_lodestar/" + Sha256Of(first["big.txt"]) + "-" + Sha256Of(second["big.txt"]) + ".zst.txt";
+  const std::string bigCopy = "_lodestar/" + Sha256Of(second["big.txt"]) + ".zst.txt";
+  const std::string dataCopy = "_lodestar/" + Sha256Of(second["lib/data.txt"]) + ".zst.txt";
+  const std::string plain = "/release//new.bin.txt", dataPlain = "/release/lib/data.txt.txt";
+  enum Sabotage { kNone, kRemoved, kDamaged };
+  const struct {
+    std::string object;
+    Sabotage sabotage;
+    std::vector<std::string> requests;
+  } cases[] = {
+      {patch, kNone, {"/release/" + patch, "/release/" + dataCopy, plain}},
+      {patch,
+       kRemoved,
+       {"/release/" + patch, "/release/" + bigCopy, "/release/" + dataCopy, plain}},
+      {patch,
+       kDamaged,
+       {"/release/" + patch, "/release/" + bigCopy, "/release/" + dataCopy, plain}},
+      {dataCopy, kRemoved, {"/release/" + patch, "/release/" + dataCopy, dataPlain, plain}},
+      {dataCopy, kDamaged, {"/release/" + patch, "/release/" + dataCopy, dataPlain, plain}},
+  };
+  // Installs the first release as it was, with lib/data.txt changed by hand at its length.
+  auto installFirst = [&] {
+    for (const auto& [path, content] : first) {
+      WriteTestFile(Client(path), content, 0755);
+    }
+    WriteTestFile(Client("lib/data.txt"), GeneratedText(data.size(), 9));
+  };
+  std::string firstRelease;  // the first release's manifest, kept by the publisher
+  for (const auto& entry : std::filesystem::directory_iterator(objects)) {
+    if (entry.path().string().find(".version.txt") != std::string::npos) {
+      firstRelease = ReadFileBytes(entry.path());
+    }
+  }
+  ASSERT_FALSE(firstRelease.empty());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.object + " " + std::to_string(c.sabotage));
+    installFirst();
+    WriteTestFile(Client("version.txt"), firstRelease);
+    const std::string object = scratch_.File("out/" + c.object), kept = ReadFileBytes(object);
+    std::string damaged = kept;
+    damaged[damaged.size() / 2] ^= 0x55;
+    if (c.sabotage == kRemoved) {
+      std::filesystem::remove(object);
+    } else if (c.sabotage == kDamaged) {
+      WriteTestFile(object, damaged);
+    }
+    FileRequests();
+    Update();
+    ExpectInstalled(second);
+    EXPECT_THAT(FileRequests(), ::testing::UnorderedElementsAreArray(c.requests));
+    WriteTestFile(object, kept);
+  }
+
+  const std::string root = scratch_.path();
+  std::unique_ptr<BackgroundChild> nginx;
+  const int port = ServerPort(NginxServing(root), nginx);
+  ASSERT_NE(port, 0) << "is it installed? (scripts/setup)";
+  server_.SetBody("/servers.txt", "nginx|http://127.0.0.1:" + std::to_string(port) + "/out\n");
+  installFirst();
+  WriteTestFile(Client("version.txt"), firstRelease);
+  Update();
+  ExpectInstalled(second);
+  nginx.reset();
+  const std::string log = ReadFileBytes(root + "/nginx/access.log");
+  EXPECT_THAT(log, HasSubstr("GET /out/" + patch + " HTTP/1.1\" 200"));
+  EXPECT_THAT(log, HasSubstr("GET /out/" + dataCopy + " HTTP/1.1\" 200"));
 }
 
 }  // namespace

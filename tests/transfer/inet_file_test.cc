@@ -26,12 +26,14 @@
 #include "support/test_platform.h"
 #include "support/tls_test_servers.h"
 #include "support/transfer_environment.h"
+#include "support/zstd_frame.h"
 #include "transfer/file_sink.h"
 #include "transfer/http_download.h"
 #include "transfer/transfer_error.h"
 #include "transfer/transfer_library.h"
 #include "transfer/transfer_timeouts.h"
 #include "transfer/url_path.h"
+#include "transfer/zstd_body.h"
 
 namespace {
 
@@ -49,6 +51,21 @@ std::string RandomBytes(size_t size, unsigned seed = 7) {
     byte = static_cast<char>(generator() & 0xFF);
   }
   return bytes;
+}
+
+// Text that compresses about twofold, as program files do.
+std::string RandomText(size_t size, unsigned seed = 7) {
+  std::string text = RandomBytes(size, seed);
+  for (char& c : text) {
+    c = "abcdefghij \n"[static_cast<unsigned char>(c) % 12];
+  }
+  return text;
+}
+
+std::string HashOf(const std::string& bytes) {
+  Sha256 sha;
+  sha.Update(bytes.data(), bytes.size());
+  return sha.HexDigest();
 }
 
 // What a run told its window.
@@ -504,6 +521,76 @@ TEST_F(InetFileTest, HashedFilesAreCheckedAndContinued) {
                              : ReadFileBytes(task->localPath + ".update") == c.after);
     EXPECT_TRUE(c.thing == 0 || ReadFileBytes(other) == c.kept);  // as it was
     EXPECT_EQ(std::filesystem::is_symlink(update), false);
+  }
+}
+
+// A file offered by patch and compressed copy takes the first that works, by what is on disk, and
+// falls to the next on any failure of one: the ".update" file is the content whatever the way. A
+// kept part continues by the plain copy while that brings fewer bytes.
+TEST_F(InetFileTest, SmallerWaysAreTakenInTurnUntilOneGivesTheContent) {
+  const std::string old = RandomText(150000, 3);
+  const std::string body = old.substr(0, 70000) + "changed" + old.substr(70000) + RandomText(900);
+  const std::string patch = ZstdFrame(body, old), copy = ZstdFrame(body);
+  ASSERT_LT(patch.size(), 3000u);
+  ASSERT_LT(copy.size(), body.size() / 2);
+  std::string damaged = patch;
+  damaged[damaged.size() / 2] ^= 0x55;
+  LoopbackHttpServer::Response plain;
+  plain.body = body;
+  plain.ranges = true;
+  server.SetResponse("/plain", plain);
+  server.SetBody("/patch", patch);
+  server.SetBody("/damaged", damaged);
+  server.SetBody("/longer", patch + "x");
+  server.SetBody("/copy", copy);
+  server.SetCutShort("/cut", copy, copy.size() / 2);
+  server.SetBody("/bad-copy", ZstdFrame(old));
+  const struct {
+    std::string installed, patch, copy, kept;
+    std::vector<std::string> requests;
+  } cases[] = {
+      {old, "/patch", "/copy", "", {"/patch"}},
+      {body, "/patch", "/copy", "", {"/copy"}},  // no patch starts from it
+      {"", "/patch", "/copy", "", {"/copy"}},
+      {old, "/missing", "/copy", "", {"/missing", "/copy"}},
+      {old, "/damaged", "/copy", "", {"/damaged", "/copy"}},
+      {old, "/longer", "/copy", "", {"/longer", "/copy"}},
+      {old, "/missing", "/bad-copy", "", {"/missing", "/bad-copy", "/plain"}},
+      {"", "/patch", "/cut", "", {"/cut", "/plain"}},
+      {"", "/patch", "/missing", RandomText(5000), {"/missing", "/plain"}},
+      {old, "/patch", "/copy", body.substr(0, body.size() - 100), {"/plain"}},  // continued
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.patch + " " + c.copy + " " + std::to_string(c.installed.size()));
+    auto task = Task("/plain", KindFile);
+    task->localPath = dir.File("app.txt");
+    task->expectedSize = body.size();
+    task->terms.exactSize = true;
+    task->terms.sha256 = HashOf(body);
+    task->terms.smallerWays = {{server.Url(c.patch), patch.size(), HashOf(old)},
+                               {server.Url(c.copy), copy.size(), ""}};
+    std::filesystem::remove(NativePath(task->localPath));
+    if (!c.installed.empty()) {
+      ASSERT_TRUE(WriteFileBytes(task->localPath, c.installed));
+    }
+    std::filesystem::remove(NativePath(task->localPath + ".update"));
+    if (!c.kept.empty()) {
+      ASSERT_TRUE(WriteFileBytes(task->localPath + ".update", c.kept));
+    }
+    const size_t before = server.RequestCount();
+    RunReport report = RunToEnd(*task);
+    EXPECT_EQ(report.code, TransferOk);
+    EXPECT_TRUE(ReadFileBytes(task->localPath + ".update") == body);
+    EXPECT_EQ(ReadFileBytes(task->localPath), c.installed);
+    std::vector<std::string> requests;
+    for (size_t i = before; i < server.RequestCount(); ++i) {
+      requests.push_back(server.Requests()[i].path);
+    }
+    EXPECT_EQ(requests, c.requests);
+    EXPECT_EQ(task->bytesReceived, body.size());  // decoded bytes, not the wire's
+    if (c.requests.size() == 1) {
+      EXPECT_EQ(report.ChunkTotal(), body.size());
+    }
   }
 }
 
@@ -1110,6 +1197,55 @@ TEST_F(InetFileTest, UsesTheProxyFromTheEnvironment) {
   EXPECT_EQ(ReadFileBytes(task->localPath), "proxied");
   ASSERT_EQ(server.RequestCount(), 1u);
   EXPECT_EQ(server.Requests()[0].target, "http://updates.invalid/via/proxy");
+}
+
+// The frame decoder alone: the content whole and at its length, or a failure; never a window
+// beyond 2^31, nor a byte after the frame.
+TEST(ZstdBody, DecodesWholeFramesAndRefusesEverythingElse) {
+  TempDir dir;
+  const std::string old = RandomText(200000, 5), content = old.substr(1000) + RandomText(3000);
+  const std::string copy = ZstdFrame(content), patch = ZstdFrame(content, old);
+  std::string badMagic = copy;
+  badMagic[0] = 'x';
+  const std::string small = RandomText(3000);
+  const struct {
+    const char* name;
+    std::string frame, reference;
+    uint64_t length;
+    bool whole;
+    std::string content;
+  } cases[] = {
+      {"copy", copy, "", content.size(), true, content},
+      {"patch", patch, old, content.size(), true, content},
+      {"patch without its reference", patch, "", content.size(), false, ""},
+      {"not a frame", badMagic, "", content.size(), false, ""},
+      {"cut short", copy.substr(0, copy.size() - 20), "", content.size(), false, ""},
+      {"bytes after it", copy + copy, "", content.size(), false, ""},
+      {"content longer", copy, "", content.size() - 1, false, ""},
+      {"content shorter", copy, "", content.size() + 1, false, ""},
+      {"window 2^31", RawZstdFrame(small, 31), "", small.size(), true, small},
+      {"window 2^32", RawZstdFrame(small, 32), "", small.size(), false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingProgress progress;
+    ZstdBody body(dir.File("out"), c.length, c.reference, progress);
+    ASSERT_TRUE(body.Open(0));
+    bool written = true;
+    for (size_t at = 0; at < c.frame.size() && written; at += 1000) {
+      written = body.Write(c.frame.data() + at, std::min<size_t>(1000, c.frame.size() - at));
+    }
+    EXPECT_EQ(body.Close() && written, c.whole);
+    if (c.whole) {
+      EXPECT_EQ(body.Digest(), HashOf(c.content));
+      EXPECT_TRUE(ReadFileBytes(dir.File("out")) == c.content);
+      EXPECT_EQ(progress.received, c.content.size());
+      EXPECT_EQ(std::accumulate(progress.chunks.begin(), progress.chunks.end(), uint64_t{0}),
+                c.content.size());
+    } else {
+      EXPECT_EQ(body.Digest(), "");
+    }
+  }
 }
 
 }  // namespace
