@@ -11,14 +11,30 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/mapped_file.h"
 #include "publish/delta_layout.h"
-#include "publish/mapped_file.h"
 #include "publish/parallel_jobs.h"
 #include "publish/posix_files.h"
 #include "publish/publish_error.h"
 #include "publish/zstd_frames.h"
 
 namespace {
+
+// The content at path mapped for reading, exactly length bytes long (null for none); throws when
+// it changed since it was scanned or cannot be mapped.
+std::unique_ptr<MappedFile> MapContent(const std::string& path, uint64_t length) {
+  if (length == 0) {
+    return nullptr;  // nothing to map
+  }
+  std::unique_ptr<MappedFile> mapped = MappedFile::ForReading(path);
+  if (!mapped) {
+    throw PublishError("cannot map '" + path + "'");
+  }
+  if (mapped->bytes().size() != length) {
+    throw PublishError("'" + path + "' changed while it was being published");
+  }
+  return mapped;
+}
 
 // A compressed copy's window: clients decode one with at most 128 MiB of window.
 constexpr int kCopyWindowLog = 27;
@@ -143,14 +159,15 @@ class DeltaJobs {
       }
     }
     std::string path = target.empty() ? PathFor(object) : target;
-    MappedFile content(object.contentPath, object.toLength);
+    const std::unique_ptr<MappedFile> content = MapContent(object.contentPath, object.toLength);
     FrameSettings settings;
     uint64_t span = object.toLength + reference.size();
     settings.level = LevelFor(std::max<uint64_t>(object.toLength, reference.size()));
     settings.windowLog = reference.empty() ? WindowLogFor(span, kCopyWindowLog)
                                            : WindowLogFor(span, kMaxFrameWindowLog);
     settings.workers = reference.empty() && object.toLength >= kSplitBytes ? 2 : 0;
-    object.length = CompressToFile(content.bytes(), reference, settings, path);
+    object.length =
+        CompressToFile(content ? content->bytes() : std::string_view(), reference, settings, path);
     object.made = true;
     object.usable = true;
   }
