@@ -66,7 +66,9 @@ constexpr const char* kUsage =
     "    --serverlist URL   the server list's URL (required)\n"
     "    --pubkey PUBFILE   the public key that verifies the release's signature (required\n"
     "                       for a signed release, refused for an unsigned one)\n"
-    "    --exec PROGRAM, --param TEXT, --auto, --language zh|en|auto\n"
+    "    --cacert PEMFILE   roots for https instead of the system's, copied beside the client\n"
+    "                       as Lodestar.cacert.pem (a private CA)\n"
+    "    --exec PROGRAM, --param TEXT, --auto, --language zh|en|auto, --failover\n"
     "                       the other values of Lodestar.cfg\n"
     "  --patches K        also serve, for each file, patches from the contents its path had in\n"
     "                     each of the last K releases (default 3; 0 for none); every file gets a\n"
@@ -157,7 +159,9 @@ int MakeInstallation(const InstallOptions& options) {
   try {
     InstallSummary summary = Install(options);
     std::cout << "installed " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
-              << summary.bytes << " bytes), Lodestar and Lodestar.cfg into " << options.destination;
+              << summary.bytes << " bytes), Lodestar and Lodestar.cfg"
+              << (options.caCertFile.empty() ? "" : " with its roots") << " into "
+              << options.destination;
     if (summary.signedAt >= 0) {
       std::cout << " (signed release, timestamp " << summary.signedAt << ")";
     }
@@ -195,7 +199,8 @@ int main(int argc, char** argv) {
                                                       {"--pubkey", &install.publicKeyFile},
                                                       {"--exec", &install.config.exec},
                                                       {"--param", &install.config.param},
-                                                      {"--language", &install.config.language}};
+                                                      {"--language", &install.config.language},
+                                                      {"--cacert", &install.caCertFile}};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = valued.find(arg);
@@ -236,6 +241,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--auto") {
       install.config.automatic = true;
       installOptions = true;
+    } else if (arg == "--failover") {
+      install.config.failover = true;
+      installOptions = true;
     } else if (arg == "--upload" || arg == "--install") {
       if (!mode.empty() && mode != arg) {
         return UsageError("--upload and --install exclude each other");
@@ -258,8 +266,8 @@ int main(int argc, char** argv) {
       !keyFile.empty() || options.allowUnsigned || !options.excludes.empty() || patchesGiven;
   if (installOptions && mode != "--install") {
     return UsageError(
-        "--client, --serverlist, --pubkey, --exec, --param, --auto and --language "
-        "go with --install");
+        "--client, --serverlist, --pubkey, --exec, --param, --auto, --language, --cacert and "
+        "--failover go with --install");
   }
   if (!keygenDir.empty()) {
     if (count > 0 || !keyFile.empty() || !resignKeyFile.empty() || !mode.empty()) {

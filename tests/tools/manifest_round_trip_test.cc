@@ -134,19 +134,21 @@ TEST(ManifestRoundTrip, ClientsReadBackTheConfigurationAsGiven) {
   };
   for (const std::string& value : values) {
     SCOPED_TRACE(value);
-    ClientConfig config{value, value, value, value, true, value};
+    ClientConfig config{value, value, value, value, true, value, value, true};
     JsonObject document;
     EXPECT_TRUE(document.parse(ClientConfigText(config), false));
-    for (const char* key : {"serverlist", "pubkey", "exec", "param", "language"}) {
+    for (const char* key : {"serverlist", "pubkey", "exec", "param", "language", "cacert"}) {
       const std::string* read = document.getString(key);
       ASSERT_NE(read, nullptr) << key;
       EXPECT_EQ(*read, value) << key;
     }
-    int automatic = 0;
-    EXPECT_TRUE(document.getInt("auto", automatic));
-    EXPECT_EQ(automatic, 1);
+    for (const char* key : {"auto", "failover"}) {
+      int on = 0;
+      EXPECT_TRUE(document.getInt(key, on)) << key;
+      EXPECT_EQ(on, 1) << key;
+    }
   }
-  EXPECT_EQ(ClientConfigText({"http://h/s.txt", "", "", "", true, ""}),
+  EXPECT_EQ(ClientConfigText({"http://h/s.txt", "", "", "", true, "", "", false}),
             "serverlist:\"http://h/s.txt\",\nauto:1\n");
 }
 

@@ -522,6 +522,7 @@ TEST_F(PublishEndToEnd, AnInstallationIsUpToDateAtOnceAndKeepsItsFloor) {
       {"does not verify the release's signature (it was made with another key)",
        {"--pubkey", scratch_.File("other.pub")}},
       {"is no minisign public key file", {"--pubkey", App("run.sh")}},
+      {"holds no PEM certificate", {"--pubkey", scratch_.File("k.pub"), "--cacert", App("run.sh")}},
   };
   for (const auto& [message, extra] : refusals) {
     ChildResult refused = install(extra);
@@ -534,9 +535,15 @@ TEST_F(PublishEndToEnd, AnInstallationIsUpToDateAtOnceAndKeepsItsFloor) {
   EXPECT_FALSE(FileExists(dest));
   WriteTestFile(out + "/lib/data.txt.txt", "second");
 
-  ChildResult installed = install({"--pubkey", scratch_.File("k.pub"), "--language", "en"});
+  // The system's roots stand for a private CA's: the client takes them at its start.
+  const std::string roots = "/etc/ssl/certs/ca-certificates.crt";
+  ChildResult installed = install(
+      {"--pubkey", scratch_.File("k.pub"), "--language", "en", "--cacert", roots, "--failover"});
   ASSERT_EQ(installed.status, 0) << installed.out;
   EXPECT_THAT(installed.out, HasSubstr("installed 3 files (48 bytes), Lodestar and Lodestar.cfg"));
+  EXPECT_EQ(ReadFileBytes(dest + "/Lodestar.cacert.pem"), ReadFileBytes(roots));
+  EXPECT_THAT(ReadFileBytes(dest + "/Lodestar.cfg"),
+              HasSubstr("cacert:\"Lodestar.cacert.pem\",\nfailover:1\n"));
   EXPECT_TRUE(IsExecutable(dest + "/run.sh"));
   EXPECT_FALSE(IsExecutable(dest + "/lib/data.txt"));
   EXPECT_EQ(ReadFileBytes(dest + "/version.txt.minisig"),

@@ -26,5 +26,9 @@ std::string ClientConfigText(const ClientConfig& config) {
   AddMember(text, "param", config.param);
   AddMember(text, "pubkey", config.publicKey);
   AddMember(text, "language", config.language);
+  AddMember(text, "cacert", config.caCert);
+  if (config.failover) {
+    text += std::string(text.empty() ? "" : ",\n") + "failover:1";
+  }
   return text + "\n";
 }

@@ -21,6 +21,8 @@ namespace {
 
 constexpr char kClientName[] = "Lodestar";
 constexpr char kConfigName[] = "Lodestar.cfg";
+// A private CA's roots, beside the client, under a name of the installation's own.
+constexpr char kCaCertName[] = "Lodestar.cacert.pem";
 
 // A folder being filled beside the destination; removed unless it was put in place. Publishing
 // thread.
@@ -110,6 +112,19 @@ std::string CheckedPublicKey(const std::string& path, const std::string& manifes
   return line;
 }
 
+// The text of a PEM file of roots; throws when it holds no certificate, which the client would
+// refuse at its start.
+std::string CheckedRoots(const std::string& path) {
+  std::string text;
+  if (!ReadFileIfPresent(path, text)) {
+    throw PublishError("there is no file '" + path + "' of roots for --cacert");
+  }
+  if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    throw PublishError("'" + path + "' holds no PEM certificate (-----BEGIN CERTIFICATE-----)");
+  }
+  return text;
+}
+
 // The release's files in the pending folder, as the client's reader lists them.
 void CopyFiles(const std::string& outDir, const std::string& manifest, const std::string& root,
                InstallSummary& summary) {
@@ -118,8 +133,8 @@ void CopyFiles(const std::string& outDir, const std::string& manifest, const std
     throw PublishError("'" + JoinPath(outDir, kManifestName) + "' is not a manifest");
   }
   for (const CatalogueEntry& entry : release.Entries()) {
-    for (const char* own :
-         {kClientName, kConfigName, kManifestName, kSignatureName, kProgressRecordName}) {
+    for (const char* own : {kClientName, kConfigName, kCaCertName, kManifestName, kSignatureName,
+                            kProgressRecordName}) {
       if (entry.remotePath == "/" + std::string(own) + ".txt") {
         throw PublishError("the release holds '" + std::string(own) +
                            "', a name the installation needs for the client's own file");
@@ -181,6 +196,11 @@ InstallSummary Install(const InstallOptions& options) {
     config.publicKey =
         CheckedPublicKey(options.publicKeyFile, manifest, signature, summary.signedAt);
   }
+  std::string roots;
+  if (!options.caCertFile.empty()) {
+    roots = CheckedRoots(options.caCertFile);
+    config.caCert = kCaCertName;
+  }
   UniqueFd client = OpenForReading(options.client);
   CheckDestination(destination);
 
@@ -198,6 +218,9 @@ InstallSummary Install(const InstallOptions& options) {
   CopyToFile(client.get(), static_cast<uint64_t>(status.st_size), JoinPath(root, kClientName));
   if (chmod(JoinPath(root, kClientName).c_str(), 0755) != 0) {
     throw PublishError(SystemErrorText("make executable", JoinPath(root, kClientName), errno));
+  }
+  if (!roots.empty()) {
+    WriteNewFileDurably(JoinPath(root, kCaCertName), roots, 0644);
   }
   WriteNewFileDurably(JoinPath(root, kConfigName), ClientConfigText(config), 0644);
   pending.PlaceAt(destination);

@@ -11,6 +11,7 @@ struct InstallOptions {
   std::string destination;    // a new or empty folder
   std::string client;         // the Lodestar binary to install
   std::string publicKeyFile;  // the release's minisign public key file; "" for none
+  std::string caCertFile;     // a PEM file of roots to copy beside the client; "" for none
   ClientConfig config;        // Lodestar.cfg's values; its pubkey comes from publicKeyFile
 };
 
