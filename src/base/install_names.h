@@ -12,6 +12,8 @@ constexpr char kManifestName[] = "version.txt";
 constexpr char kProgressRecordName[] = "version.txt.progress";
 constexpr char kSignatureName[] = "version.txt.minisig";
 constexpr char kCommitJournalName[] = "version.txt.commit";
+// The roots of a private CA that `lodestar-publish --install --cacert` places beside the client.
+constexpr char kInstalledRootsName[] = "Lodestar.cacert.pem";
 // A manifest's signature lies beside it under its name with this suffix.
 constexpr char kSignatureSuffix[] = ".minisig";
 constexpr char kUpdateSuffix[] = ".update";

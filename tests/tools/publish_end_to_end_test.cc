@@ -51,8 +51,10 @@ TEST(PublishCommand, AnswersHelpUsageAndMissingFolders) {
   EXPECT_THAT(help.out, HasSubstr("--exclude PATTERN"));
   EXPECT_THAT(help.out, HasSubstr("lodestar-publish --resign KEYFILE OUT_DIR"));
   // Every file the exclusion rules leave out by default.
-  EXPECT_THAT(help.out, HasSubstr("(Lodestar.cfg,\nversion.txt, version.txt.progress and "
-                                  "version.txt.minisig) and any name ending in .update"));
+  EXPECT_THAT(
+      help.out,
+      HasSubstr("(Lodestar.cfg,\nversion.txt, version.txt.progress, version.txt.minisig, "
+                "version.txt.commit and\nLodestar.cacert.pem) and any name ending in .update"));
 
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, scratch.path()}).status, 2);
   EXPECT_EQ(RunTool({LODESTAR_PUBLISH_BINARY, "--bogus", "a", "b"}).status, 2);

@@ -186,9 +186,10 @@ TEST_F(PublisherTest, RecordsTheLastWriteTimeAndTheLocalDate) {
 
 TEST_F(PublisherTest, LeavesOutTheClientsFilesAndExcludedPatterns) {
   for (const char* name :
-       {"Lodestar.cfg", "version.txt", "version.txt.progress", "version.txt.minisig", "app.bin",
-        "app.bin.update", "sub/version.txt", "sub/Lodestar.cfg", "sub/x.update", "run.log",
-        "deep/er/trace.log", "cache/blob", "docs/a.md", "docs/img/b.png", "docs2/c.md"}) {
+       {"Lodestar.cfg", "version.txt", "version.txt.progress", "version.txt.minisig",
+        "version.txt.commit", "Lodestar.cacert.pem", "app.bin", "app.bin.update", "sub/version.txt",
+        "sub/Lodestar.cfg", "sub/x.update", "run.log", "deep/er/trace.log", "cache/blob",
+        "docs/a.md", "docs/img/b.png", "docs2/c.md"}) {
     WriteTestFile(App(name), name);
   }
   Run({"*.log", "cache", "docs/*"});

@@ -19,10 +19,10 @@ void ExclusionRules::Add(const std::string& pattern) {
 
 bool ExclusionRules::Excludes(const std::string& relativePath, const std::string& name) const {
   // The client's own files beside it: its configuration, its manifest, the record of a failed
-  // run's progress, the signature it accepted last and its commit journal. Installed, they would
-  // overwrite its state.
+  // run's progress, the signature it accepted last, its commit journal and the roots an
+  // installation was given. Installed, they would overwrite its state.
   for (const char* own : {kConfigurationName, kManifestName, kProgressRecordName, kSignatureName,
-                          kCommitJournalName}) {
+                          kCommitJournalName, kInstalledRootsName}) {
     if (relativePath == own) {
       return true;
     }

@@ -21,8 +21,6 @@ namespace {
 
 constexpr char kClientName[] = "Lodestar";
 constexpr char kConfigName[] = "Lodestar.cfg";
-// A private CA's roots, beside the client, under a name of the installation's own.
-constexpr char kCaCertName[] = "Lodestar.cacert.pem";
 
 // A folder being filled beside the destination; removed unless it was put in place. Publishing
 // thread.
@@ -133,8 +131,8 @@ void CopyFiles(const std::string& outDir, const std::string& manifest, const std
     throw PublishError("'" + JoinPath(outDir, kManifestName) + "' is not a manifest");
   }
   for (const CatalogueEntry& entry : release.Entries()) {
-    for (const char* own : {kClientName, kConfigName, kCaCertName, kManifestName, kSignatureName,
-                            kProgressRecordName}) {
+    for (const char* own : {kClientName, kConfigName, kInstalledRootsName, kManifestName,
+                            kSignatureName, kProgressRecordName}) {
       if (entry.remotePath == "/" + std::string(own) + ".txt") {
         throw PublishError("the release holds '" + std::string(own) +
                            "', a name the installation needs for the client's own file");
@@ -199,7 +197,7 @@ InstallSummary Install(const InstallOptions& options) {
   std::string roots;
   if (!options.caCertFile.empty()) {
     roots = CheckedRoots(options.caCertFile);
-    config.caCert = kCaCertName;
+    config.caCert = kInstalledRootsName;
   }
   UniqueFd client = OpenForReading(options.client);
   CheckDestination(destination);
@@ -220,7 +218,7 @@ InstallSummary Install(const InstallOptions& options) {
     throw PublishError(SystemErrorText("make executable", JoinPath(root, kClientName), errno));
   }
   if (!roots.empty()) {
-    WriteNewFileDurably(JoinPath(root, kCaCertName), roots, 0644);
+    WriteNewFileDurably(JoinPath(root, kInstalledRootsName), roots, 0644);
   }
   WriteNewFileDurably(JoinPath(root, kConfigName), ClientConfigText(config), 0644);
   pending.PlaceAt(destination);
