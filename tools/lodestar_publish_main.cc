@@ -92,17 +92,27 @@ void Warn(const std::string& line) {
   std::cerr << "lodestar-publish: " << line << "\n";
 }
 
-int MakeKeys(const std::string& directory) {
+// Runs one command and reports its failure on standard error: 0 when it did its work, 1 when not.
+template <typename Command>
+int Reported(Command command) {
   try {
+    command();
+    return 0;
+  } catch (const PublishError& error) {
+    Warn(error.what());
+  } catch (const std::exception& error) {
+    Warn(std::string("unexpected failure: ") + error.what());
+  }
+  return 1;
+}
+
+int MakeKeys(const std::string& directory) {
+  return Reported([&] {
     std::string line = WriteNewKeyPair(directory, PasswordCost(), Warn);
     std::cout << "wrote " << directory << "/lodestar.pub and " << directory
               << "/lodestar.key (keep this one secret)\n"
               << "for Lodestar.cfg:  pubkey:\"" << line << "\"\n";
-    return 0;
-  } catch (const PublishError& error) {
-    Warn(error.what());
-  }
-  return 1;
+  });
 }
 
 // Prints changes (unless quiet) to standard output and warnings to standard error.
@@ -117,7 +127,7 @@ PublishLog MakeLog(bool quiet) {
 }
 
 int SignAgain(const std::string& keyFile, const std::string& outDir, bool quiet) {
-  try {
+  return Reported([&] {
     MinisignSecretKey key = OpenSecretKey(keyFile);
     ResignSummary summary = Resign(outDir, key, 0, MakeLog(quiet));
     std::cout << "signed " << summary.manifest << " again with key " << MinisignKeyIdText(key.keyId)
@@ -126,17 +136,11 @@ int SignAgain(const std::string& keyFile, const std::string& outDir, bool quiet)
       std::cout << ", was " << summary.previous;
     }
     std::cout << "); nothing else changed\n";
-    return 0;
-  } catch (const PublishError& error) {
-    Warn(error.what());
-  } catch (const std::exception& error) {
-    Warn(std::string("unexpected failure: ") + error.what());
-  }
-  return 1;
+  });
 }
 
 int SendToStore(const std::string& outDir, const std::string& address, bool quiet) {
-  try {
+  return Reported([&] {
     UploadOptions options;
     options.outDir = outDir;
     options.address = address;
@@ -147,17 +151,11 @@ int SendToStore(const std::string& outDir, const std::string& address, bool quie
               << " sent (" << summary.sentBytes << " bytes), " << summary.present
               << " already there, " << summary.removed << " removed; version.txt "
               << (summary.manifestSent ? "sent" : "was there already") << "\n";
-    return 0;
-  } catch (const PublishError& error) {
-    Warn(error.what());
-  } catch (const std::exception& error) {
-    Warn(std::string("unexpected failure: ") + error.what());
-  }
-  return 1;
+  });
 }
 
 int MakeInstallation(const InstallOptions& options) {
-  try {
+  return Reported([&] {
     InstallSummary summary = Install(options);
     std::cout << "installed " << summary.files << (summary.files == 1 ? " file" : " files") << " ("
               << summary.bytes << " bytes), Lodestar and Lodestar.cfg"
@@ -167,13 +165,7 @@ int MakeInstallation(const InstallOptions& options) {
       std::cout << " (signed release, timestamp " << summary.signedAt << ")";
     }
     std::cout << "\n";
-    return 0;
-  } catch (const PublishError& error) {
-    Warn(error.what());
-  } catch (const std::exception& error) {
-    Warn(std::string("unexpected failure: ") + error.what());
-  }
-  return 1;
+  });
 }
 
 }  // namespace
@@ -313,7 +305,7 @@ int main(int argc, char** argv) {
   options.outDir = positional[1];
   options.log = MakeLog(quiet);
 
-  try {
+  return Reported([&] {
     // The key first: a wrong password must fail before anything is staged.
     if (!keyFile.empty()) {
       options.signingKey = OpenSecretKey(keyFile);
@@ -336,11 +328,5 @@ int main(int argc, char** argv) {
       std::cout << "the release is unsigned (to sign it, see \"Publishing signed releases\" in "
                    "README.md)\n";
     }
-    return 0;
-  } catch (const PublishError& error) {
-    std::cerr << "lodestar-publish: " << error.what() << "\n";
-  } catch (const std::exception& error) {
-    std::cerr << "lodestar-publish: unexpected failure: " << error.what() << "\n";
-  }
-  return 1;
+  });
 }
