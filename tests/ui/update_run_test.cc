@@ -300,8 +300,10 @@ TEST_F(UpdateRun, ClosingWhileTheListOrTheManifestArrivesLeavesNoTemporaryFile) 
   UpdateSettings settings = Settings();
   settings.automatic = true;
   ASSERT_TRUE(Open(settings));
-  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(1, std::chrono::milliseconds(0)); }));
-  EXPECT_EQ(TempFilesLeft(), 1u);
+  // The text's file is made anew when the answer begins: wait until it stands.
+  ASSERT_TRUE(PumpUntil([this] {
+    return server_.WaitForStalls(1, std::chrono::milliseconds(0)) && TempFilesLeft() == 1;
+  }));
   dialog_.reset();
   EXPECT_EQ(TempFilesLeft(), 0u);
   PostedMessage stale;  // the cancelled task's last word, meant for the window just closed
@@ -310,8 +312,9 @@ TEST_F(UpdateRun, ClosingWhileTheListOrTheManifestArrivesLeavesNoTemporaryFile) 
 
   server_.SetStalled("/servers.txt", "S1|" + server_.Url("/s1") + "\n", 3);
   ASSERT_TRUE(Open(settings));
-  ASSERT_TRUE(PumpUntil([this] { return server_.WaitForStalls(2, std::chrono::milliseconds(0)); }));
-  EXPECT_EQ(TempFilesLeft(), 1u);
+  ASSERT_TRUE(PumpUntil([this] {
+    return server_.WaitForStalls(2, std::chrono::milliseconds(0)) && TempFilesLeft() == 1;
+  }));
   dialog_.reset();
   EXPECT_EQ(TempFilesLeft(), 0u);
   server_.ReleaseStalls();
